@@ -1,0 +1,27 @@
+#!/bin/bash
+# Installs the Debian packages the project needs; only the missing ones, so a second run
+# is quick. Needs root (or sudo) on a Debian 12 machine.
+set -euo pipefail
+
+PACKAGES=(
+    cmake ninja-build g++ clang libclang-rt-14-dev llvm pkg-config
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
+    googletest libgtest-dev libgmock-dev libbenchmark-dev libdvbpsi-dev
+    wine wine64 xvfb xauth x11-utils imagemagick ffmpeg util-linux
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,15 @@
+#pragma once
+
+namespace korvane {
+
+// How the decoders on streaming threads reach the main window: by posting, never sending.
+class WindowNotifier {
+  public:
+    virtual ~WindowNotifier() = default;
+    // WM_USER: a guide event was stored for the channel being watched.
+    virtual void postGuideUpdated() = 0;
+    // WM_USER + 1: the PIDs of the channel being watched changed and the channel file was rewritten.
+    virtual void postStreamsChanged() = 0;
+};
+
+} // namespace korvane
