@@ -1,0 +1,50 @@
+#pragma once
+
+#include "channels/channel_list.h"
+#include "si/channel_saver.h"
+#include "si/notifier.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane {
+
+// The seven PIDs one PMT gives a channel; 0 means absent.
+struct PmtPids {
+    int32_t pcrPid = 0;
+    int32_t videoPid = 0;
+    int32_t videoMpeg4Pid = 0;
+    int32_t audio1Pid = 0;
+    int32_t audio2Pid = 0;
+    int32_t ac3Pid = 0;
+    int32_t ac3Pid2 = 0;
+
+    friend bool operator==(const PmtPids&, const PmtPids&) = default;
+};
+
+PmtPids pmtPidsOf(const ChannelInfo& channel);
+void assignPmtPids(ChannelInfo& channel, const PmtPids& pids);
+
+enum class PmtRead {
+    Complete,  // every entry was read
+    Truncated, // an entry or descriptor ran past the section's end; the walk stopped there
+    NoHeader,  // too short to hold the fixed header: nothing was read
+};
+
+// Applies the stream classification to every elementary stream entry of a PMT section, in
+// order, on top of the values already in pids (whose pcrPid is set from the header first).
+PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& pids);
+
+// The PMT of the channel being watched: when its PIDs differ from the record, stores them,
+// saves the channel file from a copy taken under the lock, then posts the streams change.
+void decodePmt(ChannelList& list, WindowNotifier& notifier, ChannelFileSaver& saver,
+               const uint8_t* section, std::size_t length);
+
+// Gate then decoder, as the PMT filter runs them on each sample. True when decoded.
+bool handlePmtSample(ChannelList& list, WindowNotifier& notifier, ChannelFileSaver& saver,
+                     const uint8_t* section, std::size_t length);
+
+// The scan's reading of one channel's PMT: writes the PIDs into the record at index.
+void scanPmt(ChannelList& list, const uint8_t* section, std::size_t length, std::size_t index);
+
+} // namespace korvane
