@@ -1,0 +1,136 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane {
+
+// Where a recording's bytes go: a file on Windows, memory or a stdio file elsewhere.
+class ByteSink {
+  public:
+    virtual ~ByteSink() = default;
+    // Writes all size bytes, in order. False when they could not all be written.
+    virtual bool write(const uint8_t* data, std::size_t size) = 0;
+};
+
+enum class RecordingFailure : uint8_t {
+    CreateFailed = 1, // the output file could not be created
+    WriteFailed = 2,  // a write was refused or cut short (disk full, folder removed)
+};
+
+// Told at most once per recording that it lost its output. It may be called on the
+// grabber's streaming thread, so the Windows side only posts a message to the main window.
+class RecordingFailureReporter {
+  public:
+    virtual ~RecordingFailureReporter() = default;
+    virtual void reportRecordingFailure(RecordingFailure failure) = 0;
+};
+
+enum class RecorderMode : uint8_t { Multiplex, ChannelTs, ChannelPs };
+
+// What one recording keeps. The mode is fixed here rather than guessed from which PIDs are
+// zero, so a channel whose PMT PID is still unknown is still recorded as a transport stream.
+struct RecorderSettings {
+    RecorderMode mode = RecorderMode::Multiplex;
+    int32_t keepPid = 0;  // channel TS: the PMT PID
+    int32_t videoPid = 0; // channel TS and PS
+    int32_t audioPid = 0; // channel TS and PS: the track being played
+
+    static RecorderSettings multiplex() { return {}; }
+    static RecorderSettings channelTs(int32_t pmtPid, int32_t videoPid, int32_t audioPid) {
+        return {RecorderMode::ChannelTs, pmtPid, videoPid, audioPid};
+    }
+    static RecorderSettings channelPs(int32_t videoPid, int32_t audioPid) {
+        return {RecorderMode::ChannelPs, 0, videoPid, audioPid};
+    }
+};
+
+// Turns the tuner's transport stream buffers into one of the three recording forms: the
+// multiplex without null packets, one channel's packets, or one channel remultiplexed to an
+// MPEG-2 program stream. All its buffers are fixed arrays (about 400 KB: allocate it on the
+// heap). Not thread-safe: one streaming thread calls processBuffer, and finish runs after
+// that thread has stopped calling.
+class Recorder {
+  public:
+    static constexpr std::size_t kPacketSize = 188;
+    static constexpr std::size_t kVideoCapacity = 0x40000;
+    static constexpr std::size_t kAudioCapacity = 0x10000;
+    // 6 header bytes and the largest PES_packet_length.
+    static constexpr std::size_t kMaxPesPacket = 6 + 65535;
+    static constexpr std::size_t kPackHeaderSize = 14;
+
+    // sink and reporter must outlive the recorder (its destructor may still write). A null
+    // sink means the file could not be created: that is reported at once and nothing is
+    // recorded. reporter may be null.
+    Recorder(const RecorderSettings& settings, ByteSink* sink, RecordingFailureReporter* reporter);
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // One buffer as the sample grabber hands it over, cut anywhere. Everything kept from it
+    // has been handed to the sink when this returns. False once the output has failed.
+    bool processBuffer(const uint8_t* data, std::size_t size);
+
+    // End of the recording. The program-stream data still being collected is written as a
+    // continuity break would write it; a partial transport packet is dropped. Called by the
+    // destructor; later calls do nothing. False when the output has failed.
+    bool finish();
+
+    bool failed() const { return failed_; }
+    RecorderMode mode() const { return mode_; }
+
+  private:
+    struct PesCollector {
+        uint8_t* buffer;
+        std::size_t capacity;
+        std::size_t fill = 0;
+        bool inPes = false;
+        uint8_t lastCc = 0;
+        bool video;
+    };
+
+    void alignPackets(const uint8_t* data, std::size_t size);
+    void carryFrom(const uint8_t* data, std::size_t size, std::size_t pos);
+    void processPacket(const uint8_t* packet, bool inBuffer);
+    void keepPacket(const uint8_t* packet, bool inBuffer);
+    void collect(PesCollector& pes, const uint8_t* packet);
+    void flushPes(PesCollector& pes);
+    void flushVideoPes(PesCollector& pes);
+    void flushAudioPes(PesCollector& pes);
+    void writePackHeader(const uint8_t* pcr);
+    void closeRun();
+    void emit(const uint8_t* data, std::size_t size);
+    void flushStaging();
+    void fail(RecordingFailure failure);
+
+    RecorderMode mode_;
+    int32_t keepPid_;
+    int32_t videoPid_;
+    int32_t audioPid_;
+    ByteSink* sink_;
+    RecordingFailureReporter* reporter_;
+    bool failed_ = false;
+    bool finished_ = false;
+    bool packHeaderWritten_ = false;
+
+    std::array<uint8_t, kPacketSize> carryPacket_{};
+    std::size_t carryLength_ = 0;
+
+    // Packets kept from the current buffer that lie next to each other in it.
+    const uint8_t* runBegin_ = nullptr;
+    const uint8_t* runEnd_ = nullptr;
+
+    // Small pieces gathered so that one buffer leaves in few writes.
+    static constexpr std::size_t kStagingSize = 0x10000;
+    static constexpr std::size_t kDirectWrite = 0x2000;
+    std::array<uint8_t, kStagingSize> staging_{};
+    std::size_t stagingFill_ = 0;
+
+    std::array<uint8_t, kVideoCapacity> videoBuffer_{};
+    std::array<uint8_t, kAudioCapacity> audioBuffer_{};
+    PesCollector video_;
+    PesCollector audio_;
+};
+
+} // namespace korvane
