@@ -1,0 +1,55 @@
+#pragma once
+
+#include "channels/channel_list.h"
+#include "channels/xml_tree.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+// Name of the channel file in the working directory, and of the copy written before it
+// replaces the file, so that a cut-off write never leaves a truncated channel file.
+inline constexpr const char* kChannelFileName = "chaines.xml";
+inline constexpr const char* kChannelFileTempName = "chaines.xml.tmp";
+
+// Converts UTF-16 text that has no byte of its own in the channel text encoding to 8-bit
+// text: the ANSI code page on Windows.
+using WideToAnsi = std::function<std::string(std::u16string_view)>;
+
+// The whole channel file: "<Chaines>", one "<Chaine>" block per record in list order,
+// "</Chaines>", CR LF line ends, TAB indentation, optional PID lines only when above 0.
+std::string formatChannelFile(const ChannelRecords& records);
+
+// Text of a name or provider as written inside its element. The output is pure ASCII so
+// that the file needs no encoding declaration: "<", "&" and ">" become entities, bytes
+// 0x80-0xFF become "&#xNN;" (U+0080-U+00FF), and bytes below 0x20, as well as a space at
+// either end (which the DOM reader would trim), become "&#xE0NN;" in a private-use block.
+std::string escapeChannelText(std::string_view bytes);
+
+// The reverse mapping of an element's text: U+0000-U+00FF and U+E000-U+E0FF give their
+// single byte; anything else (a file edited by hand) goes through toAnsi. At most 255 bytes.
+std::string channelTextFromWide(std::u16string_view text, const WideToAnsi& toAnsi);
+
+// The reader's decimal rule: leading white space, an optional sign, digits up to the first
+// non-digit, clamped to the signed 32-bit range; no digits gives 0.
+int32_t parseChannelFileInt(std::u16string_view text);
+
+// One record from a "Chaine" node, whatever its name: the first child named "Nom" or
+// "Groupe" gives the text even when empty; for each integer field the first child of that
+// name whose value is not 0 wins.
+ChannelInfo channelFromNode(const XmlNode& node, const WideToAnsi& toAnsi);
+
+// Appends one record per child node of the root element, in document order.
+void appendChannelRecords(const XmlNode& root, ChannelRecords& records, const WideToAnsi& toAnsi);
+
+// Stands in for the ANSI conversion where there is no code page: one '?' per character.
+std::string replaceWithQuestionMarks(std::u16string_view text);
+
+// Parses the file's bytes with the portable reader and appends its records; false (and
+// records untouched) when the text is not well-formed XML.
+bool parseChannelFile(std::string_view bytes, ChannelRecords& records, const WideToAnsi& toAnsi);
+
+} // namespace korvane

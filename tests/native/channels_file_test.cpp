@@ -1,0 +1,235 @@
+#include "channels/channel_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace korvane;
+
+namespace {
+
+ChannelInfo sample(const char* name, const char* group) {
+    ChannelInfo c;
+    c.name.assign(name);
+    c.group.assign(group);
+    c.frequency = 586167;
+    c.onid = 0x20FA;
+    c.tsid = 4;
+    c.sid = 0x0401;
+    c.number = 5;
+    c.pmtPid = 0x0110;
+    c.pcrPid = 0x0120;
+    return c;
+}
+
+ChannelRecords roundTrip(const ChannelRecords& in) {
+    ChannelRecords out;
+    EXPECT_TRUE(parseChannelFile(formatChannelFile(in), out, replaceWithQuestionMarks));
+    return out;
+}
+
+XmlNode element(std::u16string name, std::u16string text = {}, std::vector<XmlNode> kids = {}) {
+    return XmlNode{std::move(name), std::move(text), std::move(kids)};
+}
+
+void expectSameStoredFields(const ChannelInfo& a, const ChannelInfo& b) {
+    EXPECT_EQ(a.name.view(), b.name.view());
+    EXPECT_EQ(a.group.view(), b.group.view());
+    EXPECT_EQ(a.frequency, b.frequency);
+    EXPECT_EQ(a.onid, b.onid);
+    EXPECT_EQ(a.sid, b.sid);
+    EXPECT_EQ(a.tsid, b.tsid);
+    EXPECT_EQ(a.number, b.number);
+    EXPECT_EQ(a.pmtPid, b.pmtPid);
+    EXPECT_EQ(a.pcrPid, b.pcrPid);
+    EXPECT_EQ(a.videoPid, b.videoPid);
+    EXPECT_EQ(a.videoMpeg4Pid, b.videoMpeg4Pid);
+    EXPECT_EQ(a.audio1Pid, b.audio1Pid);
+    EXPECT_EQ(a.audio2Pid, b.audio2Pid);
+    EXPECT_EQ(a.ac3Pid, b.ac3Pid);
+    EXPECT_EQ(a.ac3Pid2, b.ac3Pid2);
+}
+
+} // namespace
+
+TEST(ChannelFileWriter, WritesTheExactLayout) {
+    EXPECT_EQ(formatChannelFile({}), "<Chaines>\r\n</Chaines>\r\n");
+
+    ChannelInfo c = sample("TF1", "SMR6");
+    c.videoMpeg4Pid = 0x0100;
+    c.ac3Pid2 = 0x0105;
+    c.audio1Pid = -3; // negative PIDs are not written
+    EXPECT_EQ(formatChannelFile({c}), "<Chaines>\r\n"
+                                      "\t<Chaine>\r\n"
+                                      "\t\t<Nom>TF1</Nom>\r\n"
+                                      "\t\t<Groupe>SMR6</Groupe>\r\n"
+                                      "\t\t<Frequence>586167</Frequence>\r\n"
+                                      "\t\t<ONID>8442</ONID>\r\n"
+                                      "\t\t<TSID>4</TSID>\r\n"
+                                      "\t\t<SID>1025</SID>\r\n"
+                                      "\t\t<Numero>5</Numero>\r\n"
+                                      "\t\t<PMT>272</PMT>\r\n"
+                                      "\t\t<PCR>288</PCR>\r\n"
+                                      "\t\t<Video_mpeg4>256</Video_mpeg4>\r\n"
+                                      "\t\t<Ac3_2>261</Ac3_2>\r\n"
+                                      "\t</Chaine>\r\n"
+                                      "</Chaines>\r\n");
+}
+
+TEST(ChannelFileWriter, AlwaysWritesPmtAndPcrAndNegativeIdentifiers) {
+    ChannelInfo c;
+    c.frequency = -1;
+    std::string text = formatChannelFile({c});
+    EXPECT_NE(text.find("\t\t<PMT>0</PMT>\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t\t<PCR>0</PCR>\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t\t<Frequence>-1</Frequence>\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t\t<Nom></Nom>\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("Video"), std::string::npos);
+}
+
+TEST(ChannelFileText, EscapedTextIsPureAsciiAndReversible) {
+    EXPECT_EQ(escapeChannelText("A<B>&C"), "A&lt;B&gt;&amp;C");
+    EXPECT_EQ(escapeChannelText("Ch\xE9rie 25"), "Ch&#xE9;rie 25");
+    EXPECT_EQ(escapeChannelText("\x0B"
+                                "France 2"),
+              "&#xE00B;France 2");
+    EXPECT_EQ(escapeChannelText(" x "), "&#xE020;x&#xE020;");
+    for (int b = 1; b < 256; ++b) {
+        std::string one(1, static_cast<char>(b));
+        for (char e : escapeChannelText(one))
+            EXPECT_LT(static_cast<unsigned char>(e), 0x80) << b;
+    }
+}
+
+TEST(ChannelFileText, WideTextMapsBackToBytes) {
+    EXPECT_EQ(channelTextFromWide(u"Ch\u00E9rie", nullptr), "Ch\xE9rie");
+    EXPECT_EQ(channelTextFromWide(u"\uE005x\uE01F", nullptr), "\x05x\x1F");
+    // Characters outside both blocks go through the code-page conversion.
+    auto fake = [](std::u16string_view t) { return std::string(t.size(), '#'); };
+    EXPECT_EQ(channelTextFromWide(u"a\u20AC\u20ACb\uE0FF", fake), "a##b\xFF");
+    EXPECT_EQ(channelTextFromWide(u"\U0001F600", replaceWithQuestionMarks), "?");
+    std::u16string longText(300, u'x');
+    EXPECT_EQ(channelTextFromWide(longText, nullptr).size(), 255u);
+    EXPECT_EQ(channelTextFromWide(std::u16string(254, u'x') + u"\u20AC\u20AC", fake).size(), 255u);
+}
+
+TEST(ChannelFileRoundTrip, KeepsEveryByteOfNamesAndProviders) {
+    std::string everyByte;
+    for (int b = 1; b < 256; ++b)
+        everyByte += static_cast<char>(b);
+    ChannelRecords in = {sample("Ch\xE9rie 25", "L'\xC9quipe & co <HD>"),
+                         sample("\x05"
+                                "Arte",
+                                "\x0B"
+                                "  spaced  "),
+                         sample(everyByte.substr(0, 200).c_str(), everyByte.substr(120).c_str()),
+                         sample(" ", "\t\r\n")};
+    in[1].videoPid = 0x200;
+    in[1].audio2Pid = 0x202;
+    in[1].ac3Pid = 0x203;
+    ChannelRecords out = roundTrip(in);
+    ASSERT_EQ(out.size(), in.size());
+    for (std::size_t i = 0; i < in.size(); ++i)
+        expectSameStoredFields(in[i], out[i]);
+}
+
+TEST(ChannelFileRoundTrip, KeepsH264OnlyChannelsAndOrder) {
+    ChannelInfo a = sample("A", "G");
+    a.videoMpeg4Pid = 512;
+    ChannelInfo b = sample("B", "G");
+    b.videoPid = 100;
+    b.audio1Pid = 101;
+    ChannelRecords out = roundTrip({a, b});
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].videoPid, 0);
+    EXPECT_EQ(out[0].videoMpeg4Pid, 512);
+    EXPECT_EQ(out[1].name.view(), "B");
+    EXPECT_EQ(out[1].audio1Pid, 101);
+}
+
+TEST(ChannelFileReader, LoadsFilesOfThePlainAsciiFormat) {
+    // As written before any escaping existed: ASCII, no declaration, TAB indentation.
+    const char* legacy = "<Chaines>\r\n\t<Chaine>\r\n\t\t<Nom>France 2</Nom>\r\n"
+                         "\t\t<Groupe>GR1</Groupe>\r\n\t\t<Frequence>530167</Frequence>\r\n"
+                         "\t\t<ONID>8442</ONID>\r\n\t\t<TSID>1</TSID>\r\n\t\t<SID>257</SID>\r\n"
+                         "\t\t<Numero>2</Numero>\r\n\t\t<PMT>272</PMT>\r\n\t\t<PCR>120</PCR>\r\n"
+                         "\t\t<Video>120</Video>\r\n\t\t<Son1>130</Son1>\r\n"
+                         "\t</Chaine>\r\n</Chaines>\r\n";
+    ChannelRecords out;
+    ASSERT_TRUE(parseChannelFile(legacy, out, nullptr));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].name.view(), "France 2");
+    EXPECT_EQ(out[0].group.view(), "GR1");
+    EXPECT_EQ(out[0].frequency, 530167);
+    EXPECT_EQ(out[0].sid, 257);
+    EXPECT_EQ(out[0].tsid, 1);
+    EXPECT_EQ(out[0].number, 2);
+    EXPECT_EQ(out[0].videoPid, 120);
+    EXPECT_EQ(out[0].audio1Pid, 130);
+    EXPECT_EQ(out[0].audio2Pid, 0);
+}
+
+TEST(ChannelFileReader, RefusesTextThatIsNotWellFormed) {
+    ChannelRecords out;
+    EXPECT_FALSE(parseChannelFile("", out, nullptr));
+    EXPECT_FALSE(
+        parseChannelFile("<Chaines><Chaine><Nom>A&B</Nom></Chaine></Chaines>", out, nullptr));
+    EXPECT_FALSE(
+        parseChannelFile("<Chaines><Chaine><Nom>A<B</Nom></Chaine></Chaines>", out, nullptr));
+    EXPECT_FALSE(
+        parseChannelFile("<Chaines><Chaine><Nom>Ch\xE9rie</Nom></Chaine></Chaines>", out, nullptr));
+    EXPECT_FALSE(parseChannelFile("<Chaines><Chaine><Nom>\x05"
+                                  "A</Nom></Chaine></Chaines>",
+                                  out, nullptr));
+    EXPECT_FALSE(parseChannelFile("<Chaines><Chaine></Chaines>", out, nullptr));
+    EXPECT_FALSE(parseChannelFile("<Chaines/><Chaines/>", out, nullptr));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(ChannelFileRecordRules, TextFieldTakesTheFirstChildEvenWhenEmpty) {
+    XmlNode chaine = element(u"Chaine", u"",
+                             {element(u"Nom", u""), element(u"Nom", u"Second"),
+                              element(u"nom", u"lower"), element(u"Groupe", u"G")});
+    ChannelInfo c = channelFromNode(chaine, nullptr);
+    EXPECT_TRUE(c.name.empty());
+    EXPECT_EQ(c.group.view(), "G");
+    chaine.children.erase(chaine.children.begin(), chaine.children.begin() + 2);
+    EXPECT_TRUE(channelFromNode(chaine, nullptr).name.empty()) << "names are case-sensitive";
+}
+
+TEST(ChannelFileRecordRules, IntegerFieldTakesTheFirstNonZeroChild) {
+    XmlNode chaine =
+        element(u"Chaine", u"",
+                {element(u"Video", u"0"), element(u"Video", u"512"), element(u"Video", u"7"),
+                 element(u"SID", u"abc"), element(u"SID", u"-4x"), element(u"video", u"9")});
+    ChannelInfo c = channelFromNode(chaine, nullptr);
+    EXPECT_EQ(c.videoPid, 512);
+    EXPECT_EQ(c.sid, -4);
+    EXPECT_EQ(c.number, 0) << "a missing Numero reads as 0";
+}
+
+TEST(ChannelFileRecordRules, EveryChildOfTheRootIsARecord) {
+    auto root = parseXmlDocument("<Liste><!-- note --><Chaine><Nom>X</Nom><SID>3</SID>"
+                                 "<Extra><SID>9</SID></Extra></Chaine><Autre a='1'/></Liste>");
+    ASSERT_TRUE(root);
+    ChannelRecords out;
+    appendChannelRecords(*root, out, nullptr);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_TRUE(out[0].name.empty()) << "a comment gives an empty record";
+    EXPECT_EQ(out[1].name.view(), "X");
+    EXPECT_EQ(out[1].sid, 3) << "deeper nesting is ignored";
+    EXPECT_EQ(out[2].sid, 0);
+}
+
+TEST(ChannelFileRecordRules, DecimalRuleSkipsBlanksAndClamps) {
+    EXPECT_EQ(parseChannelFileInt(u"  \t42abc"), 42);
+    EXPECT_EQ(parseChannelFileInt(u"+7"), 7);
+    EXPECT_EQ(parseChannelFileInt(u"-"), 0);
+    EXPECT_EQ(parseChannelFileInt(u""), 0);
+    EXPECT_EQ(parseChannelFileInt(u"x1"), 0);
+    EXPECT_EQ(parseChannelFileInt(u"2147483647"), 2147483647);
+    EXPECT_EQ(parseChannelFileInt(u"2147483648"), 2147483647);
+    EXPECT_EQ(parseChannelFileInt(u"-2147483648"), -2147483647 - 1);
+    EXPECT_EQ(parseChannelFileInt(u"-99999999999999999999999"), -2147483647 - 1);
+    EXPECT_EQ(parseChannelFileInt(u"00012"), 12);
+}
