@@ -1,0 +1,108 @@
+#include "app/win/private_profile.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+namespace korvane {
+namespace {
+
+// A fresh INI path in a folder of its own under the temporary directory.
+class PrivateProfileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"korvane-profile-" +
+                  std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter_++);
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        path_ = folder_ + L"\\test.ini";
+        DeleteFileW(path_.c_str());
+    }
+    void TearDown() override {
+        DeleteFileW(path_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    void writeFile(const std::string& bytes) {
+        HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    static inline int counter_ = 0;
+    std::wstring folder_;
+    std::wstring path_;
+};
+
+TEST_F(PrivateProfileTest, AccentedKeysAndValuesReadBackAsWritten) {
+    {
+        PrivateProfile writer(path_);
+        EXPECT_TRUE(writer.writeString(u"Config", u"Récepteur TNT", u"Récepteur é"));
+        EXPECT_TRUE(writer.writeString(u"Config", u"Priorité", u"Supérieure"));
+        EXPECT_TRUE(writer.writeString(u"Général", u"Offset", u"167"));
+    }
+    PrivateProfile reader(path_);
+    EXPECT_EQ(reader.readString(u"Config", u"Récepteur TNT", u"", 256), u"Récepteur é");
+    EXPECT_EQ(reader.readString(u"Config", u"Priorité", u"", 256), u"Supérieure");
+    EXPECT_EQ(reader.readInt(u"Général", u"Offset", 0), 167);
+    EXPECT_EQ(reader.readString(u"Config", u"Priorite", u"absent", 256), u"absent");
+}
+
+TEST_F(PrivateProfileTest, IntegersKeepTheirSignAndMissingKeysGiveTheFallback) {
+    PrivateProfile profile(path_);
+    profile.writeString(u"Config", u"Moins un", u"-1");
+    profile.writeString(u"Config", u"Minimum", u"-2147483648");
+    profile.writeString(u"Config", u"Texte", u"abc");
+    profile.writeString(u"Config", u"Suffixe", u"42px");
+    EXPECT_EQ(profile.readInt(u"Config", u"Moins un", 7), -1);
+    EXPECT_EQ(profile.readInt(u"Config", u"Minimum", 7), static_cast<int>(0x80000000u));
+    EXPECT_EQ(profile.readInt(u"Config", u"Texte", 7), 0);
+    EXPECT_EQ(profile.readInt(u"Config", u"Suffixe", 7), 42);
+    EXPECT_EQ(profile.readInt(u"Config", u"Absent", static_cast<int>(0x80000000u)),
+              static_cast<int>(0x80000000u));
+    EXPECT_EQ(profile.readInt(u"Autre", u"Moins un", 5), 5);
+}
+
+TEST_F(PrivateProfileTest, ReplacesInPlaceAndListsSectionsInFileOrder) {
+    writeFile("[Zeta]\r\nb=1\r\na=2\r\n[Alpha]\r\nx=3\r\n");
+    PrivateProfile profile(path_);
+    EXPECT_TRUE(profile.writeString(u"zeta", u"B", u"9"));
+    profile.writeString(u"Nouvelle", u"k", u"v");
+    EXPECT_EQ(profile.readString(u"Zeta", u"b", u"", 16), u"9");
+    EXPECT_EQ(profile.readString(u"ALPHA", u"X", u"", 16), u"3");
+    auto names = profile.sectionNames();
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0], u"Zeta");
+    EXPECT_EQ(names[1], u"Alpha");
+    EXPECT_EQ(names[2], u"Nouvelle");
+}
+
+TEST_F(PrivateProfileTest, LongValuesAreCutToTheCapacityAndManySectionsAllListed) {
+    PrivateProfile profile(path_);
+    std::u16string longValue(600, u'x');
+    profile.writeString(u"S", u"k", longValue);
+    EXPECT_EQ(profile.readString(u"S", u"k", u"", 256), std::u16string(255, u'x'));
+    EXPECT_EQ(profile.readString(u"S", u"k", u"", 1), u"");
+    EXPECT_EQ(profile.readString(u"S", u"k", u"", 0), u"");
+
+    std::string text;
+    for (int i = 0; i < 700; ++i)
+        text += "[Ville numero " + std::to_string(i) + "]\r\nR1=21\r\n";
+    writeFile(text);
+    auto names = PrivateProfile(path_).sectionNames();
+    ASSERT_EQ(names.size(), 700u);
+    EXPECT_EQ(names.back(), u"Ville numero 699");
+}
+
+TEST(CurrentDirectoryPath, AppendsTheNameToTheWorkingDirectory) {
+    wchar_t expected[1024] = {};
+    GetCurrentDirectoryW(1024, expected);
+    EXPECT_EQ(currentDirectoryPath(L"config.ini"), std::wstring(expected) + L"\\config.ini");
+    EXPECT_EQ(currentDirectory(), std::wstring(expected));
+}
+
+} // namespace
+} // namespace korvane
