@@ -1,0 +1,182 @@
+#include "si/pmt.h"
+#include "si_test_sections.h"
+
+#include <gtest/gtest.h>
+
+using namespace korvane;
+using namespace si_test;
+
+namespace {
+
+PmtPids classify(const Bytes& section) {
+    PmtPids pids;
+    EXPECT_EQ(classifyPmtStreams(section.data(), section.size(), pids), PmtRead::Complete);
+    return pids;
+}
+
+const Bytes kAc3 = descriptor(0x6A, {0x00});
+const Bytes kLanguage = descriptor(0x0A, {'f', 'r', 'a', 0x00});
+
+struct WatchedChannel : ::testing::Test {
+    ChannelList list;
+    CountingNotifier notifier;
+    RecordingSaver saver;
+
+    void SetUp() override {
+        list.append(channel(0x101));
+        list.append(channel(0x102));
+        list.setCurrentIndex(1);
+    }
+    void feed(const Bytes& section) {
+        decodePmt(list, notifier, saver, section.data(), section.size());
+    }
+};
+
+} // namespace
+
+TEST(ClassifyPmtStreams, AudioVideoAndAc3Rules) {
+    PmtPids p = classify(pmt(1, 0x1FF,
+                             {{0x02, 0x100, {}},
+                              {0x03, 0x101, {}},
+                              {0x04, 0x102, {}},
+                              {0x03, 0x103, {}},
+                              {0x00, 0x104, {}}}));
+    EXPECT_EQ(p.pcrPid, 0x1FF);
+    EXPECT_EQ(p.videoPid, 0x100);
+    EXPECT_EQ(p.audio1Pid, 0x101);
+    EXPECT_EQ(p.audio2Pid, 0x103);
+    EXPECT_EQ(p.videoMpeg4Pid, 0);
+
+    Bytes ac3Loop = kLanguage;
+    append(ac3Loop, kAc3);
+    p = classify(pmt(1, 0x100,
+                     {{0x06, 0x110, ac3Loop},
+                      {0x06, 0x111, kLanguage},
+                      {0x81, 0x112, kAc3},
+                      {0x06, 0x113, kAc3},
+                      {0x06, 0x114, kAc3}}));
+    EXPECT_EQ(p.ac3Pid, 0x110);
+    EXPECT_EQ(p.ac3Pid2, 0x114);
+    EXPECT_EQ(p.audio1Pid, 0);
+
+    p = classify(pmt(1, 0x100, {{0x01, 0x120, {}}, {0x1B, 0x121, {}}, {0x1B, 0x122, {}}}));
+    EXPECT_EQ(p.videoPid, 0x120);
+    EXPECT_EQ(p.videoMpeg4Pid, 0x122);
+}
+
+TEST(ClassifyPmtStreams, ReservedBitsAndProgramInfoAreSkipped) {
+    // pmt() sets the reserved bits of every PID and length to 1.
+    PmtPids p = classify(pmt(1, 0x1FFF, {{0x02, 0x1ABC, {}}, {0x04, 0x0001, kLanguage}},
+                             descriptor(0x09, {0x01, 0x00, 0xE1, 0x00})));
+    EXPECT_EQ(p.pcrPid, 0x1FFF);
+    EXPECT_EQ(p.videoPid, 0x1ABC);
+    EXPECT_EQ(p.audio1Pid, 0x0001);
+}
+
+TEST(ClassifyPmtStreams, TruncatedSectionsStopWithoutReadingPastTheEnd) {
+    PmtPids p;
+    const uint8_t shortSection[12] = {0x02, 0xB0, 0x09, 0, 1, 0xC1, 0, 0, 0xE1, 0x00, 0xF0, 0};
+    EXPECT_EQ(classifyPmtStreams(shortSection, sizeof shortSection, p), PmtRead::NoHeader);
+    EXPECT_EQ(p.pcrPid, 0);
+
+    Bytes lying = pmt(1, 0x100, {{0x02, 0x100, {}}, {0x03, 0x101, {}}});
+    lying[12 + 5 + 3] = 0xF0; // second entry's ES_info_length
+    lying[12 + 5 + 4] = 0x40;
+    p = PmtPids{};
+    EXPECT_EQ(classifyPmtStreams(lying.data(), lying.size(), p), PmtRead::Truncated);
+    EXPECT_EQ(p.videoPid, 0x100);
+    EXPECT_EQ(p.audio1Pid, 0);
+
+    Bytes badDescriptor = pmt(1, 0x100, {{0x06, 0x100, {0x6A, 0x05, 0x00}}});
+    p = PmtPids{};
+    EXPECT_EQ(classifyPmtStreams(badDescriptor.data(), badDescriptor.size(), p),
+              PmtRead::Truncated);
+    EXPECT_EQ(p.ac3Pid, 0);
+
+    const Bytes whole = pmt(1, 0x100, {{0x02, 0x100, kLanguage}, {0x06, 0x101, kAc3}});
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        p = PmtPids{};
+        // Only cuts that fall on an entry boundary before the (shifted) CRC read complete.
+        const bool boundary = n == 16 || n == 27;
+        EXPECT_EQ(classifyPmtStreams(cut.data(), cut.size(), p) == PmtRead::Complete, boundary)
+            << n;
+    }
+}
+
+TEST_F(WatchedChannel, ChangeIsStoredSavedThenPostedOnce) {
+    const Bytes section = pmt(0x999, 0x100, {{0x02, 0x100, {}}, {0x03, 0x101, {}}});
+    feed(section);
+    ChannelInfo c = *list.copyAt(1);
+    EXPECT_EQ(c.pcrPid, 0x100);
+    EXPECT_EQ(c.videoPid, 0x100);
+    EXPECT_EQ(c.audio1Pid, 0x101);
+    EXPECT_EQ(list.copyAt(0)->videoPid, 0);
+    ASSERT_EQ(saver.saves.size(), 1u);
+    EXPECT_EQ(saver.saves[0].size(), 2u);
+    EXPECT_EQ(saver.saves[0][1].videoPid, 0x100);
+    EXPECT_EQ(notifier.streamChanges, 1);
+
+    feed(section);
+    EXPECT_EQ(saver.saves.size(), 1u);
+    EXPECT_EQ(notifier.streamChanges, 1);
+}
+
+TEST_F(WatchedChannel, PcrChangeAloneAndEmptyPmtCount) {
+    feed(pmt(1, 0x100, {{0x02, 0x100, {}}}));
+    feed(pmt(1, 0x1FF, {{0x02, 0x100, {}}}));
+    EXPECT_EQ(list.copyAt(1)->pcrPid, 0x1FF);
+    EXPECT_EQ(saver.saves.size(), 2u);
+    EXPECT_EQ(notifier.streamChanges, 2);
+
+    feed(pmt(1, 0x1FF, {{0x05, 0x200, {}}}));
+    EXPECT_EQ(list.copyAt(1)->videoPid, 0);
+    EXPECT_EQ(list.copyAt(1)->pcrPid, 0x1FF);
+    EXPECT_EQ(notifier.streamChanges, 3);
+}
+
+TEST_F(WatchedChannel, NothingHappensWithoutAWatchedChannelOrWithALyingPmt) {
+    ChannelInfo before = *list.copyAt(1);
+    before.videoPid = 0x300;
+    before.audio1Pid = 0x301;
+    list.lock().at(1) = before;
+
+    Bytes lying = pmt(1, 0x100, {{0x02, 0x300, {}}, {0x03, 0x301, {}}});
+    lying[12 + 5 + 4] = 0x40;
+    feed(lying);
+    EXPECT_EQ(list.copyAt(1)->audio1Pid, 0x301);
+    EXPECT_EQ(list.copyAt(1)->pcrPid, 0);
+
+    list.setCurrentIndex(-1);
+    feed(pmt(1, 0x100, {{0x02, 0x100, {}}}));
+    list.setCurrentIndex(7);
+    feed(pmt(1, 0x100, {{0x02, 0x100, {}}}));
+    EXPECT_TRUE(saver.saves.empty());
+    EXPECT_EQ(notifier.streamChanges, 0);
+    EXPECT_EQ(list.copyAt(0)->videoPid, 0);
+}
+
+TEST(ScanPmt, WritesTheGivenRecordOnly) {
+    ChannelList list;
+    list.append(channel(0x101));
+    list.append(channel(0x102));
+    Bytes ac3 = kAc3;
+    const Bytes section =
+        pmt(0x102, 0x120, {{0x1B, 0x120, {}}, {0x03, 0x121, {}}, {0x06, 0x122, ac3}});
+    scanPmt(list, section.data(), section.size(), 1);
+    scanPmt(list, section.data(), section.size(), 5);
+    ChannelInfo c = *list.copyAt(1);
+    EXPECT_EQ(c.pcrPid, 0x120);
+    EXPECT_EQ(c.videoMpeg4Pid, 0x120);
+    EXPECT_EQ(c.audio1Pid, 0x121);
+    EXPECT_EQ(c.ac3Pid, 0x122);
+    EXPECT_EQ(list.copyAt(0)->pcrPid, 0);
+
+    // Entries read before a lying one stay written, as the scan writes as it goes.
+    Bytes lying = pmt(0x101, 0x130, {{0x02, 0x130, {}}, {0x03, 0x131, {}}});
+    lying[12 + 5 + 4] = 0x40;
+    scanPmt(list, lying.data(), lying.size(), 0);
+    EXPECT_EQ(list.copyAt(0)->pcrPid, 0x130);
+    EXPECT_EQ(list.copyAt(0)->videoPid, 0x130);
+    EXPECT_EQ(list.copyAt(0)->audio1Pid, 0);
+}
