@@ -1,0 +1,180 @@
+#include "app/app_config.h"
+
+#include "res/resource.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr std::u16string_view kTunerKey = u"Tuner TNT";
+constexpr std::u16string_view kReceiverKey = u"Récepteur TNT";
+constexpr std::u16string_view kVideoDecoderKey = u"Filtre vidéo";
+constexpr std::u16string_view kAudioDecoderKey = u"Filtre audio";
+constexpr std::u16string_view kAc3DecoderKey = u"Filtre AC3";
+constexpr std::u16string_view kCityKey = u"Ville";
+constexpr std::u16string_view kStrictSearchKey = u"Recherche stricte";
+constexpr std::u16string_view kChannelIndexKey = u"Index chaine courante";
+constexpr std::u16string_view kVideoFolderKey = u"Répertoire vidéo";
+constexpr std::u16string_view kScreenshotFolderKey = u"Répertoire screenshots";
+constexpr std::u16string_view kPriorityKey = u"Priorité";
+constexpr std::u16string_view kNowPlayingKey = u"Envoie programme regardé à MSN";
+constexpr std::u16string_view kAlwaysOnTopKey = u"Fenêtre toujours devant";
+constexpr std::u16string_view kPreferAc3Key = u"Utilise AC3 quand dispo";
+constexpr std::u16string_view kDeinterlaceKey = u"Utilise le désentrelacement du VMR";
+constexpr std::u16string_view kLeftKey = u"Abscisse fenêtre";
+constexpr std::u16string_view kTopKey = u"Ordonnée fenêtre";
+constexpr std::u16string_view kWidthKey = u"Largeur fenêtre";
+constexpr std::u16string_view kHeightKey = u"Hauteur fenêtre";
+constexpr std::u16string_view kFullWidthKey = u"Utilise toute la largeur";
+constexpr std::u16string_view kZoomKey = u"Facteur de zoom";
+
+std::u16string decimal(int64_t value) {
+    bool negative = value < 0;
+    uint64_t magnitude = negative ? uint64_t(0) - uint64_t(value) : uint64_t(value);
+    std::u16string digits;
+    do {
+        digits.insert(digits.begin(), char16_t(u'0' + magnitude % 10));
+        magnitude /= 10;
+    } while (magnitude);
+    if (negative)
+        digits.insert(digits.begin(), u'-');
+    return digits;
+}
+
+std::u16string readText(ProfileStore& store, std::u16string_view key, std::u16string_view fallback,
+                        std::size_t capacity) {
+    return store.readString(kConfigSection, key, fallback, capacity);
+}
+
+bool readBoolean(ProfileStore& store, std::u16string_view key) {
+    // Long enough to tell "Vrai" from "Vraiment".
+    return isTrueText(store.readString(kConfigSection, key, u"", 16));
+}
+
+} // namespace
+
+bool isTrueText(std::u16string_view text) {
+    return text == u"Vrai";
+}
+
+std::u16string_view booleanText(bool on) {
+    return on ? u"Vrai" : u"Faux";
+}
+
+uint16_t priorityCommandForWord(std::u16string_view word) {
+    if (word == u"Haute")
+        return IDM_PRIORITY_HIGH;
+    if (word == u"Normale")
+        return IDM_PRIORITY_NORMAL;
+    if (word == u"Inférieure")
+        return IDM_PRIORITY_BELOW_NORMAL;
+    return IDM_PRIORITY_ABOVE_NORMAL;
+}
+
+uint32_t priorityClassForCommand(uint16_t command) {
+    switch (command) {
+    case IDM_PRIORITY_HIGH:
+        return kHighPriorityClass;
+    case IDM_PRIORITY_NORMAL:
+        return kNormalPriorityClass;
+    case IDM_PRIORITY_BELOW_NORMAL:
+        return kBelowNormalPriorityClass;
+    default:
+        return kAboveNormalPriorityClass;
+    }
+}
+
+uint16_t priorityCommandForClass(uint32_t priorityClass) {
+    switch (priorityClass) {
+    case kHighPriorityClass:
+        return IDM_PRIORITY_HIGH;
+    case kNormalPriorityClass:
+        return IDM_PRIORITY_NORMAL;
+    case kBelowNormalPriorityClass:
+        return IDM_PRIORITY_BELOW_NORMAL;
+    default:
+        return IDM_PRIORITY_ABOVE_NORMAL;
+    }
+}
+
+std::u16string_view priorityWordForClass(uint32_t priorityClass) {
+    switch (priorityCommandForClass(priorityClass)) {
+    case IDM_PRIORITY_HIGH:
+        return u"Haute";
+    case IDM_PRIORITY_NORMAL:
+        return u"Normale";
+    case IDM_PRIORITY_BELOW_NORMAL:
+        return u"Inférieure";
+    default:
+        return u"Supérieure";
+    }
+}
+
+LoadedConfig readConfig(ProfileStore& store, std::u16string_view currentDirectory) {
+    LoadedConfig loaded;
+    AppConfig& c = loaded.config;
+    c.tunerName = readText(store, kTunerKey, u"", kNameCapacity);
+    c.receiverName = readText(store, kReceiverKey, u"", kNameCapacity);
+    c.videoDecoderName = readText(store, kVideoDecoderKey, u"", kNameCapacity);
+    c.audioDecoderName = readText(store, kAudioDecoderKey, u"", kNameCapacity);
+    c.ac3DecoderName = readText(store, kAc3DecoderKey, u"", kNameCapacity);
+    c.city = readText(store, kCityKey, u"", kNameCapacity);
+    c.strictSearch = store.readInt(kConfigSection, kStrictSearchKey, 1);
+    c.startChannelIndex = store.readInt(kConfigSection, kChannelIndexKey, 0);
+    c.videoFolder = readText(store, kVideoFolderKey, currentDirectory, kFolderCapacity);
+    c.screenshotFolder = readText(store, kScreenshotFolderKey, currentDirectory, kFolderCapacity);
+    // Long enough to hold more than the longest word, so that a longer text never matches.
+    loaded.priorityCommand = priorityCommandForWord(readText(store, kPriorityKey, u"", 64));
+    c.sendNowPlaying = readBoolean(store, kNowPlayingKey);
+    c.alwaysOnTop = readBoolean(store, kAlwaysOnTopKey);
+    c.preferAc3 = readBoolean(store, kPreferAc3Key);
+    c.vmrDeinterlace = readBoolean(store, kDeinterlaceKey);
+    c.windowLeft = store.readInt(kConfigSection, kLeftKey, kDefaultWindowPosition);
+    c.windowTop = store.readInt(kConfigSection, kTopKey, kDefaultWindowPosition);
+    c.windowWidth = store.readInt(kConfigSection, kWidthKey, 800);
+    c.windowHeight = store.readInt(kConfigSection, kHeightKey, 600);
+    c.fullWidth = readBoolean(store, kFullWidthKey);
+    c.zoomPercent = store.readInt(kConfigSection, kZoomKey, 100);
+    return loaded;
+}
+
+bool writeConfig(ProfileStore& store, const AppConfig& c, const SaveContext& context) {
+    bool ok = true;
+    auto put = [&](std::u16string_view key, std::u16string_view value) {
+        ok = store.writeString(kConfigSection, key, value) && ok;
+    };
+    put(kTunerKey, c.tunerName);
+    put(kReceiverKey, c.receiverName);
+    put(kVideoDecoderKey, c.videoDecoderName);
+    put(kAudioDecoderKey, c.audioDecoderName);
+    put(kAc3DecoderKey, c.ac3DecoderName);
+    put(kCityKey, c.city);
+    put(kStrictSearchKey, c.strictSearch ? u"1" : u"0");
+    put(kChannelIndexKey, decimal(context.currentIndex));
+    put(kVideoFolderKey, c.videoFolder);
+    put(kScreenshotFolderKey, c.screenshotFolder);
+    put(kPriorityKey, priorityWordForClass(context.priorityClass));
+    put(kNowPlayingKey, booleanText(c.sendNowPlaying));
+    put(kAlwaysOnTopKey, booleanText(c.alwaysOnTop));
+    put(kPreferAc3Key, booleanText(c.preferAc3));
+    put(kFullWidthKey, booleanText(c.fullWidth));
+    put(kDeinterlaceKey, booleanText(c.vmrDeinterlace));
+    put(kZoomKey, decimal(c.zoomPercent));
+    int64_t left = c.windowLeft;
+    int64_t top = c.windowTop;
+    int64_t width = c.windowWidth;
+    int64_t height = c.windowHeight;
+    if (const auto& rect = context.windowRect) {
+        left = rect->left;
+        top = rect->top;
+        width = int64_t(rect->right) - rect->left;
+        height = int64_t(rect->bottom) - rect->top;
+    }
+    put(kLeftKey, decimal(left));
+    put(kTopKey, decimal(top));
+    put(kWidthKey, decimal(width));
+    put(kHeightKey, decimal(height));
+    return ok;
+}
+
+} // namespace korvane

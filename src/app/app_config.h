@@ -1,0 +1,97 @@
+#pragma once
+
+#include "common/profile_store.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+inline constexpr std::u16string_view kConfigSection = u"Config";
+inline constexpr const wchar_t* kConfigFileName = L"config.ini";
+
+// Capacities of the text settings, terminator included.
+inline constexpr std::size_t kNameCapacity = 256;
+inline constexpr std::size_t kFolderCapacity = 512;
+
+// CW_USEDEFAULT: the system chooses the window position.
+inline constexpr int kDefaultWindowPosition = static_cast<int>(0x80000000u);
+
+// The settings of config.ini section "Config", for the whole run.
+struct AppConfig {
+    std::u16string tunerName;
+    std::u16string receiverName;
+    std::u16string videoDecoderName;
+    std::u16string audioDecoderName;
+    std::u16string ac3DecoderName;
+    std::u16string city;
+    int strictSearch = 1;
+    int startChannelIndex = 0;
+    std::u16string videoFolder;
+    std::u16string screenshotFolder;
+    bool sendNowPlaying = false;
+    bool alwaysOnTop = false;
+    bool preferAc3 = false;
+    bool vmrDeinterlace = false;
+    int windowLeft = kDefaultWindowPosition;
+    int windowTop = kDefaultWindowPosition;
+    int windowWidth = 800;
+    int windowHeight = 600;
+    bool fullWidth = false;
+    int zoomPercent = 100;
+};
+
+// Process priority classes, with the platform's values.
+inline constexpr uint32_t kHighPriorityClass = 0x80;
+inline constexpr uint32_t kNormalPriorityClass = 0x20;
+inline constexpr uint32_t kAboveNormalPriorityClass = 0x8000;
+inline constexpr uint32_t kBelowNormalPriorityClass = 0x4000;
+
+// The priority menu command a stored word stands for: "Haute", "Normale" and "Inférieure"
+// compared in full and with case; any other text means above normal.
+uint16_t priorityCommandForWord(std::u16string_view word);
+// The class a priority command sets; above normal for anything that is not a priority command.
+uint32_t priorityClassForCommand(uint16_t command);
+// The word saved for a class; classes other than high, normal and below normal (idle, real
+// time, or one set from outside) are saved as "Supérieure".
+std::u16string_view priorityWordForClass(uint32_t priorityClass);
+// The priority command whose menu item stands for a class, by the same rule.
+uint16_t priorityCommandForClass(uint32_t priorityClass);
+
+struct LoadedConfig {
+    AppConfig config;
+    // The command of the stored "Priorité" word.
+    uint16_t priorityCommand = 0;
+};
+
+// Reads section "Config" key by key; missing keys give the defaults, the folders default to
+// currentDirectory. Text is cut to the capacities above.
+LoadedConfig readConfig(ProfileStore& store, std::u16string_view currentDirectory);
+
+struct ScreenRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
+// What the save takes from the running program rather than from AppConfig.
+struct SaveContext {
+    int32_t currentIndex = -1;
+    uint32_t priorityClass = kAboveNormalPriorityClass;
+    // The main window's rectangle in screen coordinates; without one the stored geometry
+    // fields are written back unchanged.
+    std::optional<ScreenRect> windowRect;
+};
+
+// Writes every key of section "Config", one write per key, in the file's key order.
+// False when any write failed (the settings stay in memory either way).
+bool writeConfig(ProfileStore& store, const AppConfig& config, const SaveContext& context);
+
+// "Vrai" only for exactly that text.
+bool isTrueText(std::u16string_view text);
+std::u16string_view booleanText(bool on);
+
+} // namespace korvane

@@ -1,0 +1,21 @@
+#include "app/session_rules.h"
+
+namespace korvane {
+
+std::string channelMenuText(int32_t number, std::string_view name) {
+    std::string text = std::to_string(number) + ": ";
+    for (char c : name) {
+        if (c == '&')
+            text += '&';
+        text += c;
+    }
+    return text;
+}
+
+int32_t startChannelIndex(int32_t storedIndex, std::size_t channelCount) {
+    if (storedIndex >= 0 && static_cast<std::size_t>(storedIndex) < channelCount)
+        return storedIndex;
+    return 0;
+}
+
+} // namespace korvane
