@@ -6,8 +6,12 @@ namespace {
 HWND errorOwner = nullptr;
 }
 
-void setErrorOwner(HWND owner) { errorOwner = owner; }
+void setErrorOwner(HWND owner) {
+    errorOwner = owner;
+}
 
-void showError(const wchar_t* text) { MessageBoxW(errorOwner, text, nullptr, MB_OK | MB_ICONERROR); }
+void showError(const wchar_t* text) {
+    MessageBoxW(errorOwner, text, nullptr, MB_OK | MB_ICONERROR);
+}
 
 } // namespace korvane

@@ -1,0 +1,154 @@
+#include "app/win/main_window.h"
+
+#include "app/win/app_state.h"
+#include "app/win/config_store.h"
+#include "app/win/menu_state.h"
+#include "app/win/session.h"
+#include "app/win/show_error.h"
+#include "app/win/status_bar.h"
+#include "app/win/window_modes.h"
+#include "res/resource.h"
+
+#include <windowsx.h>
+
+namespace korvane {
+
+namespace {
+
+void flipPreferAc3() {
+    AppConfig& config = appConfig();
+    config.preferAc3 = !config.preferAc3;
+    setMenuCheck(IDM_PREFER_AC3, config.preferAc3);
+}
+
+void closeMainWindow(HWND window) {
+    shutdownSession();
+    DestroyWindow(window);
+}
+
+void onSize(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (HWND bar = appState().statusBar) {
+        SendMessageW(bar, WM_SIZE, wParam, lParam);
+        layoutStatusBar();
+    }
+    RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE);
+}
+
+} // namespace
+
+bool registerMainWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = MainWindow;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_MAIN));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = CreateSolidBrush(kVideoColorKey);
+    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_MAIN_MENU);
+    windowClass.lpszClassName = kMainWindowClass;
+    if (RegisterClassExW(&windowClass))
+        return true;
+    const bool registered = GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    DeleteObject(windowClass.hbrBackground);
+    return registered;
+}
+
+HWND createMainWindow(HINSTANCE instance, const AppConfig& config) {
+    return CreateWindowExW(0, kMainWindowClass, kMainWindowTitle,
+                           WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
+                           config.windowLeft, config.windowTop, config.windowWidth,
+                           config.windowHeight, nullptr, nullptr, instance, nullptr);
+}
+
+bool handleCommand(HWND window, UINT command) {
+    switch (command) {
+    case IDM_QUIT:
+        closeMainWindow(window);
+        return true;
+    case IDM_PRIORITY_HIGH:
+    case IDM_PRIORITY_NORMAL:
+    case IDM_PRIORITY_ABOVE_NORMAL:
+    case IDM_PRIORITY_BELOW_NORMAL:
+        applyPriority(static_cast<uint16_t>(command));
+        saveConfig();
+        return true;
+    case IDM_ALWAYS_ON_TOP:
+        toggleAlwaysOnTop();
+        return true;
+    case IDM_PREFER_AC3:
+        flipPreferAc3();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void showContextMenu(HWND window, LPARAM position) {
+    HMENU fullMenu = appState().fullMenu;
+    if (!fullMenu)
+        return;
+    HMENU popup = CreatePopupMenu();
+    if (!popup)
+        return;
+    static const wchar_t* const titles[] = {L"Fichier", L"Filtres", L"Commandes", L"Captures",
+                                            L"Chaînes"};
+    for (int index = 0; index < 5; ++index) {
+        HMENU source = GetSubMenu(fullMenu, index);
+        HMENU copy = source ? copyMenu(source) : CreatePopupMenu();
+        if (copy)
+            AppendMenuW(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(copy), titles[index]);
+    }
+    // Signed coordinates: monitors left of or above the primary one have negative ones.
+    POINT at{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+    if (at.x == -1 && at.y == -1) {
+        // Opened from the keyboard: at the top-left corner of the client area.
+        at = POINT{0, 0};
+        ClientToScreen(window, &at);
+    }
+    ShowCursor(TRUE);
+    TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_LEFTBUTTON, at.x, at.y, window, nullptr);
+    ShowCursor(FALSE);
+    appState().activatedAt = GetTickCount();
+    // Destroying the root popup destroys the five copies attached to it.
+    DestroyMenu(popup);
+}
+
+LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        appState().mainWindow = window;
+        setErrorOwner(window);
+        return 0;
+    case WM_DESTROY:
+        setErrorOwner(nullptr);
+        PostQuitMessage(0);
+        return 0;
+    case WM_SIZE:
+        onSize(window, wParam, lParam);
+        return 0;
+    case WM_SETFOCUS:
+        appState().activatedAt = GetTickCount();
+        return 0;
+    case WM_CLOSE:
+        closeMainWindow(window);
+        return 0;
+    case WM_CONTEXTMENU:
+        showContextMenu(window, lParam);
+        return 0;
+    case WM_SYSCOMMAND:
+        // No screen saver and no monitor power-off while the window is active.
+        if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER)
+            return 0;
+        break;
+    case WM_COMMAND:
+        if (handleCommand(window, LOWORD(wParam)))
+            return 0;
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+} // namespace korvane

@@ -1,0 +1,68 @@
+#include "app/win/menu_state.h"
+
+#include "app/win/app_state.h"
+#include "app/win/config_store.h"
+#include "res/resource.h"
+
+namespace korvane {
+
+bool menuAttached() {
+    HWND window = appState().mainWindow;
+    return window && GetMenu(window) != nullptr;
+}
+
+void setMenuItemState(UINT command, UINT state) {
+    if (!menuAttached())
+        return;
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_STATE;
+    info.fState = state;
+    SetMenuItemInfoW(GetMenu(appState().mainWindow), command, FALSE, &info);
+}
+
+void setMenuCheck(UINT command, bool on) {
+    setMenuItemState(command, on ? MFS_CHECKED : 0);
+}
+
+void setRecordingMenuState(bool on) {
+    appState().recording = on;
+    const UINT startState = on ? (MFS_DISABLED | MFS_GRAYED) : 0;
+    const UINT stopState = on ? 0 : (MFS_DISABLED | MFS_GRAYED);
+    setMenuItemState(IDM_RECORD_CHANNEL_PS, startState);
+    setMenuItemState(IDM_RECORD_CHANNEL_TS, startState);
+    setMenuItemState(IDM_RECORD_MULTIPLEX, startState);
+    setMenuItemState(IDM_STOP_RECORDING, stopState);
+}
+
+void syncMenuChecks() {
+    const AppConfig& config = appConfig();
+    setMenuCheck(IDM_SEND_NOW_PLAYING, config.sendNowPlaying);
+    setMenuCheck(IDM_PREFER_AC3, config.preferAc3);
+    setMenuCheck(IDM_FULL_WIDTH, config.fullWidth);
+    const UINT applied = appliedPriority();
+    for (UINT item : {IDM_PRIORITY_HIGH, IDM_PRIORITY_NORMAL, IDM_PRIORITY_ABOVE_NORMAL,
+                      IDM_PRIORITY_BELOW_NORMAL})
+        setMenuCheck(item, item == applied);
+    if (appState().mainWindow)
+        DrawMenuBar(appState().mainWindow);
+}
+
+HMENU copyMenu(HMENU source) {
+    HMENU copy = CreatePopupMenu();
+    if (!copy)
+        return nullptr;
+    const int count = GetMenuItemCount(source);
+    for (int position = 0; position < count; ++position) {
+        if (GetSubMenu(source, position))
+            continue;
+        UINT flags = GetMenuState(source, position, MF_BYPOSITION);
+        UINT id = GetMenuItemID(source, position);
+        wchar_t text[256] = {};
+        GetMenuStringW(source, position, text, 256, MF_BYPOSITION);
+        AppendMenuW(copy, flags & 0xFFFF, id, text);
+    }
+    return copy;
+}
+
+} // namespace korvane

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <windows.h>
+
+namespace korvane {
+
+// True while the main window exists and has its menu bar (detached in compact mode and
+// full screen).
+bool menuAttached();
+// Sets an item's state by command (MIIM_STATE), only while the menu is attached.
+// State 0 also clears a disabled state.
+void setMenuItemState(UINT command, UINT state);
+void setMenuCheck(UINT command, bool on);
+
+// The recording flag, and while the menu is attached the three start items grayed and the
+// stop item enabled (or the reverse).
+void setRecordingMenuState(bool on);
+
+// The check marks that follow the settings: now playing, AC-3 by default, full width and
+// the priority applied at start-up. Redraws the menu bar.
+void syncMenuChecks();
+
+// A new popup with the source's items by position: same flags (check, gray, separator),
+// command and text. Nested popups are not copied.
+HMENU copyMenu(HMENU source);
+
+} // namespace korvane

@@ -1,0 +1,148 @@
+#include "app/win/session.h"
+
+#include "app/session_rules.h"
+#include "app/win/app_state.h"
+#include "app/win/config_store.h"
+#include "app/win/main_window.h"
+#include "app/win/menu_state.h"
+#include "app/win/show_error.h"
+#include "app/win/status_bar.h"
+#include "app/win/window_modes.h"
+#include "res/resource.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+namespace korvane {
+
+namespace {
+
+constexpr int kChannelMenuPosition = 4;
+
+class ComApartment {
+  public:
+    ComApartment() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComApartment() {
+        if (initialised_)
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+  private:
+    bool initialised_;
+};
+
+class AcceleratorTable {
+  public:
+    explicit AcceleratorTable(HACCEL table) : table_(table) {}
+    ~AcceleratorTable() {
+        if (table_)
+            DestroyAcceleratorTable(table_);
+    }
+    AcceleratorTable(const AcceleratorTable&) = delete;
+    AcceleratorTable& operator=(const AcceleratorTable&) = delete;
+    HACCEL get() const { return table_; }
+
+  private:
+    HACCEL table_;
+};
+
+// The mutex is never closed: it lives as long as the process.
+bool anotherInstanceRuns() {
+    CreateMutexW(nullptr, TRUE, L"Korvane TV");
+    return GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+int requireChannels() {
+    if (channelList().size() == 0) {
+        showError(L"Aucune chaine n'est dans le fichier");
+        return 1;
+    }
+    return 0;
+}
+
+void insertChannelMenu() {
+    HMENU bar = GetMenu(appState().mainWindow);
+    HMENU channels = buildChannelMenu();
+    if (!bar || !channels)
+        return;
+    if (!InsertMenuW(bar, kChannelMenuPosition, MF_BYPOSITION | MF_POPUP,
+                     reinterpret_cast<UINT_PTR>(channels), L"Chaînes"))
+        DestroyMenu(channels);
+}
+
+// Inverted first, so that the toggle brings it back and applies it.
+void applyAlwaysOnTop() {
+    appConfig().alwaysOnTop = !appConfig().alwaysOnTop;
+    toggleAlwaysOnTop();
+}
+
+int messageLoop(HACCEL accelerators) {
+    MSG message{};
+    for (;;) {
+        BOOL result = GetMessageW(&message, nullptr, 0, 0);
+        if (result == 0 || result == -1)
+            break;
+        if (!TranslateAcceleratorW(appState().mainWindow, accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+} // namespace
+
+HMENU buildChannelMenu() {
+    HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return nullptr;
+    ChannelRecords records = channelList().snapshot();
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        std::string text = channelMenuText(records[index].number, records[index].name.view());
+        AppendMenuA(menu, MF_STRING, index, text.c_str());
+    }
+    return menu;
+}
+
+int initialiseSession() {
+    if (int status = requireChannels())
+        return status;
+    insertChannelMenu();
+    syncMenuChecks();
+    applyAlwaysOnTop();
+    appState().typedNumber = 0;
+    return 0;
+}
+
+void shutdownSession() {
+    saveConfig();
+}
+
+int runProgram(HINSTANCE instance, int showCommand) {
+    setAppInstance(instance);
+    if (anotherInstanceRuns())
+        return 0;
+    loadConfig();
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (!registerMainWindowClass(instance))
+        return 0;
+    ComApartment com;
+    HWND window = createMainWindow(instance, appConfig());
+    if (!window)
+        return 0;
+    createStatusBar();
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    if (initialiseSession() != 0) {
+        shutdownSession();
+        return -1;
+    }
+    appState().fullMenu = GetMenu(window);
+    AcceleratorTable accelerators(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS)));
+    return messageLoop(accelerators.get());
+}
+
+} // namespace korvane

@@ -1,0 +1,52 @@
+#include "app/win/status_bar.h"
+
+#include "app/status_bar_layout.h"
+#include "app/win/app_state.h"
+#include "res/resource.h"
+
+#include <commctrl.h>
+
+namespace korvane {
+
+void createStatusBar() {
+    AppState& state = appState();
+    state.statusBar = CreateWindowExA(
+        0, STATUSCLASSNAMEA, nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, state.mainWindow,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR)), appInstance(), nullptr);
+    layoutStatusBar();
+    const ChannelList& list = channelList();
+    const int32_t current = list.currentIndex();
+    if (current >= 0 && static_cast<std::size_t>(current) < list.size())
+        refreshChannelInfo();
+}
+
+void layoutStatusBar() {
+    HWND bar = appState().statusBar;
+    if (!bar)
+        return;
+    RECT r{};
+    GetWindowRect(bar, &r);
+    auto edges = statusBarEdges(r.right - r.left);
+    SendMessageA(bar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+}
+
+void refreshChannelInfo() {
+    std::optional<ChannelInfo> channel = channelList().copyCurrent();
+    if (!channel)
+        return;
+    const AppState& state = appState();
+    RedrawWindow(state.mainWindow, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE);
+    if (!state.statusBar)
+        return;
+    const char* texts[kStatusBarParts] = {
+        channel->name.c_str(),
+        channel->present.startText.c_str(),
+        channel->present.title.c_str(),
+        channel->following.startText.c_str(),
+        channel->following.title.c_str(),
+    };
+    for (int part = 0; part < kStatusBarParts; ++part)
+        SendMessageA(state.statusBar, SB_SETTEXTA, part, reinterpret_cast<LPARAM>(texts[part]));
+}
+
+} // namespace korvane

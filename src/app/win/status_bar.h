@@ -1,0 +1,14 @@
+#pragma once
+
+namespace korvane {
+
+// Creates the status bar at the bottom of the main window, sets its parts, and shows the
+// current channel's texts when a channel is being watched.
+void createStatusBar();
+// Sets the five part edges from the status bar's current width.
+void layoutStatusBar();
+// Redraws the main window and shows the current channel's name and guide events in the
+// status bar. Does nothing while no channel is being watched.
+void refreshChannelInfo();
+
+} // namespace korvane
