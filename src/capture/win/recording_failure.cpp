@@ -1,0 +1,42 @@
+#include "capture/win/recording_failure.h"
+
+#include "app/win/show_error.h"
+
+namespace korvane {
+
+void WindowFailureReporter::reportRecordingFailure(RecordingFailure failure) {
+    if (window_ != nullptr)
+        PostMessageW(window_, kRecordingFailedMessage, static_cast<WPARAM>(failure), 0);
+}
+
+const wchar_t* recordingFailureText(RecordingFailure failure) {
+    if (failure == RecordingFailure::CreateFailed)
+        return L"Impossible de créer le fichier d'enregistrement. Vérifiez le répertoire vidéo. "
+               L"L'enregistrement est arrêté.";
+    return L"Erreur d'écriture dans le fichier d'enregistrement (disque plein ou répertoire "
+           L"supprimé ?). L'enregistrement est arrêté.";
+}
+
+void handleRecordingFailed(WPARAM wParam, void (*stopRecording)(),
+                           void (*show)(const wchar_t* text)) {
+    RecordingFailure failure = wParam == static_cast<WPARAM>(RecordingFailure::CreateFailed)
+                                   ? RecordingFailure::CreateFailed
+                                   : RecordingFailure::WriteFailed;
+    if (stopRecording != nullptr)
+        stopRecording();
+    (show != nullptr ? show : showError)(recordingFailureText(failure));
+}
+
+std::u16string widenAnsi(std::string_view text) {
+    if (text.empty())
+        return {};
+    int size = static_cast<int>(text.size());
+    int units = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (units <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), units);
+    return std::u16string(wide.begin(), wide.end());
+}
+
+} // namespace korvane

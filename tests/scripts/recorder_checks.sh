@@ -1,0 +1,87 @@
+#!/bin/bash
+# Records a generated transport stream in the three forms with ts-inspect and checks the
+# results with tools that share no code with the recorder: ffprobe/ffmpeg, od and awk.
+# usage: recorder_checks.sh TS_INSPECT WORK_DIR
+set -uo pipefail
+tool="$1"
+work="$2"
+mkdir -p "$work"
+cd "$work" || exit 1
+
+passed=0
+failed=0
+check() { # name, then a command that must succeed
+    local name="$1"
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "PASS $name"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name"
+    fi
+}
+
+# 4 s of MPEG-2 video (PCR on its PID), MPEG-1 Layer II and AC-3, padded with null packets
+# to a constant rate. PMT 0x100, video 0x120, MP2 0x121, AC-3 0x122.
+ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 \
+    -f lavfi -i sine=frequency=440:sample_rate=48000 -f lavfi -i sine=frequency=880:sample_rate=48000 \
+    -t 4 -map 0:v -map 1:a -map 2:a -c:v mpeg2video -b:v 1M -g 12 -c:a:0 mp2 -c:a:1 ac3 \
+    -f mpegts -mpegts_pmt_start_pid 0x100 -mpegts_start_pid 0x120 -muxrate 3M in.ts || exit 1
+
+# One line of decimal bytes per 188-byte packet.
+packets() { od -An -v -tu1 -w188 "$1"; }
+pid_list() { packets "$1" | awk '{ print ($2 % 32) * 256 + $3 }' | sort -un | tr '\n' ' '; }
+duration() { ffprobe -v error -show_entries format=duration -of csv=p=0 "$1"; }
+# Codecs of the streams that have packets (a PMT may list streams that were not kept).
+streams() {
+    ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 "$1" |
+        awk -F, '$2 + 0 > 0 { print $1 }' | sort -u | tr '\n' ' '
+}
+near() { awk -v a="$1" -v b="$2" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(a > 0 && d < 0.15) }'; }
+
+in_duration=$(duration in.ts)
+
+# Multiplex: the input without its null packets, whatever the buffer cuts.
+packets in.ts | awk '!($2 % 32 == 31 && $3 == 255)' >expected-mux.txt
+"$tool" record --mode mux in.ts mux.ts >/dev/null
+"$tool" record --mode mux --buffer 1000 --random-splits 3 in.ts mux-split.ts >/dev/null
+check "multiplex equals the input minus null packets" cmp -s <(packets mux.ts) expected-mux.txt
+check "multiplex does not depend on buffer cuts" cmp -s mux.ts mux-split.ts
+
+# Channel TS: exactly the PAT, the PMT, the video and the chosen audio.
+"$tool" record --mode ts --pmt 0x100 --video 0x120 --audio 0x121 in.ts chan.ts >/dev/null
+"$tool" record --mode ts --pmt 0x100 --video 0x120 --audio 0x121 --buffer 500 --random-splits 9 \
+    in.ts chan-split.ts >/dev/null
+check "channel TS holds PIDs 0, PMT, video, audio" test "$(pid_list chan.ts)" = "0 256 288 289 "
+check "channel TS is whole packets" test $(($(stat -c %s chan.ts) % 188)) -eq 0
+check "channel TS does not depend on buffer cuts" cmp -s chan.ts chan-split.ts
+check "channel TS reads as video and MP2" test "$(streams chan.ts)" = "mp2 mpeg2video "
+
+# Channel PS: an MPEG program stream with both streams lasting as long as the input.
+for audio in 0x121:mp2 0x122:ac3; do
+    pid=${audio%%:*}
+    codec=${audio##*:}
+    "$tool" record --mode ps --video 0x120 --audio "$pid" in.ts "chan-$codec.mpg" >/dev/null
+    "$tool" record --mode ps --video 0x120 --audio "$pid" --buffer 300 --random-splits 4 \
+        in.ts "chan-$codec-split.mpg" >/dev/null
+    format=$(ffprobe -v error -show_entries format=format_name -of csv=p=0 "chan-$codec.mpg")
+    check "PS with $codec is read as MPEG-PS" test "$format" = "mpeg"
+    check "PS with $codec holds video and $codec" test "$(streams "chan-$codec.mpg")" = \
+        "$(echo "$codec mpeg2video" | tr ' ' '\n' | sort | tr '\n' ' ')"
+    check "PS with $codec lasts as the input ($in_duration s)" near "$(duration "chan-$codec.mpg")" \
+        "$in_duration"
+    check "PS with $codec starts with a pack header" \
+        test "$(od -An -tx1 -N4 "chan-$codec.mpg" | tr -d ' ')" = "000001ba"
+    check "PS with $codec decodes without error" \
+        test -z "$(ffmpeg -v error -i "chan-$codec.mpg" -f null - 2>&1)"
+    check "PS with $codec does not depend on buffer cuts" cmp -s "chan-$codec.mpg" \
+        "chan-$codec-split.mpg"
+done
+
+# An output that cannot be created is a failure, not a success.
+check "unwritable output is reported" \
+    bash -c '! "$0" record --mode mux in.ts no-such-folder/out.ts >/dev/null 2>&1' "$tool"
+
+echo "recorder checks: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
