@@ -1,0 +1,228 @@
+#include "dshow_test_filters.h"
+
+#include "dshow/enumerators.h"
+
+namespace korvane::testing {
+namespace {
+
+CMediaType streamType() {
+    CMediaType type(MEDIATYPE_Stream);
+    type.SetSubtype(&MEDIASUBTYPE_MPEG2_TRANSPORT);
+    return type;
+}
+
+std::vector<uint8_t> bytesOf(std::initializer_list<uint8_t> values) {
+    return values;
+}
+
+struct Pipeline {
+    ComPtr<IFilterGraph2> graph;
+    TestSource* source = nullptr;
+    TestSink* sink = nullptr;
+    ComPtr<IBaseFilter> sourceFilter;
+    ComPtr<IBaseFilter> sinkFilter;
+    ComPtr<IMediaControl> control;
+};
+
+class FrameworkTest : public ComTest {
+  protected:
+    Pipeline build(const GUID& sinkMajor = MEDIATYPE_Stream) {
+        Pipeline p;
+        p.graph = makeGraph();
+        p.source = new TestSource(streamType());
+        p.sourceFilter = ComPtr<IBaseFilter>(p.source);
+        p.sink = new TestSink(sinkMajor);
+        p.sinkFilter = ComPtr<IBaseFilter>(p.sink);
+        EXPECT_EQ(p.graph->AddFilter(p.sourceFilter.get(), L"Source"), S_OK);
+        EXPECT_EQ(p.graph->AddFilter(p.sinkFilter.get(), L"Sink"), S_OK);
+        p.control = p.graph.as<IMediaControl>(IID_IMediaControl);
+        return p;
+    }
+};
+
+TEST_F(FrameworkTest, ConnectionNegotiatesTheSourceTypeAndTheAllocator) {
+    Pipeline p = build();
+    ASSERT_EQ(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get()), S_OK);
+
+    ComPtr<IPin> in = firstPin(p.sinkFilter.get(), PINDIR_INPUT);
+    ComPtr<IPin> peer;
+    ASSERT_EQ(in->ConnectedTo(peer.put()), S_OK);
+    EXPECT_EQ(peer.get(), firstPin(p.sourceFilter.get(), PINDIR_OUTPUT).get());
+    AM_MEDIA_TYPE mt{};
+    ASSERT_EQ(in->ConnectionMediaType(&mt), S_OK);
+    EXPECT_EQ(mt.majortype, MEDIATYPE_Stream);
+    EXPECT_EQ(mt.subtype, MEDIASUBTYPE_MPEG2_TRANSPORT);
+    FreeMediaType(mt);
+
+    // The allocator agreed at connection is the input pin's, sized by the source.
+    auto memInput = in.as<IMemInputPin>(IID_IMemInputPin);
+    ComPtr<IMemAllocator> alloc;
+    ASSERT_EQ(memInput->GetAllocator(alloc.put()), S_OK);
+    ALLOCATOR_PROPERTIES props{};
+    ASSERT_EQ(alloc->GetProperties(&props), S_OK);
+    EXPECT_EQ(props.cBuffers, 2);
+    EXPECT_GE(props.cbBuffer, 4096);
+
+    // A second connection of the same pins is refused.
+    ComPtr<IPin> out = firstPin(p.sourceFilter.get(), PINDIR_OUTPUT);
+    EXPECT_EQ(out->Connect(in.get(), nullptr), VFW_E_ALREADY_CONNECTED);
+}
+
+TEST_F(FrameworkTest, ConnectionFailsWhenNoTypeIsAccepted) {
+    Pipeline p = build(MEDIATYPE_Video);
+    EXPECT_TRUE(FAILED(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get())));
+    ComPtr<IPin> in = firstPin(p.sinkFilter.get(), PINDIR_INPUT);
+    ComPtr<IPin> peer;
+    EXPECT_EQ(in->ConnectedTo(peer.put()), VFW_E_NOT_CONNECTED);
+    EXPECT_FALSE(peer);
+}
+
+TEST_F(FrameworkTest, PinsOfTheSameDirectionDoNotConnect) {
+    Pipeline p = build();
+    ComPtr<IPin> in = firstPin(p.sinkFilter.get(), PINDIR_INPUT);
+    CMediaType type = streamType();
+    EXPECT_EQ(in->ReceiveConnection(in.get(), &type), VFW_E_INVALID_DIRECTION);
+}
+
+TEST_F(FrameworkTest, EnumeratorsWalkPinsAndTypesAndClone) {
+    Pipeline p = build();
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(p.sourceFilter->EnumPins(pins.put()), S_OK);
+    IPin* got[2] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(pins->Next(2, got, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 1u);
+    ComPtr<IPin> out = ComPtr<IPin>::adopt(got[0]);
+    EXPECT_EQ(pins->Skip(1), S_FALSE);
+    EXPECT_EQ(pins->Reset(), S_OK);
+    ComPtr<IEnumPins> clone;
+    ASSERT_EQ(pins->Clone(clone.put()), S_OK);
+    ComPtr<IPin> again;
+    EXPECT_EQ(clone->Next(1, again.put(), nullptr), S_OK);
+    EXPECT_EQ(again.get(), out.get());
+
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(out->EnumMediaTypes(types.put()), S_OK);
+    AM_MEDIA_TYPE* mt[2] = {};
+    EXPECT_EQ(types->Next(2, mt, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 1u);
+    EXPECT_EQ(mt[0]->majortype, MEDIATYPE_Stream);
+    DeleteMediaType(mt[0]);
+
+    PIN_INFO info{};
+    ASSERT_EQ(out->QueryPinInfo(&info), S_OK);
+    EXPECT_STREQ(info.achName, L"Out");
+    EXPECT_EQ(info.dir, PINDIR_OUTPUT);
+    EXPECT_EQ(info.pFilter, p.sourceFilter.get());
+    info.pFilter->Release();
+
+    ComPtr<IPin> found;
+    EXPECT_EQ(p.sourceFilter->FindPin(L"Out", found.put()), S_OK);
+    EXPECT_EQ(found.get(), out.get());
+    EXPECT_EQ(p.sourceFilter->FindPin(L"Nope", found.put()), VFW_E_NOT_FOUND);
+}
+
+TEST_F(FrameworkTest, QueryFilterInfoGivesTheGraphNameAndTheClassId) {
+    Pipeline p = build();
+    FILTER_INFO info{};
+    ASSERT_EQ(p.sinkFilter->QueryFilterInfo(&info), S_OK);
+    EXPECT_STREQ(info.achName, L"Sink");
+    EXPECT_TRUE(info.pGraph != nullptr);
+    if (info.pGraph)
+        info.pGraph->Release();
+    CLSID clsid{};
+    ASSERT_EQ(p.sinkFilter->GetClassID(&clsid), S_OK);
+    EXPECT_EQ(clsid, kTestSinkClsid);
+}
+
+TEST_F(FrameworkTest, RunDeliversEverySampleInOrderThenCompletes) {
+    Pipeline p = build();
+    ASSERT_EQ(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get()), S_OK);
+    for (uint8_t i = 0; i < 20; ++i)
+        p.source->stream().queue({bytesOf({i, uint8_t(i + 1), uint8_t(i + 2)}), std::nullopt});
+
+    ASSERT_TRUE(SUCCEEDED(p.control->Run()));
+    auto events = p.graph.as<IMediaEvent>(IID_IMediaEvent);
+    long code = 0;
+    EXPECT_EQ(events->WaitForCompletion(10000, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    ASSERT_TRUE(SUCCEEDED(p.control->Stop()));
+
+    auto rendered = p.sink->rendered();
+    ASSERT_EQ(rendered.size(), 20u);
+    for (uint8_t i = 0; i < 20; ++i)
+        EXPECT_EQ(rendered[i].bytes, bytesOf({i, uint8_t(i + 1), uint8_t(i + 2)}));
+}
+
+TEST_F(FrameworkTest, TimeStampedSamplesWaitForTheirStreamTime) {
+    Pipeline p = build();
+    ASSERT_EQ(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get()), S_OK);
+    const REFERENCE_TIME due = 3000000; // 300 ms
+    p.source->stream().queue({bytesOf({1}), std::nullopt});
+    p.source->stream().queue({bytesOf({2}), due});
+
+    ASSERT_TRUE(SUCCEEDED(p.control->Run()));
+    ASSERT_TRUE(waitFor([&] { return p.sink->count() == 2; }));
+    p.control->Stop();
+
+    auto rendered = p.sink->rendered();
+    ASSERT_EQ(rendered.size(), 2u);
+    ASSERT_GE(rendered[1].streamTime, 0) << "the graph gave the sink no clock";
+    // The clock event may fire a little early by the clock's own rounding (1 ms).
+    EXPECT_GE(rendered[1].streamTime, due - 10000);
+}
+
+TEST_F(FrameworkTest, PausedRendererHoldsTheSampleUntilRun) {
+    Pipeline p = build();
+    ASSERT_EQ(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get()), S_OK);
+    p.source->stream().queue({bytesOf({7}), std::nullopt});
+    p.source->stream().queue({bytesOf({8}), std::nullopt});
+
+    ASSERT_TRUE(SUCCEEDED(p.control->Pause()));
+    ASSERT_TRUE(waitFor([&] { return p.source->stream().delivered() >= 1; }));
+    Sleep(200);
+    EXPECT_EQ(p.sink->count(), 0u);
+
+    ASSERT_TRUE(SUCCEEDED(p.control->Run()));
+    EXPECT_TRUE(waitFor([&] { return p.sink->count() == 2; }));
+    p.control->Stop();
+}
+
+TEST_F(FrameworkTest, StopReleasesAThreadBlockedInThePausedRenderer) {
+    Pipeline p = build();
+    ASSERT_EQ(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get()), S_OK);
+    p.source->stream().queue({bytesOf({1}), std::nullopt});
+    p.source->stream().queue({bytesOf({2}), std::nullopt});
+    ASSERT_TRUE(SUCCEEDED(p.control->Pause()));
+    ASSERT_TRUE(waitFor([&] { return p.source->stream().delivered() >= 1; }));
+    // The worker is blocked inside the sink's Receive; Stop must not wait for it forever.
+    EXPECT_TRUE(SUCCEEDED(p.control->Stop()));
+    EXPECT_EQ(p.sink->count(), 0u);
+}
+
+TEST_F(FrameworkTest, DisconnectNeedsAStoppedFilter) {
+    Pipeline p = build();
+    ASSERT_EQ(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get()), S_OK);
+    ComPtr<IPin> in = firstPin(p.sinkFilter.get(), PINDIR_INPUT);
+    ASSERT_TRUE(SUCCEEDED(p.control->Run()));
+    EXPECT_EQ(in->Disconnect(), VFW_E_NOT_STOPPED);
+    p.control->Stop();
+    EXPECT_EQ(in->Disconnect(), S_OK);
+    EXPECT_EQ(in->Disconnect(), S_FALSE);
+}
+
+TEST_F(FrameworkTest, RepeatedBuildRunStopTeardownLeavesNothingAlive) {
+    long before = liveObjectCount();
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        Pipeline p = build();
+        ASSERT_EQ(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get()), S_OK);
+        p.source->stream().queue({bytesOf({uint8_t(cycle)}), std::nullopt});
+        ASSERT_TRUE(SUCCEEDED(p.control->Run()));
+        ASSERT_TRUE(waitFor([&] { return p.sink->count() == 1; }));
+        ASSERT_TRUE(SUCCEEDED(p.control->Stop()));
+    }
+    EXPECT_EQ(liveObjectCount(), before);
+}
+
+} // namespace
+} // namespace korvane::testing
