@@ -1,0 +1,152 @@
+#include "program_runner.h"
+
+#include <utility>
+
+namespace korvane::testing {
+
+namespace {
+
+std::wstring windowsPath(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p; ++p)
+        path += *p == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    return path;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    HWND found;
+};
+
+BOOL CALLBACK findWindowOfProcess(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId)
+        return TRUE;
+    if (!IsWindowVisible(window))
+        return TRUE;
+    if (search->className) {
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (std::wstring(name) != search->className)
+            return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK collectText(HWND child, LPARAM data) {
+    wchar_t text[512] = {};
+    GetWindowTextW(child, text, 512);
+    *reinterpret_cast<std::wstring*>(data) += std::wstring(text) + L"\n";
+    return TRUE;
+}
+
+void removeFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW((folder + L"\\" + name).c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+} // namespace
+
+ProgramRun::ProgramRun() {
+    static int counter = 0;
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"korvane-run-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter++);
+    CreateDirectoryW(folder_.c_str(), nullptr);
+}
+
+ProgramRun::~ProgramRun() {
+    if (info_.hProcess) {
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(info_.hProcess, 3);
+            WaitForSingleObject(info_.hProcess, 10000);
+        }
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    removeFolder(folder_);
+}
+
+void ProgramRun::writeConfig(const wchar_t* key, const wchar_t* value) const {
+    WritePrivateProfileStringW(L"Config", key, value, configPath().c_str());
+}
+
+std::wstring ProgramRun::readConfig(const wchar_t* key) const {
+    wchar_t value[1024] = {};
+    GetPrivateProfileStringW(L"Config", key, L"<absent>", value, 1024, configPath().c_str());
+    return value;
+}
+
+std::vector<std::wstring> ProgramRun::configLines() const {
+    std::vector<wchar_t> buffer(32768);
+    DWORD length = GetPrivateProfileSectionW(
+        L"Config", buffer.data(), static_cast<DWORD>(buffer.size()), configPath().c_str());
+    std::vector<std::wstring> lines;
+    for (DWORD start = 0, i = 0; i < length; ++i)
+        if (buffer[i] == L'\0') {
+            lines.emplace_back(buffer.data() + start, buffer.data() + i);
+            start = i + 1;
+        }
+    return lines;
+}
+
+bool ProgramRun::start() {
+    std::wstring exe = windowsPath(KORVANE_BINARY_DIR) + L"\\korvane-tv.exe";
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    return CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder_.c_str(), &startup, &info_) != FALSE;
+}
+
+HWND ProgramRun::waitForWindow(const wchar_t* className, DWORD timeoutMs) const {
+    const DWORD started = GetTickCount();
+    do {
+        WindowSearch search{info_.dwProcessId, className, nullptr};
+        EnumWindows(findWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
+        if (WaitForSingleObject(info_.hProcess, 100) == WAIT_OBJECT_0)
+            return nullptr;
+    } while (GetTickCount() - started < timeoutMs);
+    return nullptr;
+}
+
+bool ProgramRun::hasWindow() const {
+    WindowSearch search{info_.dwProcessId, nullptr, nullptr};
+    EnumWindows(findWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+}
+
+DWORD ProgramRun::waitForExit(DWORD timeoutMs) const {
+    WaitForSingleObject(info_.hProcess, timeoutMs);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+std::wstring childTexts(HWND window) {
+    std::wstring texts;
+    EnumChildWindows(window, collectText, reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+void pressOk(HWND box) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+} // namespace korvane::testing

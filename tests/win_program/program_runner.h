@@ -1,0 +1,47 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace korvane::testing {
+
+// The program, started by CreateProcess in a fresh working directory of its own.
+class ProgramRun {
+  public:
+    ProgramRun();
+    ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    const std::wstring& folder() const { return folder_; }
+    std::wstring configPath() const { return folder_ + L"\\config.ini"; }
+    void writeConfig(const wchar_t* key, const wchar_t* value) const;
+    std::wstring readConfig(const wchar_t* key) const;
+    // "key=value" lines of section "Config" in file order, as the platform reads them.
+    std::vector<std::wstring> configLines() const;
+
+    bool start();
+    DWORD processId() const { return info_.dwProcessId; }
+    HANDLE process() const { return info_.hProcess; }
+
+    // The first visible top-level window of the process with this class, waiting up to
+    // timeoutMs.
+    HWND waitForWindow(const wchar_t* className, DWORD timeoutMs) const;
+    // Any visible top-level window of the process right now.
+    bool hasWindow() const;
+    // The exit code, or STILL_ACTIVE after timeoutMs.
+    DWORD waitForExit(DWORD timeoutMs) const;
+
+  private:
+    std::wstring folder_;
+    PROCESS_INFORMATION info_{};
+};
+
+// The text of every child of a window (a message box's text is one of them).
+std::wstring childTexts(HWND window);
+// Presses OK in a message box of another process.
+void pressOk(HWND box);
+
+} // namespace korvane::testing
