@@ -121,14 +121,15 @@ class Recorder {
     const uint8_t* runBegin_ = nullptr;
     const uint8_t* runEnd_ = nullptr;
 
+    // The arrays below are always written before they are read: no zero-filling.
     // Small pieces gathered so that one buffer leaves in few writes.
     static constexpr std::size_t kStagingSize = 0x10000;
     static constexpr std::size_t kDirectWrite = 0x2000;
-    std::array<uint8_t, kStagingSize> staging_{};
+    std::array<uint8_t, kStagingSize> staging_;
     std::size_t stagingFill_ = 0;
 
-    std::array<uint8_t, kVideoCapacity> videoBuffer_{};
-    std::array<uint8_t, kAudioCapacity> audioBuffer_{};
+    std::array<uint8_t, kVideoCapacity> videoBuffer_;
+    std::array<uint8_t, kAudioCapacity> audioBuffer_;
     PesCollector video_;
     PesCollector audio_;
 };
