@@ -1,0 +1,131 @@
+#include "capture/win/file_recorder.h"
+#include "capture/win/file_sink.h"
+#include "capture/win/recording_failure.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+#include <windows.h>
+
+using namespace korvane;
+
+namespace {
+
+std::wstring tempPath(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + name;
+}
+
+std::vector<uint8_t> readFile(const std::wstring& path) {
+    std::vector<uint8_t> bytes;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return bytes;
+    uint8_t buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    CloseHandle(h);
+    return bytes;
+}
+
+std::vector<uint8_t> packet(int pid) {
+    std::vector<uint8_t> p(188, 0x33);
+    p[0] = 0x47;
+    p[1] = static_cast<uint8_t>(pid >> 8);
+    p[2] = static_cast<uint8_t>(pid);
+    p[3] = 0x10;
+    return p;
+}
+
+int stops = 0;
+std::wstring shown;
+void countStop() {
+    ++stops;
+}
+void keepText(const wchar_t* text) {
+    shown = text;
+}
+
+} // namespace
+
+TEST(CaptureFileSink, ReplacesTheFileAndHoldsItUnshared) {
+    std::wstring path = tempPath(L"korvane-sink-test.mpg");
+    {
+        FileSink first(path.c_str());
+        ASSERT_TRUE(first.isOpen());
+        const uint8_t long_text[] = "a longer first content";
+        EXPECT_TRUE(first.write(long_text, sizeof long_text));
+    }
+    {
+        FileSink sink(path.c_str());
+        ASSERT_TRUE(sink.isOpen());
+        HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+        if (other != INVALID_HANDLE_VALUE)
+            CloseHandle(other);
+        const uint8_t text[] = {'o', 'k'};
+        EXPECT_TRUE(sink.write(text, 2));
+    }
+    EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'o', 'k'}));
+    DeleteFileW(path.c_str());
+}
+
+TEST(CaptureFileSink, MissingFolderFailsToOpenAndEveryWriteFails) {
+    FileSink sink(tempPath(L"korvane-no-such-folder\\x.mpg").c_str());
+    EXPECT_FALSE(sink.isOpen());
+    const uint8_t byte = 1;
+    EXPECT_FALSE(sink.write(&byte, 1));
+}
+
+TEST(CaptureFileRecorder, WritesKeptPacketsAndPostsCreationFailures) {
+    std::wstring path = tempPath(L"korvane-recorder-test.mpg");
+    auto a = packet(0x100), null = packet(0x1FFF);
+    std::vector<uint8_t> ts = a;
+    ts.insert(ts.end(), null.begin(), null.end());
+    {
+        auto recorder =
+            std::make_unique<FileRecorder>(path.c_str(), RecorderSettings::multiplex(), nullptr);
+        EXPECT_TRUE(recorder->processBuffer(ts.data(), ts.size()));
+    }
+    EXPECT_EQ(readFile(path), a);
+    DeleteFileW(path.c_str());
+
+    HWND window =
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    {
+        auto recorder =
+            std::make_unique<FileRecorder>(tempPath(L"korvane-no-such-folder\\y.mpg").c_str(),
+                                           RecorderSettings::multiplex(), window);
+        EXPECT_TRUE(recorder->failed());
+        EXPECT_FALSE(recorder->processBuffer(ts.data(), ts.size()));
+    }
+    MSG msg{};
+    ASSERT_TRUE(
+        PeekMessageW(&msg, window, kRecordingFailedMessage, kRecordingFailedMessage, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, static_cast<WPARAM>(RecordingFailure::CreateFailed));
+    EXPECT_FALSE(
+        PeekMessageW(&msg, window, kRecordingFailedMessage, kRecordingFailedMessage, PM_REMOVE));
+    DestroyWindow(window);
+}
+
+TEST(CaptureFailureMessage, StopsTheRecordingAndTellsTheUserInFrench) {
+    stops = 0;
+    handleRecordingFailed(static_cast<WPARAM>(RecordingFailure::WriteFailed), countStop, keepText);
+    EXPECT_EQ(stops, 1);
+    EXPECT_NE(shown.find(L"Erreur d'écriture"), std::wstring::npos);
+    handleRecordingFailed(static_cast<WPARAM>(RecordingFailure::CreateFailed), countStop, keepText);
+    EXPECT_EQ(stops, 2);
+    EXPECT_NE(shown.find(L"Impossible de créer"), std::wstring::npos);
+}
+
+TEST(CaptureFailureMessage, AnsiWideningKeepsPlainNames) {
+    EXPECT_EQ(widenAnsi("France 5"), u"France 5");
+    EXPECT_EQ(widenAnsi(""), u"");
+}
