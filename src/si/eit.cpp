@@ -106,6 +106,41 @@ std::optional<EpgEvent> buildEvent(const ByteReader& in, std::size_t e, FileTime
     return event;
 }
 
+// Walks the events of a section (CRC excluded) into the channel's slots; returns how many
+// new events were stored. A length running past the section ends the walk.
+int storeSectionEvents(ChannelInfo& channel, const ByteReader& in, const TimeConverter& clock) {
+    int stored = 0;
+    std::size_t e = kFirstEvent;
+    while (e + kEventHeader <= in.size()) {
+        const std::size_t loopLength = *in.length12(e + 10);
+        if (!in.contains(e + kEventHeader, loopLength))
+            break;
+        const std::size_t next = e + kEventHeader + loopLength;
+        auto start = eventStart(in, e, clock);
+        auto localStart = start ? clock.fileTimeToLocal(*start) : std::nullopt;
+        if (!start || !localStart) {
+            e = next;
+            continue;
+        }
+        if (*start == channel.present.startTime) {
+            channel.present.latest = 1;
+            channel.following.latest = 0;
+        } else if (*start == channel.following.startTime) {
+            channel.present.latest = 0;
+            channel.following.latest = 1;
+        } else {
+            auto event =
+                buildEvent(in, e, *start, *localStart, in.sub(e + kEventHeader, loopLength), clock);
+            if (!event)
+                break;
+            storeEvent(channel, *event);
+            ++stored;
+        }
+        e = next;
+    }
+    return stored;
+}
+
 } // namespace
 
 CalendarDate mjdToDate(uint16_t mjd) {
@@ -161,48 +196,19 @@ void decodeEit(ChannelList& list, WindowNotifier& notifier, const TimeConverter&
     auto service = in.u16(3);
     if (!service || length < 4 || length - 4 <= kFirstEvent)
         return;
-    const std::size_t end = length - 4;
-    int posts = 0;
+    int newEvents = 0;
     {
         auto access = list.lock();
         auto index = findChannelBySid(access.records(), *service);
         if (!index)
             return;
-        ChannelInfo& channel = access.at(*index);
-        std::size_t e = kFirstEvent;
-        while (e < end) {
-            if (e + kEventHeader > end)
-                break;
-            const std::size_t loopLength = *in.length12(e + 10);
-            if (loopLength > end - e - kEventHeader)
-                break;
-            const std::size_t next = e + kEventHeader + loopLength;
-            auto start = eventStart(in, e, clock);
-            auto localStart = start ? clock.fileTimeToLocal(*start) : std::nullopt;
-            if (!start || !localStart) {
-                e = next;
-                continue;
-            }
-            if (*start == channel.present.startTime) {
-                channel.present.latest = 1;
-                channel.following.latest = 0;
-            } else if (*start == channel.following.startTime) {
-                channel.present.latest = 0;
-                channel.following.latest = 1;
-            } else {
-                auto event = buildEvent(in, e, *start, *localStart,
-                                        in.sub(e + kEventHeader, loopLength), clock);
-                if (!event)
-                    break;
-                storeEvent(channel, *event);
-                if (access.currentIndex() >= 0 &&
-                    static_cast<std::size_t>(access.currentIndex()) == *index)
-                    ++posts;
-            }
-            e = next;
-        }
+        const bool watched =
+            access.currentIndex() >= 0 && static_cast<std::size_t>(access.currentIndex()) == *index;
+        newEvents = storeSectionEvents(access.at(*index), in.sub(0, length - 4), clock);
+        if (!watched)
+            newEvents = 0;
     }
-    for (int i = 0; i < posts; ++i)
+    for (int i = 0; i < newEvents; ++i)
         notifier.postGuideUpdated();
 }
 
