@@ -4,6 +4,7 @@
 #include "app/win/config_store.h"
 #include "app/win/menu_state.h"
 #include "app/win/session.h"
+#include "app/win/shell_commands.h"
 #include "app/win/show_error.h"
 #include "app/win/status_bar.h"
 #include "app/win/window_modes.h"
@@ -79,6 +80,10 @@ bool handleCommand(HWND window, UINT command) {
     case IDM_PREFER_AC3:
         flipPreferAc3();
         return true;
+    case IDM_VIDEO_FOLDER:
+    case IDM_SCREENSHOT_FOLDER:
+        chooseFolder(window, command);
+        return true;
     default:
         return false;
     }
@@ -141,6 +146,10 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER)
             return 0;
         break;
+    case WM_USER:
+        // A guide event was stored for the channel being watched.
+        refreshChannelInfo();
+        return 0;
     case WM_COMMAND:
         if (handleCommand(window, LOWORD(wParam)))
             return 0;

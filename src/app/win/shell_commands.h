@@ -1,0 +1,18 @@
+#pragma once
+
+#include <windows.h>
+
+#include <unknwn.h>
+
+namespace korvane {
+
+// Folder browser for the video folder (IDM_VIDEO_FOLDER) or the screenshot folder
+// (IDM_SCREENSHOT_FOLDER); a chosen folder is stored and the settings saved. Cancelling
+// changes nothing.
+void chooseFolder(HWND owner, UINT command);
+
+// The property pages of a graph filter in a frame owned by the main window. The filter is
+// null when its device or decoder was not configured.
+void showFilterProperties(IUnknown* filter, const wchar_t* caption);
+
+} // namespace korvane
