@@ -1,9 +1,11 @@
 #include "capture/win/file_recorder.h"
 #include "capture/win/file_sink.h"
 #include "capture/win/recording_failure.h"
+#include "capture/win/recording_paths.h"
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -128,4 +130,22 @@ TEST(CaptureFailureMessage, StopsTheRecordingAndTellsTheUserInFrench) {
 TEST(CaptureFailureMessage, AnsiWideningKeepsPlainNames) {
     EXPECT_EQ(widenAnsi("France 5"), u"France 5");
     EXPECT_EQ(widenAnsi(""), u"");
+}
+
+TEST(CaptureRecordingPaths, StayInTheFolderAndCarryTheLocalTime) {
+    DateTime before = localTimeNow();
+    auto path = channelRecordingPathNow(L"C:\\TV", "a\\..\\b:c");
+    ASSERT_TRUE(path.has_value());
+    EXPECT_EQ(path->rfind(L"C:\\TV\\a_.._b_c ", 0), 0u) << *path;
+    EXPECT_EQ(path->substr(path->size() - 4), L".mpg");
+    wchar_t dayMonth[16];
+    swprintf(dayMonth, 16, L" %02i-%02i ", before.day, before.month);
+    EXPECT_NE(path->find(dayMonth), std::wstring::npos) << *path;
+
+    auto shot = screenshotPathNow(L"D:\\Images", "Arte");
+    ASSERT_TRUE(shot.has_value());
+    EXPECT_EQ(shot->rfind(L"D:\\Images\\Arte ", 0), 0u);
+    EXPECT_EQ(shot->substr(shot->size() - 4), L".bmp");
+    EXPECT_EQ(multiplexRecordingPathNow(L"E:")->rfind(L"E:\\Transport Stream ", 0), 0u);
+    EXPECT_FALSE(multiplexRecordingPathNow(std::wstring(1020, L'x')).has_value());
 }
