@@ -1,0 +1,39 @@
+#pragma once
+
+#include "channels/channel_file.h"
+#include "channels/channel_list.h"
+#include "si/channel_saver.h"
+
+#include <string>
+
+namespace korvane {
+
+// The element tree of an XML file as the platform's DOM parser (MSXML) reads it: the root
+// element with its child nodes and their children (the depth the record rules look at).
+// False when the document cannot be created or the file is missing or not well-formed.
+bool loadXmlTreeWithMsxml(const std::wstring& path, XmlNode& root);
+
+// UTF-16 text to the ANSI code page, as the reader stores characters it has no byte for.
+std::string wideToAnsiCodePage(std::u16string_view text);
+
+// Appends one record per entry of the file to the list; 0 when the file was parsed (also
+// without entries), 1 when it was not (the list is then unchanged).
+int loadChannelFileFrom(const std::wstring& path, ChannelList& list);
+// "chaines.xml" in the current directory.
+int loadChannelFile(ChannelList& list);
+
+// Writes the records to path through "<path>.tmp", flushed and then moved over the file,
+// so that a cut-off write leaves the old file or the new one. False when nothing could be
+// written; the previous file is then untouched.
+bool saveChannelFileTo(const std::wstring& path, const ChannelRecords& records);
+// "chaines.xml" in the current directory; failures are silent.
+void saveChannelFile(const ChannelRecords& records);
+void saveChannelFile(ChannelList& list);
+
+// The channel file writer behind the PMT decoder and the scan.
+class ChannelFileWriter : public ChannelFileSaver {
+  public:
+    void saveChannels(const ChannelRecords& copy) override { saveChannelFile(copy); }
+};
+
+} // namespace korvane
