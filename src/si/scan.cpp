@@ -63,6 +63,9 @@ int scanFrequency(ChannelList& list, ScanState& state, SectionReader& reader, Sc
 void scanAllFrequencies(ChannelList& list, ScanState& state,
                         const std::function<FrequencyPlan()>& buildPlan, SectionReader& reader,
                         ScanTuner& tuner, ScanProgress& progress) {
+    if (state.scanRunning)
+        return;
+    state.scanRunning = true;
     const FrequencyPlan plan = buildPlan();
     const int n = static_cast<int>(plan.size());
     progress.setRange(n);
@@ -77,6 +80,7 @@ void scanAllFrequencies(ChannelList& list, ScanState& state,
         shown += names.size();
     }
     state.scanPending = false;
+    state.scanRunning = false;
     progress.end();
 }
 

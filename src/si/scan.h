@@ -50,6 +50,9 @@ class ScanDialog {
 // What one scan keeps between its steps.
 struct ScanState {
     bool scanPending = false;
+    // Set while scanAllFrequencies runs: a modal message box inside the scan (the tuner
+    // questions) sends its own idle notifications, which must not start a second scan.
+    bool scanRunning = false;
     // A copy of the first NIT section found; empty until then.
     std::vector<uint8_t> pendingNit;
 };
@@ -66,7 +69,7 @@ int scanFrequency(ChannelList& list, ScanState& state, SectionReader& reader, Sc
                   int32_t frequency);
 
 // Every frequency of the plan in order, with the progress and the names found shown as it
-// goes; clears scanPending and ends the dialog.
+// goes; clears scanPending and ends the dialog. A call made while a scan runs does nothing.
 void scanAllFrequencies(ChannelList& list, ScanState& state,
                         const std::function<FrequencyPlan()>& buildPlan, SectionReader& reader,
                         ScanTuner& tuner, ScanProgress& progress);

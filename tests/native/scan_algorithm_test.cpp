@@ -273,3 +273,26 @@ TEST(RunChannelScan, AllServicesWithoutVideoStillWriteAnEmptyFile) {
     ASSERT_EQ(saver.saves.size(), 1u);
     EXPECT_TRUE(saver.saves[0].empty());
 }
+
+TEST(ScanAllFrequencies, AnIdleNotificationDuringTheScanStartsNoSecondScan) {
+    FakeAir air;
+    addMux(air, 474167, 1, 0x101, false);
+    ChannelList list;
+    ScanState state;
+    state.scanPending = true;
+    FakeProgress progress;
+    FakeProgress nestedProgress;
+    auto plan = [&] {
+        // A tuner question's message box idles while the plan is being built.
+        scanAllFrequencies(
+            list, state, [] { return FrequencyPlan{474167}; }, air, air, nestedProgress);
+        return FrequencyPlan{474167};
+    };
+    scanAllFrequencies(list, state, plan, air, air, progress);
+    EXPECT_EQ(air.tunes, std::vector<int32_t>{474167});
+    EXPECT_EQ(nestedProgress.range, -1);
+    EXPECT_EQ(nestedProgress.ends, 0);
+    EXPECT_EQ(progress.ends, 1);
+    EXPECT_EQ(list.size(), 3u);
+    EXPECT_FALSE(state.scanRunning);
+}
