@@ -3,6 +3,7 @@
 #include "app/win/app_state.h"
 #include "app/win/config_store.h"
 #include "app/win/menu_state.h"
+#include "app/win/now_playing.h"
 #include "app/win/session.h"
 #include "app/win/shell_commands.h"
 #include "app/win/show_error.h"
@@ -20,6 +21,16 @@ void flipPreferAc3() {
     AppConfig& config = appConfig();
     config.preferAc3 = !config.preferAc3;
     setMenuCheck(IDM_PREFER_AC3, config.preferAc3);
+}
+
+void flipSendNowPlaying() {
+    AppConfig& config = appConfig();
+    config.sendNowPlaying = !config.sendNowPlaying;
+    if (config.sendNowPlaying)
+        refreshChannelInfo();
+    else
+        clearNowPlaying();
+    setMenuCheck(IDM_SEND_NOW_PLAYING, config.sendNowPlaying);
 }
 
 void closeMainWindow(HWND window) {
@@ -79,6 +90,9 @@ bool handleCommand(HWND window, UINT command) {
         return true;
     case IDM_PREFER_AC3:
         flipPreferAc3();
+        return true;
+    case IDM_SEND_NOW_PLAYING:
+        flipSendNowPlaying();
         return true;
     case IDM_VIDEO_FOLDER:
     case IDM_SCREENSHOT_FOLDER:

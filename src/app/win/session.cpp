@@ -5,6 +5,7 @@
 #include "app/win/config_store.h"
 #include "app/win/main_window.h"
 #include "app/win/menu_state.h"
+#include "app/win/now_playing.h"
 #include "app/win/show_error.h"
 #include "app/win/status_bar.h"
 #include "app/win/window_modes.h"
@@ -142,7 +143,11 @@ int runProgram(HINSTANCE instance, int showCommand) {
     }
     appState().fullMenu = GetMenu(window);
     AcceleratorTable accelerators(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS)));
-    return messageLoop(accelerators.get());
+    const int exitCode = messageLoop(accelerators.get());
+    // The window is gone by now; its former handle is still given as the sender.
+    if (appConfig().sendNowPlaying)
+        clearNowPlaying();
+    return exitCode;
 }
 
 } // namespace korvane

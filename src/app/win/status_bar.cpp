@@ -2,6 +2,7 @@
 
 #include "app/status_bar_layout.h"
 #include "app/win/app_state.h"
+#include "app/win/now_playing.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -36,17 +37,18 @@ void refreshChannelInfo() {
         return;
     const AppState& state = appState();
     RedrawWindow(state.mainWindow, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE);
-    if (!state.statusBar)
-        return;
-    const char* texts[kStatusBarParts] = {
-        channel->name.c_str(),
-        channel->present.startText.c_str(),
-        channel->present.title.c_str(),
-        channel->following.startText.c_str(),
-        channel->following.title.c_str(),
-    };
-    for (int part = 0; part < kStatusBarParts; ++part)
-        SendMessageA(state.statusBar, SB_SETTEXTA, part, reinterpret_cast<LPARAM>(texts[part]));
+    if (state.statusBar) {
+        const char* texts[kStatusBarParts] = {
+            channel->name.c_str(),
+            channel->present.startText.c_str(),
+            channel->present.title.c_str(),
+            channel->following.startText.c_str(),
+            channel->following.title.c_str(),
+        };
+        for (int part = 0; part < kStatusBarParts; ++part)
+            SendMessageA(state.statusBar, SB_SETTEXTA, part, reinterpret_cast<LPARAM>(texts[part]));
+    }
+    postNowPlaying();
 }
 
 } // namespace korvane

@@ -1,0 +1,134 @@
+#include "app/now_playing_text.h"
+#include "app/win/app_state.h"
+#include "app/win/main_window.h"
+#include "app/win/now_playing.h"
+#include "app/win/status_bar.h"
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace korvane {
+namespace {
+
+struct Received {
+    HWND sender;
+    ULONG_PTR data;
+    DWORD bytes;
+    std::wstring text;
+};
+
+std::vector<Received> received;
+
+// Stands in for the messenger's hidden window.
+LRESULT CALLBACK messengerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+        auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        received.push_back({reinterpret_cast<HWND>(wParam), data->dwData, data->cbData,
+                            std::wstring(static_cast<const wchar_t*>(data->lpData))});
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+class NowPlayingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        received.clear();
+        appConfig() = AppConfig{};
+        appState() = AppState{};
+        channelList().clear();
+        channelList().setCurrentIndex(-1);
+        ASSERT_TRUE(registerMainWindowClass(GetModuleHandleW(nullptr)));
+        window_ = createMainWindow(GetModuleHandleW(nullptr), appConfig());
+        ASSERT_NE(window_, nullptr);
+        createStatusBar();
+
+        ChannelInfo arte;
+        arte.number = 7;
+        arte.name.assign("Arte");
+        arte.present.startTime = 1;
+        arte.present.title.assign("Le journal t\xE9l\xE9vis\xE9");
+        ChannelInfo empty;
+        empty.name.assign("Sans guide");
+        channelList().append(arte);
+        channelList().append(empty);
+    }
+    void TearDown() override {
+        if (messenger_)
+            DestroyWindow(messenger_);
+        DestroyWindow(window_);
+        appState() = AppState{};
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            ;
+    }
+    void startMessenger() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = messengerProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"MsnMsgrUIManager";
+        RegisterClassW(&windowClass);
+        messenger_ = CreateWindowExW(0, L"MsnMsgrUIManager", nullptr, WS_OVERLAPPED, 0, 0, 10, 10,
+                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(messenger_, nullptr);
+    }
+    HWND window_ = nullptr;
+    HWND messenger_ = nullptr;
+};
+
+TEST_F(NowPlayingTest, OptionOnSendsChannelAndPresentTitleOncePerRefresh) {
+    startMessenger();
+    appConfig().sendNowPlaying = true;
+    channelList().setCurrentIndex(0);
+    refreshChannelInfo();
+    ASSERT_EQ(received.size(), 1u);
+    const std::wstring expected = L"\\0Music\\01\\0{0} - {1}\\0Arte\\0Le journal télévisé\\0\\0\\0";
+    EXPECT_EQ(received[0].text, expected);
+    EXPECT_EQ(received[0].data, ULONG_PTR(0x547));
+    EXPECT_EQ(received[0].bytes, DWORD((expected.size() + 1) * 2));
+    EXPECT_EQ(received[0].sender, window_);
+
+    // A guide update sends the same status again.
+    SendMessageW(window_, WM_USER, 0, 0);
+    EXPECT_EQ(received.size(), 2u);
+
+    // A channel without a present event sends nothing.
+    channelList().setCurrentIndex(1);
+    refreshChannelInfo();
+    EXPECT_EQ(received.size(), 2u);
+}
+
+TEST_F(NowPlayingTest, OptionOffSendsNothingAndTheMenuCommandSwitchesIt) {
+    startMessenger();
+    channelList().setCurrentIndex(0);
+    refreshChannelInfo();
+    EXPECT_TRUE(received.empty());
+
+    SendMessageW(window_, WM_COMMAND, IDM_SEND_NOW_PLAYING, 0);
+    EXPECT_TRUE(appConfig().sendNowPlaying);
+    EXPECT_NE(GetMenuState(GetMenu(window_), IDM_SEND_NOW_PLAYING, MF_BYCOMMAND) & MF_CHECKED, 0u);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_NE(received[0].text.find(L"\\0Arte\\0"), std::wstring::npos);
+
+    SendMessageW(window_, WM_COMMAND, IDM_SEND_NOW_PLAYING, 0);
+    EXPECT_FALSE(appConfig().sendNowPlaying);
+    EXPECT_EQ(GetMenuState(GetMenu(window_), IDM_SEND_NOW_PLAYING, MF_BYCOMMAND) & MF_CHECKED, 0u);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[1].text, L"\\0Music\\00\\0\\0\\0\\0\\0\\0");
+    EXPECT_EQ(received[1].bytes, 46u);
+}
+
+TEST_F(NowPlayingTest, WithoutAMessengerNothingHappens) {
+    appConfig().sendNowPlaying = true;
+    channelList().setCurrentIndex(0);
+    refreshChannelInfo();
+    clearNowPlaying();
+    EXPECT_TRUE(received.empty());
+}
+
+} // namespace
+} // namespace korvane
