@@ -9,6 +9,7 @@
 #include "app/win/show_error.h"
 #include "app/win/status_bar.h"
 #include "app/win/window_modes.h"
+#include "channels/win/channel_file_win.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -108,6 +109,7 @@ HMENU buildChannelMenu() {
 }
 
 int initialiseSession() {
+    loadChannelFile(channelList());
     if (int status = requireChannels())
         return status;
     insertChannelMenu();

@@ -1,0 +1,122 @@
+#include "channels/channel_file.h"
+#include "program_runner.h"
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace korvane::testing {
+namespace {
+
+std::vector<std::wstring> copiedTexts;
+
+// Stands in for the messenger's hidden window, in this test process.
+LRESULT CALLBACK messengerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+        auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (data->dwData == 0x547 && data->cbData >= 2)
+            copiedTexts.emplace_back(static_cast<const wchar_t*>(data->lpData),
+                                     data->cbData / 2 - 1);
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Waits for the process to end while this thread answers the messages sent to its windows.
+DWORD waitPumping(const ProgramRun& run, DWORD timeoutMs) {
+    const DWORD started = GetTickCount();
+    HANDLE process = run.process();
+    while (GetTickCount() - started < timeoutMs) {
+        DWORD wait = MsgWaitForMultipleObjects(1, &process, FALSE, 100, QS_ALLINPUT);
+        if (wait == WAIT_OBJECT_0)
+            break;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    return run.waitForExit(0);
+}
+
+void writeChannelFile(const ProgramRun& run) {
+    ChannelRecords records(2);
+    records[0].name.assign("France 2");
+    records[0].number = 2;
+    records[0].frequency = 474167;
+    records[0].videoPid = 120;
+    records[1].name.assign("Arte");
+    records[1].number = 7;
+    records[1].frequency = 474167;
+    records[1].videoPid = 220;
+    std::string bytes = formatChannelFile(records);
+    HANDLE file = CreateFileW((run.folder() + L"\\chaines.xml").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+class ProgramSession : public ::testing::Test {
+  protected:
+    void SetUp() override { copiedTexts.clear(); }
+    void TearDown() override {
+        if (messenger_)
+            DestroyWindow(messenger_);
+    }
+    void startMessenger() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = messengerProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"MsnMsgrUIManager";
+        RegisterClassW(&windowClass);
+        messenger_ = CreateWindowExW(0, L"MsnMsgrUIManager", nullptr, WS_OVERLAPPED, 0, 0, 10, 10,
+                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(messenger_, nullptr);
+    }
+    HWND messenger_ = nullptr;
+};
+
+TEST_F(ProgramSession, ChannelFileStartsTheLoopAndClosingSavesAndClearsTheMessenger) {
+    ProgramRun run;
+    writeChannelFile(run);
+    run.writeConfig(L"Fenêtre toujours devant", L"Vrai");
+    run.writeConfig(L"Envoie programme regardé à MSN", L"Vrai");
+    startMessenger();
+    ASSERT_TRUE(run.start());
+    HWND window = run.waitForWindow(L"Korvane TV", 60000);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(run.waitForWindow(L"#32770", 3000), nullptr) << "no error box expected";
+    EXPECT_NE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(waitPumping(run, 30000), 0u);
+    ASSERT_EQ(copiedTexts.size(), 1u);
+    EXPECT_EQ(copiedTexts[0], L"\\0Music\\00\\0\\0\\0\\0\\0\\0");
+    EXPECT_EQ(run.configLines().size(), 21u);
+    EXPECT_EQ(run.readConfig(L"Fenêtre toujours devant"), L"Vrai");
+    EXPECT_EQ(run.readConfig(L"Envoie programme regardé à MSN"), L"Vrai");
+}
+
+TEST_F(ProgramSession, QuitCommandEndsTheProgramWithoutTellingAMessengerWhenTheOptionIsOff) {
+    ProgramRun run;
+    writeChannelFile(run);
+    run.writeConfig(L"Facteur de zoom", L"130");
+    startMessenger();
+    ASSERT_TRUE(run.start());
+    HWND window = run.waitForWindow(L"Korvane TV", 60000);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(run.waitForWindow(L"#32770", 3000), nullptr);
+    EXPECT_EQ(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+
+    PostMessageW(window, WM_COMMAND, IDM_QUIT, 0);
+    EXPECT_EQ(waitPumping(run, 30000), 0u);
+    EXPECT_TRUE(copiedTexts.empty());
+    EXPECT_EQ(run.readConfig(L"Facteur de zoom"), L"130");
+    EXPECT_EQ(run.readConfig(L"Priorité"), L"Supérieure");
+}
+
+} // namespace
+} // namespace korvane::testing
