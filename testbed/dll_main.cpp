@@ -1,0 +1,233 @@
+// The testbed COM server: class factories, and registration of the stand-ins under the
+// platform's class identifiers and of the virtual devices in their BDA categories.
+
+#include "demux_filter.h"
+#include "dshow/com_ptr.h"
+#include "dshow/unknown.h"
+#include "section_reader.h"
+#include "testbed_guids.h"
+#include "virtual_tuner.h"
+
+#include <string>
+
+namespace korvane::testbed {
+
+namespace {
+
+HMODULE g_module = nullptr;
+volatile LONG g_locks = 0;
+
+using Creator = CUnknown* (*)(IUnknown*, HRESULT*);
+
+struct ClassEntry {
+    const CLSID* clsid;
+    const wchar_t* name;
+    Creator create;
+    const GUID* category; // null: a plain COM class
+};
+
+const ClassEntry kClasses[] = {
+    {&kClsidMpeg2Demultiplexer, L"MPEG-2 Demultiplexer (testbed)", &DemuxFilter::CreateInstance,
+     nullptr},
+    {&kClsidMpeg2Data, L"MPEG-2 Sections and Tables (testbed)", &SectionReader::CreateInstance,
+     nullptr},
+    {&kClsidUsbTuner, L"Korvane Testbed Tuner USB", &VirtualTuner::CreateUsb,
+     &kCategoryBdaNetworkTuner},
+    {&kClsidCardTuner, L"Korvane Testbed Tuner PCI", &VirtualTuner::CreateCard,
+     &kCategoryBdaNetworkTuner},
+};
+
+class ClassFactory : public IClassFactory {
+  public:
+    explicit ClassFactory(const ClassEntry& entry) : entry_(entry) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG n = InterlockedDecrement(&refs_);
+        if (n == 0)
+            delete this;
+        return ULONG(n);
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (outer && riid != IID_IUnknown)
+            return E_NOINTERFACE;
+        HRESULT hr = S_OK;
+        CUnknown* object = entry_.create(outer, &hr);
+        if (!object)
+            return E_OUTOFMEMORY;
+        // Hold the object while asking, so a failed query destroys it.
+        object->NonDelegatingAddRef();
+        if (SUCCEEDED(hr))
+            hr = object->NonDelegatingQueryInterface(riid, ppv);
+        object->NonDelegatingRelease();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock)
+            InterlockedIncrement(&g_locks);
+        else
+            InterlockedDecrement(&g_locks);
+        return S_OK;
+    }
+
+  private:
+    virtual ~ClassFactory() = default;
+    const ClassEntry& entry_;
+    volatile LONG refs_ = 0;
+};
+
+std::wstring guid_text(const GUID& g) {
+    wchar_t text[64] = {};
+    StringFromGUID2(g, text, 64);
+    return text;
+}
+
+bool set_value(HKEY key, const wchar_t* name, const std::wstring& value) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          DWORD((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+HRESULT register_class(const ClassEntry& entry, const std::wstring& dll) {
+    std::wstring path = L"CLSID\\" + guid_text(*entry.clsid);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return SELFREG_E_CLASS;
+    bool ok = set_value(key, nullptr, entry.name);
+    HKEY server = nullptr;
+    ok = ok && RegCreateKeyExW(key, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, &server,
+                               nullptr) == ERROR_SUCCESS;
+    if (server) {
+        ok = ok && set_value(server, nullptr, dll) && set_value(server, L"ThreadingModel", L"Both");
+        RegCloseKey(server);
+    }
+    RegCloseKey(key);
+    return ok ? S_OK : SELFREG_E_CLASS;
+}
+
+// The devices appear in their BDA categories, as the system device enumerator lists them.
+HRESULT register_device(IFilterMapper2* mapper, const ClassEntry& entry, bool bdaTransport) {
+    REGPINTYPES antenna = {&kTypeBdaAntenna, &GUID_NULL};
+    REGPINTYPES stream = {&kTypeStream,
+                          bdaTransport ? &kSubtypeBdaTransport : &kSubtypeMpeg2Transport};
+    REGFILTERPINS pins[2] = {};
+    pins[0].strName = const_cast<LPWSTR>(L"Antenne");
+    pins[0].nMediaTypes = 1;
+    pins[0].lpMediaType = &antenna;
+    pins[1].strName = const_cast<LPWSTR>(L"MPEG-2 Transport");
+    pins[1].bOutput = TRUE;
+    pins[1].nMediaTypes = 1;
+    pins[1].lpMediaType = &stream;
+    REGFILTER2 filter = {};
+    filter.dwVersion = 1;
+    filter.dwMerit = MERIT_DO_NOT_USE;
+    filter.cPins = 2;
+    filter.rgPins = pins;
+    return mapper->RegisterFilter(*entry.clsid, entry.name, nullptr, entry.category, entry.name,
+                                  &filter);
+}
+
+} // namespace
+
+long testbedObjectCount() {
+    return liveObjectCount();
+}
+
+} // namespace korvane::testbed
+
+using namespace korvane::testbed;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    for (const ClassEntry& entry : kClasses) {
+        if (*entry.clsid == clsid) {
+            auto* factory = new ClassFactory(entry);
+            factory->AddRef();
+            HRESULT hr = factory->QueryInterface(riid, ppv);
+            factory->Release();
+            return hr;
+        }
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllCanUnloadNow() {
+    return testbedObjectCount() == 0 && g_locks == 0 ? S_OK : S_FALSE;
+}
+
+STDAPI DllRegisterServer() {
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return E_FAIL;
+    for (const ClassEntry& entry : kClasses) {
+        HRESULT hr = register_class(entry, path);
+        if (FAILED(hr))
+            return hr;
+    }
+    HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HRESULT hr = S_OK;
+    {
+        korvane::ComPtr<IFilterMapper2> mapper;
+        hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IFilterMapper2, mapper.putVoid());
+        if (SUCCEEDED(hr)) {
+            for (const ClassEntry& entry : kClasses) {
+                if (entry.category && SUCCEEDED(hr))
+                    hr = register_device(mapper.get(), entry, entry.clsid == &kClsidUsbTuner);
+            }
+        }
+    }
+    if (SUCCEEDED(init))
+        CoUninitialize();
+    return hr;
+}
+
+STDAPI DllUnregisterServer() {
+    HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        korvane::ComPtr<IFilterMapper2> mapper;
+        if (SUCCEEDED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IFilterMapper2, mapper.putVoid()))) {
+            for (const ClassEntry& entry : kClasses) {
+                if (entry.category)
+                    mapper->UnregisterFilter(entry.category, entry.name, *entry.clsid);
+            }
+        }
+    }
+    if (SUCCEEDED(init))
+        CoUninitialize();
+    for (const ClassEntry& entry : kClasses) {
+        std::wstring path = L"CLSID\\" + guid_text(*entry.clsid);
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
+    }
+    return S_OK;
+}
+
+// Objects of the testbed alive in this process, for leak tests.
+extern "C" long TestbedLiveObjects() {
+    return testbedObjectCount();
+}

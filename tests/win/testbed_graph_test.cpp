@@ -1,0 +1,486 @@
+// The testbed in the platform's filter graph: virtual tuner -> Sample Grabber -> demultiplexer
+// stand-in, with section, elementary-stream and section-reader outputs, playing the
+// multiplexes muxgen made for the tests.
+#include "../../testbed/testbed_guids.h"
+#include "dshow_test_filters.h"
+#include "graph/platform_guids.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace korvane::testing {
+namespace {
+
+using namespace korvane::testbed;
+
+// The file pace: four seconds of multiplex play in half a second.
+constexpr const wchar_t* kSpeed = L"8";
+
+std::wstring windows_path(const char* unix_path) {
+    std::wstring out = L"Z:";
+    for (const char* c = unix_path; *c; ++c)
+        out += *c == '/' ? L'\\' : wchar_t(*c);
+    return out;
+}
+
+uint32_t crc32(const uint8_t* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= uint32_t(data[i]) << 24;
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 0x80000000) ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
+    }
+    return crc;
+}
+
+ComPtr<IPin> first_output(IBaseFilter* filter) {
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(pins.put())))
+        return {};
+    for (;;) {
+        ComPtr<IPin> pin;
+        if (pins->Next(1, pin.put(), nullptr) != S_OK)
+            return {};
+        PIN_DIRECTION dir;
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT)
+            return pin;
+    }
+}
+
+long testbed_live_objects() {
+    HMODULE dll = GetModuleHandleW(L"testbed.dll");
+    if (!dll)
+        return 0;
+    auto count = reinterpret_cast<long (*)()>(GetProcAddress(dll, "TestbedLiveObjects"));
+    return count ? count() : -1;
+}
+
+AM_MEDIA_TYPE section_type(const GUID& subtype) {
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = kMediaTypeMpeg2Sections;
+    mt.subtype = subtype;
+    mt.bFixedSizeSamples = TRUE;
+    mt.formattype = FORMAT_None;
+    return mt;
+}
+
+class TestbedGraph : public ComTest {
+  protected:
+    void SetUp() override {
+        ComTest::SetUp();
+        SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
+                                windows_path(KORVANE_BINARY_DIR "/testbed-data").c_str());
+        SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", kSpeed);
+        graph_ = makeGraph();
+        ASSERT_TRUE(graph_);
+        tuner_ = create(kClsidUsbTuner, L"Clé USB");
+        grabber_ = create(kClsidSampleGrabber, L"Grabber");
+        demux_ = create(kClsidMpeg2Demultiplexer, L"Demux");
+        ASSERT_TRUE(tuner_ && grabber_ && demux_);
+        ASSERT_EQ(connect(graph_.get(), tuner_.get(), grabber_.get()), S_OK);
+        ASSERT_EQ(connect(graph_.get(), grabber_.get(), demux_.get()), S_OK);
+        demuxControl_ = demux_.as<IMpeg2Demultiplexer>();
+        ASSERT_TRUE(demuxControl_);
+    }
+
+    void TearDown() override {
+        if (auto control = graph_.as<IMediaControl>())
+            control->Stop();
+        sinks_.clear();
+        demuxControl_ = nullptr;
+        tuner_ = nullptr;
+        grabber_ = nullptr;
+        demux_ = nullptr;
+        graph_ = nullptr;
+        EXPECT_EQ(testbed_live_objects(), 0) << "testbed objects outlived their graph";
+        ComTest::TearDown();
+    }
+
+    ComPtr<IBaseFilter> create(const CLSID& clsid, const wchar_t* name) {
+        ComPtr<IBaseFilter> filter;
+        if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                    filter.putVoid())))
+            return {};
+        if (FAILED(graph_->AddFilter(filter.get(), name)))
+            return {};
+        return filter;
+    }
+
+    // A demultiplexer output connected to a recording sink; returns its PID map.
+    ComPtr<IMPEG2PIDMap> output(const wchar_t* name, AM_MEDIA_TYPE type, TestSink*& sink) {
+        ComPtr<IPin> pin;
+        EXPECT_EQ(demuxControl_->CreateOutputPin(&type, const_cast<LPWSTR>(name), pin.put()), S_OK);
+        if (!pin)
+            return {};
+        auto* created = new TestSink(type.majortype);
+        ComPtr<IBaseFilter> filter(created);
+        sinks_.push_back(filter);
+        EXPECT_EQ(graph_->AddFilter(filter.get(), name), S_OK);
+        EXPECT_EQ(
+            graph_->ConnectDirect(pin.get(), firstPin(filter.get(), PINDIR_INPUT).get(), nullptr),
+            S_OK);
+        sink = created;
+        return pin.as<IMPEG2PIDMap>();
+    }
+
+    // A section reader on a demultiplexer output, as the program sets it up.
+    ComPtr<IMpeg2Data> sectionReader() {
+        AM_MEDIA_TYPE type = section_type(kMediaSubtypeMpeg2Data);
+        ComPtr<IPin> pin;
+        EXPECT_EQ(demuxControl_->CreateOutputPin(&type, const_cast<LPWSTR>(L"data"), pin.put()),
+                  S_OK);
+        ComPtr<IBaseFilter> reader = create(kClsidMpeg2Data, L"MPEG2 data");
+        if (!reader || !pin)
+            return {};
+        EXPECT_EQ(
+            graph_->ConnectDirect(pin.get(), firstPin(reader.get(), PINDIR_INPUT).get(), nullptr),
+            S_OK);
+        ComPtr<IMpeg2Data> data;
+        reader->QueryInterface(kIidMpeg2Data, data.putVoid());
+        return data;
+    }
+
+    void tune(ULONG khz) {
+        auto control = tuner_.as<IBDA_DeviceControl>();
+        auto frequency = tuner_.as<IBDA_FrequencyFilter>();
+        ASSERT_TRUE(control && frequency);
+        control->StartChanges();
+        frequency->put_Bandwidth(8);
+        frequency->put_Frequency(khz);
+        control->CheckChanges();
+        ASSERT_EQ(control->CommitChanges(), S_OK);
+    }
+
+    void run() {
+        auto control = graph_.as<IMediaControl>();
+        ASSERT_TRUE(control);
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+    }
+
+    void stop() { graph_.as<IMediaControl>()->Stop(); }
+
+    // The first section of a table, or empty; `elapsed` tells how long the reader took.
+    std::vector<uint8_t> section(IMpeg2Data* data, PID pid, TID tid, DWORD timeout,
+                                 DWORD* elapsed = nullptr) {
+        ISectionList* list = nullptr;
+        DWORD start = GetTickCount();
+        HRESULT hr = data->GetSection(pid, tid, nullptr, timeout, &list);
+        if (elapsed)
+            *elapsed = GetTickCount() - start;
+        if (FAILED(hr) || !list)
+            return {};
+        DWORD length = 0;
+        PSECTION raw = nullptr;
+        std::vector<uint8_t> out;
+        if (SUCCEEDED(list->GetSectionData(0, &length, &raw)) && raw)
+            out.assign(reinterpret_cast<uint8_t*>(raw), reinterpret_cast<uint8_t*>(raw) + length);
+        list->Release();
+        return out;
+    }
+
+    ComPtr<IFilterGraph2> graph_;
+    ComPtr<IBaseFilter> tuner_;
+    ComPtr<IBaseFilter> grabber_;
+    ComPtr<IBaseFilter> demux_;
+    ComPtr<IMpeg2Demultiplexer> demuxControl_;
+    std::vector<ComPtr<IBaseFilter>> sinks_;
+};
+
+TEST_F(TestbedGraph, DeliversWholeSectionsAndPesPayloads) {
+    TestSink* pmt = nullptr;
+    TestSink* sound = nullptr;
+    auto pmtMap = output(L"pmt", section_type(kMediaSubtypeDvbSi), pmt);
+    AM_MEDIA_TYPE audio{};
+    audio.majortype = MEDIATYPE_Audio;
+    audio.subtype = MEDIASUBTYPE_MPEG2_AUDIO;
+    auto soundMap = output(L"son", audio, sound);
+    ASSERT_TRUE(pmtMap && soundMap);
+    ULONG pmtPid = 0x100;
+    ULONG audioPid = 0x130;
+    ASSERT_EQ(pmtMap->MapPID(1, &pmtPid, MEDIA_MPEG2_PSI), S_OK);
+    ASSERT_EQ(soundMap->MapPID(1, &audioPid, MEDIA_ELEMENTARY_STREAM), S_OK);
+    tune(474167);
+    run();
+    EXPECT_TRUE(waitFor([&] { return pmt->count() >= 5 && sound->count() >= 20; }));
+    stop();
+
+    for (const auto& s : pmt->rendered()) {
+        ASSERT_GE(s.bytes.size(), 16u);
+        EXPECT_EQ(s.bytes[0], 0x02);
+        EXPECT_EQ(size_t(((s.bytes[1] & 0x0F) << 8) | s.bytes[2]) + 3, s.bytes.size())
+            << "one whole section per sample";
+        EXPECT_EQ(crc32(s.bytes.data(), s.bytes.size()), 0u);
+        EXPECT_EQ((s.bytes[3] << 8) | s.bytes[4], 0x0101);
+    }
+    // Each PES carries one 384-byte MPEG-1 Layer II frame; the PES header is gone.
+    for (const auto& s : sound->rendered()) {
+        ASSERT_EQ(s.bytes.size(), 384u);
+        EXPECT_EQ(s.bytes[0], 0xFF);
+        EXPECT_EQ(s.bytes[1] & 0xF0, 0xF0);
+    }
+    // Time-stamped samples are rendered in time order by the clock-driven sink.
+    auto rendered = sound->rendered();
+    for (size_t i = 1; i < rendered.size(); ++i)
+        EXPECT_GE(rendered[i].streamTime, rendered[i - 1].streamTime);
+
+    // The map answers what it carries, and unmapping stops the flow at once.
+    ComPtr<IEnumPIDMap> entries;
+    ASSERT_EQ(pmtMap->EnumPIDMap(entries.put()), S_OK);
+    PID_MAP entry[8];
+    ULONG got = 0;
+    entries->Next(8, entry, &got);
+    ASSERT_EQ(got, 1u);
+    EXPECT_EQ(entry[0].ulPID, 0x100u);
+    EXPECT_EQ(entry[0].MediaSampleContent, MEDIA_MPEG2_PSI);
+    ASSERT_EQ(pmtMap->UnmapPID(1, &pmtPid), S_OK);
+    size_t before = pmt->count();
+    run();
+    EXPECT_TRUE(waitFor([&] { return sound->count() >= rendered.size() + 20; }));
+    EXPECT_EQ(pmt->count(), before);
+}
+
+TEST_F(TestbedGraph, SectionReaderFindsTablesWithinTheirRepetitionTime) {
+    ComPtr<IMpeg2Data> data = sectionReader();
+    ASSERT_TRUE(data);
+    tune(474167);
+    run();
+    // Repetition in wall time is the broadcast period divided by the speed (8), plus slack.
+    DWORD took = 0;
+    std::vector<uint8_t> sdt = section(data.get(), 0x11, 0x42, 5000, &took);
+    ASSERT_FALSE(sdt.empty());
+    EXPECT_LT(took, 2000u / 8 + 1000);
+    EXPECT_EQ((sdt[3] << 8) | sdt[4], 1) << "transport_stream_id";
+    EXPECT_EQ((sdt[8] << 8) | sdt[9], 0x20FA) << "original_network_id";
+
+    std::vector<uint8_t> pat = section(data.get(), 0x00, 0x00, 5000, &took);
+    ASSERT_GE(pat.size(), 12u + 4 * 4);
+    EXPECT_LT(took, 100u + 1000);
+    EXPECT_EQ((pat[12] << 8) | pat[13], 0x0101);
+    EXPECT_EQ(((pat[14] & 0x1F) << 8) | pat[15], 0x0100);
+
+    std::vector<uint8_t> pmt = section(data.get(), 0x100, 0x02, 5000, &took);
+    ASSERT_FALSE(pmt.empty());
+    EXPECT_LT(took, 100u + 1000);
+    EXPECT_EQ(((pmt[8] & 0x1F) << 8) | pmt[9], 0x120) << "PCR PID";
+
+    std::vector<uint8_t> nit = section(data.get(), 0x10, 0x40, 5000, &took);
+    ASSERT_FALSE(nit.empty());
+    EXPECT_LT(took, 10000u / 8 + 1000);
+    EXPECT_EQ((nit[3] << 8) | nit[4], 0x20FA);
+
+    // No table 0x02 comes on PID 0: the request fails after its time-out.
+    EXPECT_TRUE(section(data.get(), 0x00, 0x02, 300, &took).empty());
+    EXPECT_GE(took, 280u);
+}
+
+TEST_F(TestbedGraph, EmptyFrequencyHasNoSignalAndTheReaderTimesOut) {
+    ComPtr<IMpeg2Data> data = sectionReader();
+    ASSERT_TRUE(data);
+    tune(999999);
+    run();
+    DWORD took = 0;
+    EXPECT_TRUE(section(data.get(), 0x11, 0x42, 500, &took).empty());
+    EXPECT_GE(took, 480u);
+    EXPECT_LT(took, 2000u);
+    auto stats = tuner_.as<IBDA_SignalStatistics>();
+    ASSERT_TRUE(stats);
+    BOOLEAN locked = TRUE;
+    BOOLEAN present = TRUE;
+    LONG quality = -1;
+    stats->get_SignalLocked(&locked);
+    stats->get_SignalPresent(&present);
+    stats->get_SignalQuality(&quality);
+    EXPECT_FALSE(locked);
+    EXPECT_FALSE(present);
+    EXPECT_EQ(quality, 0);
+
+    tune(474167);
+    stats->get_SignalLocked(&locked);
+    EXPECT_TRUE(locked);
+    EXPECT_FALSE(section(data.get(), 0x11, 0x42, 3000).empty());
+}
+
+TEST_F(TestbedGraph, RetuningSwitchesFiles) {
+    ComPtr<IMpeg2Data> data = sectionReader();
+    ASSERT_TRUE(data);
+    tune(474167);
+    run();
+    std::vector<uint8_t> first = section(data.get(), 0x11, 0x42, 3000);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ((first[3] << 8) | first[4], 1);
+    tune(522167);
+    // A section already on its way from the old multiplex may still come first.
+    int tsid = 0;
+    for (int i = 0; i < 5 && tsid != 2; ++i) {
+        std::vector<uint8_t> s = section(data.get(), 0x11, 0x42, 3000);
+        ASSERT_FALSE(s.empty());
+        tsid = (s[3] << 8) | s[4];
+    }
+    EXPECT_EQ(tsid, 2);
+    ULONG frequency = 0;
+    tuner_.as<IBDA_FrequencyFilter>()->get_Frequency(&frequency);
+    EXPECT_EQ(frequency, 522167u);
+}
+
+TEST_F(TestbedGraph, PmtChangeIsSeenOnThePmtOutput) {
+    TestSink* pmt = nullptr;
+    auto map = output(L"pmt", section_type(kMediaSubtypeDvbSi), pmt);
+    ASSERT_TRUE(map);
+    ULONG pid = 0x100;
+    map->MapPID(1, &pid, MEDIA_MPEG2_PSI);
+    tune(490167);
+    run();
+    auto sawVersion = [&](int version) {
+        for (const auto& s : pmt->rendered()) {
+            if (s.bytes.size() > 5 && ((s.bytes[5] >> 1) & 0x1F) == version)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(waitFor([&] { return sawVersion(0) && sawVersion(1); }));
+    stop();
+    // Version 1 moves the video to 0x121 and adds AC-3.
+    for (const auto& s : pmt->rendered()) {
+        if (((s.bytes[5] >> 1) & 0x1F) != 1)
+            continue;
+        size_t infoLength = ((s.bytes[10] & 0x0F) << 8) | s.bytes[11];
+        size_t p = 12 + infoLength;
+        EXPECT_EQ(s.bytes[p], 0x02);
+        EXPECT_EQ(((s.bytes[p + 1] & 0x1F) << 8) | s.bytes[p + 2], 0x121);
+        break;
+    }
+}
+
+TEST_F(TestbedGraph, SurvivesContinuityErrorsAndSyncLoss) {
+    TestSink* sdt = nullptr;
+    auto map = output(L"sdt", section_type(kMediaSubtypeDvbSi), sdt);
+    ULONG pid = 0x11;
+    map->MapPID(1, &pid, MEDIA_MPEG2_PSI);
+    TestSink* video = nullptr;
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = MEDIASUBTYPE_MPEG2_VIDEO;
+    auto videoMap = output(L"video", mt, video);
+    ULONG videoPid = 0x120;
+    videoMap->MapPID(1, &videoPid, MEDIA_ELEMENTARY_STREAM);
+    // Without a clock the sinks take pictures as fast as the speeded-up file comes.
+    ASSERT_EQ(graph_.as<IMediaFilter>()->SetSyncSource(nullptr), S_OK);
+    tune(506167);
+    run();
+    // Three-second file at speed 8: several loops past the faults.
+    EXPECT_TRUE(waitFor([&] { return sdt->count() >= 8 && video->count() >= 150; }));
+    stop();
+    int badCrc = 0;
+    for (const auto& s : sdt->rendered())
+        badCrc += crc32(s.bytes.data(), s.bytes.size()) != 0;
+    EXPECT_GE(badCrc, 1) << "the demultiplexer passes sections on; checking is the reader's job";
+    EXPECT_LT(badCrc, int(sdt->count()));
+    for (const auto& v : video->rendered()) {
+        ASSERT_GE(v.bytes.size(), 4u);
+        EXPECT_EQ(v.bytes[0] | v.bytes[1], 0);
+        EXPECT_EQ(v.bytes[2], 1) << "every picture starts with a start code";
+    }
+}
+
+TEST_F(TestbedGraph, RunningAndStoppingManyTimesLeaksNothing) {
+    ComPtr<IMpeg2Data> data = sectionReader();
+    ASSERT_TRUE(data);
+    for (int i = 0; i < 15; ++i) {
+        tune(i % 2 ? 474167 : 999999);
+        run();
+        if (i % 4 == 1)
+            EXPECT_FALSE(section(data.get(), 0x00, 0x00, 2000).empty()) << "run " << i;
+        Sleep(20);
+        stop();
+    }
+    data = nullptr;
+}
+
+TEST(TestbedDevices, TunersAreListedInTheirCategoryWithTheirTransportKind) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    {
+        ComPtr<ICreateDevEnum> devices;
+        ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ICreateDevEnum, devices.putVoid()),
+                  S_OK);
+        ComPtr<IEnumMoniker> monikers;
+        ASSERT_EQ(devices->CreateClassEnumerator(kCategoryBdaNetworkTuner, monikers.put(), 0),
+                  S_OK);
+        std::vector<std::wstring> names;
+        std::vector<GUID> subtypes;
+        for (;;) {
+            ComPtr<IMoniker> moniker;
+            if (monikers->Next(1, moniker.put(), nullptr) != S_OK)
+                break;
+            ComPtr<IPropertyBag> bag;
+            moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid());
+            VARIANT name;
+            VariantInit(&name);
+            if (bag && SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)))
+                names.push_back(name.bstrVal);
+            VariantClear(&name);
+            ComPtr<IBaseFilter> filter;
+            ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.putVoid()),
+                      S_OK);
+            // The classification looks at the output's media types.
+            ComPtr<IPin> out = first_output(filter.get());
+            ASSERT_TRUE(out);
+            ComPtr<IEnumMediaTypes> types;
+            out->EnumMediaTypes(types.put());
+            AM_MEDIA_TYPE* mt = nullptr;
+            ASSERT_EQ(types->Next(1, &mt, nullptr), S_OK);
+            EXPECT_EQ(mt->majortype, kTypeStream);
+            subtypes.push_back(mt->subtype);
+            DeleteMediaType(mt);
+        }
+        auto usb = std::find(names.begin(), names.end(), L"Korvane Testbed Tuner USB");
+        auto pci = std::find(names.begin(), names.end(), L"Korvane Testbed Tuner PCI");
+        ASSERT_NE(usb, names.end());
+        ASSERT_NE(pci, names.end());
+        EXPECT_EQ(subtypes[size_t(usb - names.begin())], kSubtypeBdaTransport);
+        EXPECT_EQ(subtypes[size_t(pci - names.begin())], kSubtypeMpeg2Transport);
+    }
+    CoUninitialize();
+}
+
+TEST(TestbedDevices, TopologyLeadsToTheFrequencyAndStatisticsNodes) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    {
+        ComPtr<IBaseFilter> tuner;
+        ASSERT_EQ(CoCreateInstance(kClsidUsbTuner, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   tuner.putVoid()),
+                  S_OK);
+        auto topology = tuner.as<IBDA_Topology>();
+        ASSERT_TRUE(topology);
+        EXPECT_TRUE(tuner.as<IBDA_DeviceControl>());
+        ULONG types[32];
+        ULONG count = 0;
+        ASSERT_EQ(topology->GetNodeTypes(&count, 32, types), S_OK);
+        ASSERT_GE(count, 1u);
+        bool frequencyFound = false;
+        bool statisticsFound = false;
+        for (ULONG n = 0; n < count; ++n) {
+            GUID interfaces[32];
+            ULONG found = 0;
+            ASSERT_EQ(topology->GetNodeInterfaces(types[n], &found, 32, interfaces), S_OK);
+            ComPtr<IUnknown> node;
+            ASSERT_EQ(topology->GetControlNode(0, 1, types[n], node.put()), S_OK);
+            for (ULONG i = 0; i < found; ++i) {
+                ComPtr<IUnknown> answer;
+                EXPECT_EQ(node->QueryInterface(interfaces[i], answer.putVoid()), S_OK);
+                frequencyFound |= interfaces[i] == __uuidof(IBDA_FrequencyFilter);
+                statisticsFound |= interfaces[i] == __uuidof(IBDA_SignalStatistics);
+            }
+        }
+        EXPECT_TRUE(frequencyFound);
+        EXPECT_TRUE(statisticsFound);
+        ComPtr<IUnknown> none;
+        EXPECT_NE(topology->GetControlNode(0, 1, 7, none.put()), S_OK);
+    }
+    CoUninitialize();
+}
+
+} // namespace
+} // namespace korvane::testing
