@@ -76,58 +76,59 @@ class NowPlayingTest : public ::testing::Test {
                                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(messenger_, nullptr);
     }
+    std::vector<Received> fromThisWindow() const {
+        std::vector<Received> mine;
+        for (const Received& r : received)
+            if (r.sender == window_)
+                mine.push_back(r);
+        return mine;
+    }
     HWND window_ = nullptr;
     HWND messenger_ = nullptr;
 };
 
-TEST_F(NowPlayingTest, OptionOnSendsChannelAndPresentTitleOncePerRefresh) {
+// One test holds the only messenger window, so that a test process running beside it never
+// finds a second one; messages from other processes' windows are left out.
+TEST_F(NowPlayingTest, MessengerGetsThePlayingStatusPerRefreshAndTheClearedOneWhenSwitchedOff) {
     startMessenger();
-    appConfig().sendNowPlaying = true;
     channelList().setCurrentIndex(0);
     refreshChannelInfo();
-    ASSERT_EQ(received.size(), 1u);
+    EXPECT_TRUE(fromThisWindow().empty()) << "option off";
+
+    appConfig().sendNowPlaying = true;
+    refreshChannelInfo();
+    auto sent = fromThisWindow();
+    ASSERT_EQ(sent.size(), 1u);
     const std::wstring expected = L"\\0Music\\01\\0{0} - {1}\\0Arte\\0Le journal télévisé\\0\\0\\0";
-    EXPECT_EQ(received[0].text, expected);
-    EXPECT_EQ(received[0].data, ULONG_PTR(0x547));
-    EXPECT_EQ(received[0].bytes, DWORD((expected.size() + 1) * 2));
-    EXPECT_EQ(received[0].sender, window_);
+    EXPECT_EQ(sent[0].text, expected);
+    EXPECT_EQ(sent[0].data, ULONG_PTR(0x547));
+    EXPECT_EQ(sent[0].bytes, DWORD((expected.size() + 1) * 2));
 
     // A guide update sends the same status again.
     SendMessageW(window_, WM_USER, 0, 0);
-    EXPECT_EQ(received.size(), 2u);
+    EXPECT_EQ(fromThisWindow().size(), 2u);
 
     // A channel without a present event sends nothing.
     channelList().setCurrentIndex(1);
     refreshChannelInfo();
-    EXPECT_EQ(received.size(), 2u);
-}
+    EXPECT_EQ(fromThisWindow().size(), 2u);
 
-TEST_F(NowPlayingTest, OptionOffSendsNothingAndTheMenuCommandSwitchesIt) {
-    startMessenger();
+    // The menu command: off sends the cleared status, on sends the playing one again.
     channelList().setCurrentIndex(0);
-    refreshChannelInfo();
-    EXPECT_TRUE(received.empty());
+    SendMessageW(window_, WM_COMMAND, IDM_SEND_NOW_PLAYING, 0);
+    EXPECT_FALSE(appConfig().sendNowPlaying);
+    EXPECT_EQ(GetMenuState(GetMenu(window_), IDM_SEND_NOW_PLAYING, MF_BYCOMMAND) & MF_CHECKED, 0u);
+    sent = fromThisWindow();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[2].text, L"\\0Music\\00\\0\\0\\0\\0\\0\\0");
+    EXPECT_EQ(sent[2].bytes, 46u);
 
     SendMessageW(window_, WM_COMMAND, IDM_SEND_NOW_PLAYING, 0);
     EXPECT_TRUE(appConfig().sendNowPlaying);
     EXPECT_NE(GetMenuState(GetMenu(window_), IDM_SEND_NOW_PLAYING, MF_BYCOMMAND) & MF_CHECKED, 0u);
-    ASSERT_EQ(received.size(), 1u);
-    EXPECT_NE(received[0].text.find(L"\\0Arte\\0"), std::wstring::npos);
-
-    SendMessageW(window_, WM_COMMAND, IDM_SEND_NOW_PLAYING, 0);
-    EXPECT_FALSE(appConfig().sendNowPlaying);
-    EXPECT_EQ(GetMenuState(GetMenu(window_), IDM_SEND_NOW_PLAYING, MF_BYCOMMAND) & MF_CHECKED, 0u);
-    ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[1].text, L"\\0Music\\00\\0\\0\\0\\0\\0\\0");
-    EXPECT_EQ(received[1].bytes, 46u);
-}
-
-TEST_F(NowPlayingTest, WithoutAMessengerNothingHappens) {
-    appConfig().sendNowPlaying = true;
-    channelList().setCurrentIndex(0);
-    refreshChannelInfo();
-    clearNowPlaying();
-    EXPECT_TRUE(received.empty());
+    sent = fromThisWindow();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[3].text, expected);
 }
 
 } // namespace
