@@ -4,6 +4,7 @@
 #include "demux_filter.h"
 #include "dshow/com_ptr.h"
 #include "dshow/unknown.h"
+#include "receiver_filter.h"
 #include "section_reader.h"
 #include "testbed_guids.h"
 #include "virtual_tuner.h"
@@ -35,6 +36,8 @@ const ClassEntry kClasses[] = {
      &kCategoryBdaNetworkTuner},
     {&kClsidCardTuner, L"Korvane Testbed Tuner PCI", &VirtualTuner::CreateCard,
      &kCategoryBdaNetworkTuner},
+    {&kClsidReceiver, L"Korvane Testbed Receiver", &ReceiverFilter::CreateInstance,
+     &kCategoryBdaReceiver},
 };
 
 class ClassFactory : public IClassFactory {
@@ -119,14 +122,17 @@ HRESULT register_class(const ClassEntry& entry, const std::wstring& dll) {
 }
 
 // The devices appear in their BDA categories, as the system device enumerator lists them.
-HRESULT register_device(IFilterMapper2* mapper, const ClassEntry& entry, bool bdaTransport) {
+HRESULT register_device(IFilterMapper2* mapper, const ClassEntry& entry) {
+    bool receiver = entry.clsid == &kClsidReceiver;
+    bool bdaTransport = entry.clsid != &kClsidCardTuner;
     REGPINTYPES antenna = {&kTypeBdaAntenna, &GUID_NULL};
+    REGPINTYPES transport = {&kTypeStream, &kSubtypeMpeg2Transport};
     REGPINTYPES stream = {&kTypeStream,
                           bdaTransport ? &kSubtypeBdaTransport : &kSubtypeMpeg2Transport};
     REGFILTERPINS pins[2] = {};
     pins[0].strName = const_cast<LPWSTR>(L"Antenne");
     pins[0].nMediaTypes = 1;
-    pins[0].lpMediaType = &antenna;
+    pins[0].lpMediaType = receiver ? &transport : &antenna;
     pins[1].strName = const_cast<LPWSTR>(L"MPEG-2 Transport");
     pins[1].bOutput = TRUE;
     pins[1].nMediaTypes = 1;
@@ -197,7 +203,7 @@ STDAPI DllRegisterServer() {
         if (SUCCEEDED(hr)) {
             for (const ClassEntry& entry : kClasses) {
                 if (entry.category && SUCCEEDED(hr))
-                    hr = register_device(mapper.get(), entry, entry.clsid == &kClsidUsbTuner);
+                    hr = register_device(mapper.get(), entry);
             }
         }
     }

@@ -398,6 +398,61 @@ TEST_F(TestbedGraph, RunningAndStoppingManyTimesLeaksNothing) {
     data = nullptr;
 }
 
+class TestbedCardTuner : public ComTest {};
+
+TEST_F(TestbedCardTuner, PlaysThroughItsReceiverComponent) {
+    SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
+                            windows_path(KORVANE_BINARY_DIR "/testbed-data").c_str());
+    SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", kSpeed);
+    {
+        ComPtr<IFilterGraph2> graph = makeGraph();
+        ASSERT_TRUE(graph);
+        auto add = [&](const CLSID& clsid, const wchar_t* name) {
+            ComPtr<IBaseFilter> f;
+            EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                       f.putVoid()),
+                      S_OK);
+            if (f)
+                EXPECT_EQ(graph->AddFilter(f.get(), name), S_OK);
+            return f;
+        };
+        ComPtr<IBaseFilter> tuner = add(kClsidCardTuner, L"Network Tuner");
+        ComPtr<IBaseFilter> receiver = add(kClsidReceiver, L"Receiver Component");
+        ComPtr<IBaseFilter> grabber = add(kClsidSampleGrabber, L"Grabber");
+        ComPtr<IBaseFilter> demux = add(kClsidMpeg2Demultiplexer, L"Demux");
+        ASSERT_TRUE(tuner && receiver && grabber && demux);
+        // The receiver takes only the PCI tuner's transport type.
+        ASSERT_EQ(connect(graph.get(), tuner.get(), receiver.get()), S_OK);
+        ASSERT_EQ(connect(graph.get(), receiver.get(), grabber.get()), S_OK);
+        ASSERT_EQ(connect(graph.get(), grabber.get(), demux.get()), S_OK);
+        auto control = demux.as<IMpeg2Demultiplexer>();
+        AM_MEDIA_TYPE type = section_type(kMediaSubtypeDvbSi);
+        ComPtr<IPin> pin;
+        ASSERT_EQ(control->CreateOutputPin(&type, const_cast<LPWSTR>(L"pat"), pin.put()), S_OK);
+        auto* sink = new TestSink(kMediaTypeMpeg2Sections);
+        ComPtr<IBaseFilter> sinkFilter(sink);
+        ASSERT_EQ(graph->AddFilter(sinkFilter.get(), L"sink"), S_OK);
+        ASSERT_EQ(graph->ConnectDirect(pin.get(), firstPin(sinkFilter.get(), PINDIR_INPUT).get(),
+                                       nullptr),
+                  S_OK);
+        ULONG pid = 0;
+        pin.as<IMPEG2PIDMap>()->MapPID(1, &pid, MEDIA_MPEG2_PSI);
+        auto device = tuner.as<IBDA_DeviceControl>();
+        device->StartChanges();
+        tuner.as<IBDA_FrequencyFilter>()->put_Frequency(522167);
+        device->CommitChanges();
+        ASSERT_TRUE(SUCCEEDED(graph.as<IMediaControl>()->Run()));
+        EXPECT_TRUE(waitFor([&] { return sink->count() >= 3; }));
+        graph.as<IMediaControl>()->Stop();
+        for (const auto& s : sink->rendered()) {
+            ASSERT_GE(s.bytes.size(), 8u);
+            EXPECT_EQ(s.bytes[0], 0x00);
+            EXPECT_EQ((s.bytes[3] << 8) | s.bytes[4], 2) << "the second multiplex's PAT";
+        }
+    }
+    EXPECT_EQ(testbed_live_objects(), 0);
+}
+
 TEST(TestbedDevices, TunersAreListedInTheirCategoryWithTheirTransportKind) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     {
@@ -441,6 +496,23 @@ TEST(TestbedDevices, TunersAreListedInTheirCategoryWithTheirTransportKind) {
         ASSERT_NE(pci, names.end());
         EXPECT_EQ(subtypes[size_t(usb - names.begin())], kSubtypeBdaTransport);
         EXPECT_EQ(subtypes[size_t(pci - names.begin())], kSubtypeMpeg2Transport);
+
+        ComPtr<IEnumMoniker> receivers;
+        ASSERT_EQ(devices->CreateClassEnumerator(kCategoryBdaReceiver, receivers.put(), 0), S_OK);
+        bool listed = false;
+        for (;;) {
+            ComPtr<IMoniker> moniker;
+            if (receivers->Next(1, moniker.put(), nullptr) != S_OK)
+                break;
+            ComPtr<IPropertyBag> bag;
+            moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.putVoid());
+            VARIANT name;
+            VariantInit(&name);
+            if (bag && SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)))
+                listed |= std::wstring(name.bstrVal) == L"Korvane Testbed Receiver";
+            VariantClear(&name);
+        }
+        EXPECT_TRUE(listed);
     }
     CoUninitialize();
 }
