@@ -1,0 +1,44 @@
+#include "si/win/scan_win.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+namespace korvane {
+
+namespace {
+
+INT_PTR CALLBACK scanDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+} // namespace
+
+void DialogScanProgress::setRange(int count) {
+    const int top = count < 0 ? 0 : (count > 0xFFFF ? 0xFFFF : count);
+    SendDlgItemMessageW(dialog_, kScanProgressBarId, PBM_SETRANGE, 0, MAKELPARAM(0, top));
+}
+
+void DialogScanProgress::setPosition(int position) {
+    SendDlgItemMessageW(dialog_, kScanProgressBarId, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void DialogScanProgress::addName(std::string_view name) {
+    const std::string text(name);
+    SendDlgItemMessageA(dialog_, kScanNameListId, LB_ADDSTRING, 0,
+                        reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void DialogScanProgress::end() {
+    EndDialog(dialog_, 0);
+}
+
+void ModalScanDialog::runModal() {
+    DialogBoxParamW(instance_, MAKEINTRESOURCEW(resourceId_), owner_, scanDialogProc, 0);
+}
+
+bool isScanStartIdle(const ScanState& state, WPARAM wParam) {
+    return wParam == MSGF_DIALOGBOX && state.scanPending && !state.scanRunning;
+}
+
+} // namespace korvane

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "si/scan.h"
+#include "si/section_assembler.h"
+
+#include <windows.h>
+
+namespace korvane {
+
+// Controls of the scan dialog.
+inline constexpr int kScanProgressBarId = 1005;
+inline constexpr int kScanNameListId = 1006;
+
+// The section pointer type of a section list's GetSectionData (PSECTION for the platform's).
+template <class Method> struct SectionPointerOf;
+template <class List, class Result, class Pointer>
+struct SectionPointerOf<Result (List::*)(WORD, DWORD*, Pointer*)> {
+    using type = Pointer;
+};
+
+// The scan's table reads through the platform's sections-and-tables filter. Templated on the
+// two interfaces so that it works with whichever declaration of them the graph uses (their
+// method order matters, and the system headers do not all agree). The first section of the
+// list is copied with the length the reader reports; a read that fails or reports a length
+// no section can have counts as a time-out.
+template <class Mpeg2Data, class SectionList> class Mpeg2DataSectionReader : public SectionReader {
+  public:
+    explicit Mpeg2DataSectionReader(Mpeg2Data* data) : data_(data) {}
+
+    std::optional<std::vector<uint8_t>> getSection(uint16_t pid, uint8_t tableId,
+                                                   int timeoutMs) override {
+        if (!data_)
+            return std::nullopt;
+        SectionList* list = nullptr;
+        HRESULT hr = data_->GetSection(pid, tableId, nullptr, static_cast<DWORD>(timeoutMs), &list);
+        if (FAILED(hr) || !list)
+            return std::nullopt;
+        std::optional<std::vector<uint8_t>> result;
+        DWORD length = 0;
+        typename SectionPointerOf<decltype(&SectionList::GetSectionData)>::type section = nullptr;
+        hr = list->GetSectionData(0, &length, &section);
+        if (SUCCEEDED(hr) && section && length > 0 && length <= kMaxSectionSize) {
+            const auto* bytes = reinterpret_cast<const uint8_t*>(section);
+            result.emplace(bytes, bytes + length);
+        }
+        list->Release();
+        return result;
+    }
+
+  private:
+    Mpeg2Data* data_;
+};
+
+// The scan dialog's progress bar and list of names.
+class DialogScanProgress : public ScanProgress {
+  public:
+    explicit DialogScanProgress(HWND dialog) : dialog_(dialog) {}
+    void setRange(int count) override;
+    void setPosition(int position) override;
+    void addName(std::string_view name) override;
+    void end() override;
+
+  private:
+    HWND dialog_;
+};
+
+// Shows a dialog resource modally, owned by a window; it answers its initialisation with
+// true and ignores everything else, so that only the end of the scan closes it.
+class ModalScanDialog : public ScanDialog {
+  public:
+    ModalScanDialog(HINSTANCE instance, int resourceId, HWND owner)
+        : instance_(instance), resourceId_(resourceId), owner_(owner) {}
+    void runModal() override;
+
+  private:
+    HINSTANCE instance_;
+    int resourceId_;
+    HWND owner_;
+};
+
+// The owner's WM_ENTERIDLE: true when it is the one that must start the scan (a dialog is
+// idling, a scan is pending and none is running yet).
+bool isScanStartIdle(const ScanState& state, WPARAM wParam);
+
+} // namespace korvane
