@@ -7,7 +7,7 @@ PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev llvm pkg-config
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
     googletest libgtest-dev libgmock-dev libbenchmark-dev libdvbpsi-dev
-    wine wine64 xvfb xauth x11-utils imagemagick ffmpeg util-linux
+    wine wine64 xvfb xauth x11-utils imagemagick ffmpeg fonts-dejavu-core util-linux
 )
 
 missing=()
