@@ -4,6 +4,9 @@
 #include "../../testbed/testbed_guids.h"
 #include "dshow_test_filters.h"
 #include "graph/platform_guids.h"
+#include "si/nit.h"
+#include "si/scan.h"
+#include "si/win/scan_win.h"
 
 #include <gtest/gtest.h>
 
@@ -398,6 +401,66 @@ TEST_F(TestbedGraph, RunningAndStoppingManyTimesLeaksNothing) {
         stop();
     }
     data = nullptr;
+}
+
+// The program's scan, through its own reader adapter, over the virtual tuner.
+class BdaScanTuner : public ScanTuner {
+  public:
+    explicit BdaScanTuner(IBaseFilter* tuner)
+        : control_(ComPtr<IBaseFilter>(tuner).as<IBDA_DeviceControl>()),
+          frequency_(ComPtr<IBaseFilter>(tuner).as<IBDA_FrequencyFilter>()) {}
+    int tuneFrequency(int32_t khz) override {
+        control_->StartChanges();
+        frequency_->put_Bandwidth(8);
+        frequency_->put_Frequency(ULONG(khz));
+        control_->CheckChanges();
+        return SUCCEEDED(control_->CommitChanges()) ? 0 : 1;
+    }
+
+  private:
+    ComPtr<IBDA_DeviceControl> control_;
+    ComPtr<IBDA_FrequencyFilter> frequency_;
+};
+
+TEST_F(TestbedGraph, ProgramScanFindsTheGeneratedServices) {
+    ComPtr<IMpeg2Data> data = sectionReader();
+    ASSERT_TRUE(data);
+    run();
+    Mpeg2DataSectionReader<IMpeg2Data, ISectionList> reader(data.get());
+    BdaScanTuner tuner(tuner_.get());
+    ChannelList list;
+    ScanState state;
+    EXPECT_EQ(scanFrequency(list, state, reader, tuner, 474167), 0);
+    EXPECT_EQ(scanFrequency(list, state, reader, tuner, 522167), 0);
+    stop();
+    ASSERT_EQ(list.size(), 5u);
+    ASSERT_FALSE(state.pendingNit.empty());
+    applyLogicalChannelNumbers(list, state.pendingNit);
+    // The radio and data services leave for lack of video; the rest sorts by number.
+    auto access = list.lock();
+    ASSERT_EQ(access.size(), 3u);
+    const ChannelInfo& une = access.at(0);
+    EXPECT_EQ(une.name.view(), "\x05T\xE9l\xE9 Une");
+    EXPECT_EQ(une.number, 1);
+    EXPECT_EQ(une.frequency, 474167);
+    EXPECT_EQ(une.tsid, 1);
+    EXPECT_EQ(une.sid, 0x0101);
+    EXPECT_EQ(une.pmtPid, 0x100);
+    EXPECT_EQ(une.pcrPid, 0x120);
+    EXPECT_EQ(une.videoPid, 0x120);
+    EXPECT_EQ(une.audio1Pid, 0x130);
+    EXPECT_EQ(une.audio2Pid, 0x131);
+    EXPECT_EQ(une.ac3Pid, 0x133);
+    const ChannelInfo& deux = access.at(1);
+    EXPECT_EQ(deux.name.view(), "Canal Deux HD");
+    EXPECT_EQ(deux.number, 2);
+    EXPECT_EQ(deux.videoPid, 0);
+    EXPECT_EQ(deux.videoMpeg4Pid, 0x220);
+    const ChannelInfo& trois = access.at(2);
+    EXPECT_EQ(trois.number, 3);
+    EXPECT_EQ(trois.frequency, 522167);
+    EXPECT_EQ(trois.videoMpeg4Pid, 0x420);
+    EXPECT_EQ(trois.ac3Pid, 0x433);
 }
 
 class TestbedCardTuner : public ComTest {};
