@@ -226,3 +226,49 @@ TEST_F(FrameworkTest, RepeatedBuildRunStopTeardownLeavesNothingAlive) {
 
 } // namespace
 } // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+// A source whose pin never sizes its allocator, so that committing it fails.
+class UnsizedSource : public CSource {
+  public:
+    UnsizedSource() : CSource(L"Unsized source", nullptr, kTestSourceClsid) {
+        HRESULT hr = S_OK;
+        new Stream(&hr, this);
+    }
+
+  private:
+    class Stream : public CSourceStream {
+      public:
+        Stream(HRESULT* phr, UnsizedSource* filter)
+            : CSourceStream(L"Unsized stream", phr, filter, L"Out") {}
+
+      protected:
+        HRESULT GetMediaType(CMediaType* pmt) override {
+            *pmt = CMediaType(MEDIATYPE_Stream);
+            return S_OK;
+        }
+        HRESULT DecideBufferSize(IMemAllocator*, ALLOCATOR_PROPERTIES*) override { return S_OK; }
+        HRESULT FillBuffer(IMediaSample*) override { return S_OK; }
+    };
+};
+
+TEST_F(FrameworkTest, AnAllocatorThatCannotBeCommittedFailsThePauseAndStartsNoWorker) {
+    auto graph = makeGraph();
+    ComPtr<IBaseFilter> source(new UnsizedSource);
+    ComPtr<IBaseFilter> sink(new TestSink(MEDIATYPE_Stream));
+    ASSERT_EQ(graph->AddFilter(source.get(), L"Source"), S_OK);
+    ASSERT_EQ(graph->AddFilter(sink.get(), L"Sink"), S_OK);
+    ASSERT_EQ(connect(graph.get(), source.get(), sink.get()), S_OK);
+
+    EXPECT_TRUE(FAILED(source->Pause()));
+    FILTER_STATE state = State_Running;
+    ASSERT_EQ(source->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+    // Still stopped, so it can be disconnected and released.
+    EXPECT_EQ(firstPin(source.get(), PINDIR_OUTPUT)->Disconnect(), S_OK);
+}
+
+} // namespace
+} // namespace korvane::testing

@@ -1,0 +1,114 @@
+#include "dshow_test_filters.h"
+
+#include "graph/network_provider.h"
+#include "graph/platform_guids.h"
+
+namespace korvane::testing {
+namespace {
+
+// Stands in for a tuner's antenna input: accepts the antenna type and counts what arrives.
+class AntennaInput : public TestSink {
+  public:
+    AntennaInput() : TestSink(kMediaTypeBdaAntenna) {}
+};
+
+class NetworkProviderTest : public ComTest {
+  protected:
+    void SetUp() override {
+        ComTest::SetUp();
+        graph = makeGraph();
+        provider = ComPtr<IBaseFilter>(new CNetworkProvider(nullptr, &hr, kClsidNetworkProvider));
+        ASSERT_EQ(graph->AddFilter(provider.get(), L"Fake"), S_OK);
+    }
+    void TearDown() override {
+        provider.reset();
+        graph.reset();
+        ComTest::TearDown();
+    }
+
+    ComPtr<IPin> pipin() { return firstPin(provider.get(), PINDIR_OUTPUT); }
+
+    HRESULT hr = S_OK;
+    ComPtr<IFilterGraph2> graph;
+    ComPtr<IBaseFilter> provider;
+};
+
+TEST_F(NetworkProviderTest, HasOneOutputPinNamedPipin) {
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(provider->EnumPins(pins.put()), S_OK);
+    IPin* got[2] = {};
+    ULONG fetched = 0;
+    pins->Next(2, got, &fetched);
+    ASSERT_EQ(fetched, 1u);
+    ComPtr<IPin> pin = ComPtr<IPin>::adopt(got[0]);
+    PIN_INFO info{};
+    ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
+    EXPECT_STREQ(info.achName, L"Pipin");
+    EXPECT_EQ(info.dir, PINDIR_OUTPUT);
+    info.pFilter->Release();
+
+    CLSID clsid{};
+    provider->GetClassID(&clsid);
+    EXPECT_EQ(clsid, kClsidNetworkProvider);
+    FILTER_INFO filterInfo{};
+    ASSERT_EQ(provider->QueryFilterInfo(&filterInfo), S_OK);
+    EXPECT_STREQ(filterInfo.achName, L"Fake");
+    filterInfo.pGraph->Release();
+}
+
+TEST_F(NetworkProviderTest, EnumeratesExactlyTheAntennaType) {
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(pipin()->EnumMediaTypes(types.put()), S_OK);
+    AM_MEDIA_TYPE* mt[3] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(types->Next(3, mt, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 1u);
+    EXPECT_EQ(mt[0]->majortype, kMediaTypeBdaAntenna);
+    EXPECT_EQ(mt[0]->subtype, GUID_NULL);
+    EXPECT_EQ(mt[0]->formattype, GUID_NULL);
+    EXPECT_EQ(mt[0]->cbFormat, 0u);
+    DeleteMediaType(mt[0]);
+}
+
+TEST_F(NetworkProviderTest, AcceptsOnlyTheAntennaMajorType) {
+    ComPtr<IPin> pin = pipin();
+    CMediaType antenna(kMediaTypeBdaAntenna);
+    antenna.SetSubtype(&MEDIASUBTYPE_MPEG2_TRANSPORT); // any subtype will do
+    EXPECT_EQ(pin->QueryAccept(&antenna), S_OK);
+    for (const GUID* other :
+         {&MEDIATYPE_Stream, &MEDIATYPE_Video, &kMediaTypeMpeg2Sections, &GUID_NULL}) {
+        CMediaType type(*other);
+        EXPECT_EQ(pin->QueryAccept(&type), S_FALSE);
+    }
+}
+
+TEST_F(NetworkProviderTest, RefusesAnInputOfAnotherMajorType) {
+    ComPtr<IBaseFilter> sink(new TestSink(MEDIATYPE_Stream));
+    ASSERT_EQ(graph->AddFilter(sink.get(), L"Sink"), S_OK);
+    EXPECT_TRUE(FAILED(connect(graph.get(), provider.get(), sink.get())));
+    ComPtr<IPin> peer;
+    EXPECT_EQ(pipin()->ConnectedTo(peer.put()), VFW_E_NOT_CONNECTED);
+}
+
+TEST_F(NetworkProviderTest, RunsAndStopsItsWorkerThreadManyTimes) {
+    auto* antenna = new AntennaInput;
+    ComPtr<IBaseFilter> sink(antenna);
+    ASSERT_EQ(graph->AddFilter(sink.get(), L"Network Tuner"), S_OK);
+    ASSERT_EQ(connect(graph.get(), provider.get(), sink.get()), S_OK);
+    auto control = graph.as<IMediaControl>(IID_IMediaControl);
+
+    for (int i = 0; i < 50; ++i) {
+        std::size_t before = antenna->count();
+        ASSERT_TRUE(SUCCEEDED(control->Run())) << "cycle " << i;
+        // The worker delivers while the graph runs.
+        ASSERT_TRUE(waitFor([&] { return antenna->count() > before; })) << "cycle " << i;
+        ASSERT_EQ(control->Stop(), S_OK) << "cycle " << i;
+        // Stopped means the worker has ended: nothing arrives any more.
+        std::size_t stopped = antenna->count();
+        Sleep(20);
+        ASSERT_EQ(antenna->count(), stopped) << "cycle " << i;
+    }
+}
+
+} // namespace
+} // namespace korvane::testing
