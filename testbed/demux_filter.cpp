@@ -294,21 +294,6 @@ HRESULT STDMETHODCALLTYPE DemuxFilter::DeleteOutputPin(LPWSTR name) {
     return E_INVALIDARG;
 }
 
-void DemuxFilter::ResetStreams() {
-    CAutoLock receive(&receiveLock_);
-    CAutoLock map(&mapLock_);
-    splitter_.reset();
-    anchored_ = false;
-    for (auto& out : outputs_) {
-        for (auto& [pid, route] : out->Routes()) {
-            route.sections.reset();
-            route.pes.clear();
-            route.pesBroken = true;
-            route.lastCounter = -1;
-        }
-    }
-}
-
 void DemuxFilter::notePcr(uint64_t pcr) {
     // A loop of the played file or a retune makes the clock jump: anchor again.
     if (!anchored_ || pcr < lastPcr_ || pcr - lastPcr_ > 27000000ULL) {
@@ -440,6 +425,18 @@ HRESULT DemuxFilter::Process(const uint8_t* data, size_t size) {
     std::vector<Delivery> deliveries;
     {
         CAutoLock map(&mapLock_);
+        if (resetPending_.exchange(false)) {
+            splitter_.reset();
+            anchored_ = false;
+            for (auto& out : outputs_) {
+                for (auto& [pid, route] : out->Routes()) {
+                    route.sections.reset();
+                    route.pes.clear();
+                    route.pesBroken = true;
+                    route.lastCounter = -1;
+                }
+            }
+        }
         splitter_.push(data, size, [&](const TsPacket& p) { route(p, deliveries); });
     }
     for (Delivery& d : deliveries) {

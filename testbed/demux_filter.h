@@ -12,6 +12,7 @@
 #include "si/ts_packet.h"
 #include "testbed_guids.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <vector>
@@ -89,7 +90,9 @@ class DemuxFilter : public CBaseFilter, public IMpeg2Demultiplexer {
 
     // Streaming side.
     HRESULT Process(const uint8_t* data, size_t size);
-    void ResetStreams();
+    // Asks for the assembly state to be dropped before the next data; never waits for a
+    // delivery in progress, which may be blocked downstream while the graph stops.
+    void ResetStreams() { resetPending_ = true; }
     // Guards every output's PID map and assembly state.
     CCritSec* MapLock() { return &mapLock_; }
 
@@ -120,6 +123,7 @@ class DemuxFilter : public CBaseFilter, public IMpeg2Demultiplexer {
     REFERENCE_TIME runStart_ = 0; // performance-counter time of the last Run
     uint64_t lastPcr_ = 0;
     bool discontinuity_ = true;
+    std::atomic<bool> resetPending_{true};
 };
 
 } // namespace korvane::testbed

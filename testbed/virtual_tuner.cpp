@@ -160,6 +160,7 @@ HRESULT TransportStream::FillBuffer(IMediaSample* sample) {
     {
         TuningState& t = tuner_->Tuning();
         CAutoLock lock(&t.lock);
+        speed_ = t.speed;
         if (t.generation != generation_) {
             generation_ = t.generation;
             reopen(t.path);
@@ -192,7 +193,7 @@ HRESULT TransportStream::FillBuffer(IMediaSample* sample) {
             refWall_ = wall_seconds();
         }
         lastPcr_ = pcr;
-        double due = refWall_ + double(pcr - refPcr_) / 27e6 / tuner_->Speed();
+        double due = refWall_ + double(pcr - refPcr_) / 27e6 / speed_;
         waitUntil(due);
     }
     return S_OK;
@@ -207,7 +208,7 @@ CUnknown* VirtualTuner::CreateCard(IUnknown* outer, HRESULT* phr) {
 }
 
 VirtualTuner::VirtualTuner(IUnknown* outer, HRESULT* phr, REFCLSID clsid, const GUID& subtype)
-    : CSource(L"Tuner virtuel", outer, clsid, phr), speed_(testbedSpeed()),
+    : CSource(L"Tuner virtuel", outer, clsid, phr),
       antenna_(std::make_unique<AntennaPin>(this, &m_cStateLock, phr)) {
     // The stream registers itself with the filter, which deletes it.
     new TransportStream(phr, this, subtype);
@@ -315,7 +316,9 @@ HRESULT STDMETHODCALLTYPE VirtualTuner::CheckChanges() {
 
 HRESULT STDMETHODCALLTYPE VirtualTuner::CommitChanges() {
     std::wstring folder = testbedFolder();
+    double speed = testbedSpeed();
     CAutoLock lock(&tuning_.lock);
+    tuning_.speed = speed;
     changing_ = false;
     tuning_.frequency = tuning_.pendingFrequency;
     ULONG khz = ULONG(uint64_t(tuning_.frequency) * tuning_.multiplier / 1000);

@@ -37,6 +37,7 @@ struct TuningState {
     ULONG bandwidth = 8;
     ULONG multiplier = 1000;
     bool signal = false;
+    double speed = 1.0;
     unsigned generation = 0; // moves at every commit
     std::wstring path;
 };
@@ -64,6 +65,7 @@ class TransportStream : public CSourceStream {
     uint64_t refPcr_ = 0;
     uint64_t lastPcr_ = 0;
     double refWall_ = 0;
+    double speed_ = 1.0;
 };
 
 class VirtualTuner : public CSource,
@@ -130,13 +132,10 @@ class VirtualTuner : public CSource,
     HRESULT STDMETHODCALLTYPE get_SampleTime(LONG* ms) override;
 
     TuningState& Tuning() { return tuning_; }
-    double Speed() const { return speed_; }
 
   private:
     VirtualTuner(IUnknown* outer, HRESULT* phr, REFCLSID clsid, const GUID& subtype);
     TuningState tuning_;
-    double speed_ = 1.0;
-    std::wstring folder_;
     std::unique_ptr<AntennaPin> antenna_;
     bool changing_ = false;
 };
