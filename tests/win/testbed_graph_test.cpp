@@ -403,6 +403,85 @@ TEST_F(TestbedGraph, RunningAndStoppingManyTimesLeaksNothing) {
     data = nullptr;
 }
 
+TEST_F(TestbedGraph, SectionReaderHonoursTheExtensionFilter) {
+    ComPtr<IMpeg2Data> data = sectionReader();
+    ASSERT_TRUE(data);
+    tune(474167);
+    run();
+    for (WORD sid : {0x0102, 0x0103}) {
+        MPEG2_FILTER filter{};
+        filter.bVersionNumber = 1;
+        filter.wFilterSize = sizeof(filter);
+        filter.fSpecifyTableIdExtension = TRUE;
+        filter.TableIdExtension = sid;
+        ISectionList* list = nullptr;
+        ASSERT_EQ(data->GetSection(0x12, 0x4E, &filter, 3000, &list), S_OK);
+        DWORD length = 0;
+        PSECTION section = nullptr;
+        ASSERT_EQ(list->GetSectionData(0, &length, &section), S_OK);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(section);
+        EXPECT_EQ((bytes[3] << 8) | bytes[4], sid);
+        WORD count = 0;
+        list->GetNumberOfSections(&count);
+        EXPECT_EQ(count, 1);
+        PID pid = 0;
+        list->GetProgramIdentifier(&pid);
+        EXPECT_EQ(pid, 0x12);
+        EXPECT_EQ(list->GetSectionData(1, &length, &section), E_INVALIDARG);
+        list->Release();
+    }
+}
+
+TEST_F(TestbedGraph, OutputPinsAreManagedByName) {
+    AM_MEDIA_TYPE type = section_type(kMediaSubtypeDvbSi);
+    ComPtr<IPin> a;
+    ComPtr<IPin> twice;
+    ASSERT_EQ(demuxControl_->CreateOutputPin(&type, const_cast<LPWSTR>(L"epg"), a.put()), S_OK);
+    EXPECT_FALSE(
+        SUCCEEDED(demuxControl_->CreateOutputPin(&type, const_cast<LPWSTR>(L"epg"), twice.put())));
+    PIN_INFO info{};
+    ASSERT_EQ(a->QueryPinInfo(&info), S_OK);
+    EXPECT_STREQ(info.achName, L"epg");
+    EXPECT_EQ(info.dir, PINDIR_OUTPUT);
+    info.pFilter->Release();
+    // The output offers exactly the type it was created with.
+    ComPtr<IEnumMediaTypes> types;
+    a->EnumMediaTypes(types.put());
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(types->Next(1, &mt, nullptr), S_OK);
+    EXPECT_EQ(mt->majortype, kMediaTypeMpeg2Sections);
+    EXPECT_EQ(mt->subtype, kMediaSubtypeDvbSi);
+    DeleteMediaType(mt);
+    EXPECT_NE(types->Next(1, &mt, nullptr), S_OK);
+    a = nullptr;
+    types = nullptr;
+
+    run();
+    EXPECT_EQ(demuxControl_->DeleteOutputPin(const_cast<LPWSTR>(L"epg")), VFW_E_NOT_STOPPED);
+    stop();
+    EXPECT_EQ(demuxControl_->DeleteOutputPin(const_cast<LPWSTR>(L"epg")), S_OK);
+    EXPECT_EQ(demuxControl_->DeleteOutputPin(const_cast<LPWSTR>(L"epg")), E_INVALIDARG);
+    ComPtr<IPin> gone;
+    EXPECT_NE(demux_->FindPin(L"epg", gone.put()), S_OK);
+}
+
+TEST_F(TestbedGraph, FolderCanComeFromTheRegistry) {
+    SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR", nullptr);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Korvane\\Testbed", 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    std::wstring folder = windows_path(KORVANE_BINARY_DIR "/testbed-data");
+    RegSetValueExW(key, L"Dossier", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   DWORD((folder.size() + 1) * sizeof(wchar_t)));
+    tune(522167);
+    BOOLEAN locked = FALSE;
+    tuner_.as<IBDA_SignalStatistics>()->get_SignalLocked(&locked);
+    RegDeleteValueW(key, L"Dossier");
+    RegCloseKey(key);
+    EXPECT_TRUE(locked);
+}
+
 // The program's scan, through its own reader adapter, over the virtual tuner.
 class BdaScanTuner : public ScanTuner {
   public:
