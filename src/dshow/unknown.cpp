@@ -8,10 +8,6 @@ namespace {
 
 std::atomic<long> g_liveObjects{0};
 
-// Gives the non-delegating side the IUnknown layout, so that an object that is not
-// aggregated can be its own owner.
-static_assert(sizeof(INonDelegatingUnknown) == sizeof(void*));
-
 } // namespace
 
 long liveObjectCount() {
@@ -27,11 +23,7 @@ HRESULT GetInterface(IUnknown* unknown, void** ppv) {
 }
 
 CUnknown::CUnknown(const wchar_t* objectName, IUnknown* outer)
-    : name_(objectName),
-      // An object that is not aggregated answers through its own non-delegating side: the
-      // three methods sit in the same vtable slots as IUnknown's.
-      owner_(outer ? outer
-                   : reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this))) {
+    : name_(objectName), inner_(this), owner_(outer ? outer : &inner_) {
     ++g_liveObjects;
 }
 
@@ -43,8 +35,7 @@ HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, voi
     if (!ppv)
         return E_POINTER;
     if (riid == IID_IUnknown)
-        return GetInterface(reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this)),
-                            ppv);
+        return GetInterface(&inner_, ppv);
     *ppv = nullptr;
     return E_NOINTERFACE;
 }

@@ -41,11 +41,26 @@ class CUnknown : public INonDelegatingUnknown {
     IUnknown* GetOwner() const { return owner_; }
     const wchar_t* ObjectName() const { return name_; }
 
+    // The object's own IUnknown, answering with the non-delegating methods: the owner of an
+    // object that is not aggregated, and what an aggregating object holds.
+    IUnknown* NonDelegatingUnknown() { return &inner_; }
+
   protected:
     volatile LONG m_cRef = 0;
 
   private:
+    struct InnerUnknown final : IUnknown {
+        explicit InnerUnknown(CUnknown* object) : self(object) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+            return self->NonDelegatingQueryInterface(riid, ppv);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return self->NonDelegatingAddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return self->NonDelegatingRelease(); }
+        CUnknown* self;
+    };
+
     const wchar_t* name_;
+    InnerUnknown inner_;
     IUnknown* owner_;
 };
 
