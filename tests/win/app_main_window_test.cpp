@@ -297,5 +297,15 @@ TEST_F(MainWindowTest, SettingsSaveTheWindowRectangleAndTheWatchedChannel) {
     EXPECT_EQ(configValue(L"Hauteur fenêtre"), L"480");
 }
 
+TEST_F(MainWindowTest, EndOfSessionSavesTheSettingsOnlyWhenTheSessionReallyEnds) {
+    HWND window = createWindow();
+    appConfig().zoomPercent = 140;
+    SendMessageW(window, WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(configValue(L"Facteur de zoom"), L"<absent>");
+    SendMessageW(window, WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(configValue(L"Facteur de zoom"), L"140");
+    EXPECT_TRUE(IsWindow(window));
+}
+
 } // namespace
 } // namespace korvane

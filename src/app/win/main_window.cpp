@@ -152,6 +152,12 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_CLOSE:
         closeMainWindow(window);
         return 0;
+    case WM_ENDSESSION:
+        // Windows is ending the session: the process ends without WM_CLOSE, so the settings
+        // are saved and the graph released here.
+        if (wParam)
+            shutdownSession();
+        return 0;
     case WM_CONTEXTMENU:
         showContextMenu(window, lParam);
         return 0;
