@@ -272,3 +272,96 @@ TEST_F(FrameworkTest, AnAllocatorThatCannotBeCommittedFailsThePauseAndStartsNoWo
 
 } // namespace
 } // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+TEST_F(FrameworkTest, FlushDropsTheHeldSampleAndRefusesDeliveriesUntilItEnds) {
+    Pipeline p = build();
+    ASSERT_EQ(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get()), S_OK);
+    p.source->stream().queue({bytesOf({1}), std::nullopt});
+    p.source->stream().queue({bytesOf({2}), std::nullopt});
+    ASSERT_TRUE(SUCCEEDED(p.control->Pause()));
+    ASSERT_TRUE(waitFor([&] { return p.sink->holding(); }));
+
+    // The worker is blocked with sample 1 held by the paused sink; a flush releases it, and
+    // the next delivery is refused, which sends the worker back to wait for a command.
+    ComPtr<IPin> in = firstPin(p.sinkFilter.get(), PINDIR_INPUT);
+    ASSERT_EQ(in->BeginFlush(), S_OK);
+    ASSERT_TRUE(waitFor([&] { return p.source->stream().delivered() == 2; }));
+    ASSERT_EQ(in->EndFlush(), S_OK);
+    // A refused worker waits for the next start.
+    ASSERT_TRUE(SUCCEEDED(p.control->Stop()));
+    p.source->stream().queue({bytesOf({3}), std::nullopt});
+    ASSERT_TRUE(SUCCEEDED(p.control->Run()));
+    ASSERT_TRUE(waitFor([&] { return p.sink->count() == 1; }));
+    p.control->Stop();
+    auto rendered = p.sink->rendered();
+    ASSERT_EQ(rendered.size(), 1u);
+    EXPECT_EQ(rendered[0].bytes, bytesOf({3})) << "samples of the flush must not be rendered";
+}
+
+TEST_F(FrameworkTest, EndOfStreamWhilePausedCompletesOnlyOnceRunning) {
+    Pipeline p = build();
+    ASSERT_EQ(connect(p.graph.get(), p.sourceFilter.get(), p.sinkFilter.get()), S_OK);
+    ASSERT_TRUE(SUCCEEDED(p.control->Pause()));
+    // No data: the source reaches its end at once and the sink sees end of stream paused.
+    ASSERT_TRUE(waitFor([&] { return p.source->stream().finished(); }));
+    Sleep(100);
+    EXPECT_EQ(p.sink->completions(), 0);
+    ASSERT_TRUE(SUCCEEDED(p.control->Run()));
+    EXPECT_TRUE(waitFor([&] { return p.sink->completions() == 1; }));
+    auto events = p.graph.as<IMediaEvent>(IID_IMediaEvent);
+    long code = 0;
+    EXPECT_EQ(events->WaitForCompletion(10000, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    p.control->Stop();
+}
+
+TEST(MediaTypeTest, CopiesOwnTheirFormatBlock) {
+    CMediaType original(MEDIATYPE_Video);
+    original.SetSubtype(&MEDIASUBTYPE_MPEG2_VIDEO);
+    original.SetFormatType(&FORMAT_VideoInfo);
+    const BYTE format[] = {1, 2, 3, 4, 5};
+    ASSERT_TRUE(original.SetFormat(format, sizeof format));
+
+    CMediaType copy(original);
+    ASSERT_NE(copy.Format(), original.Format());
+    EXPECT_TRUE(copy == original);
+    copy.Format()[0] = 9;
+    EXPECT_FALSE(copy == original);
+    EXPECT_EQ(original.Format()[0], 1);
+
+    AM_MEDIA_TYPE* handedOut = CreateMediaType(&original);
+    ASSERT_TRUE(handedOut);
+    EXPECT_EQ(handedOut->cbFormat, sizeof format);
+    EXPECT_NE(handedOut->pbFormat, original.Format());
+    DeleteMediaType(handedOut);
+
+    copy = original;
+    EXPECT_TRUE(copy == original);
+    copy.InitMediaType();
+    EXPECT_EQ(copy.FormatLength(), 0u);
+    EXPECT_FALSE(copy.IsValid());
+}
+
+TEST(MediaTypeTest, PartialTypesMatchOnTheFieldsTheyGive) {
+    CMediaType full(MEDIATYPE_Video);
+    full.SetSubtype(&MEDIASUBTYPE_MPEG2_VIDEO);
+    full.SetFormatType(&FORMAT_None);
+
+    CMediaType majorOnly(MEDIATYPE_Video);
+    EXPECT_TRUE(majorOnly.IsPartiallySpecified());
+    EXPECT_TRUE(full.MatchesPartial(&majorOnly));
+    CMediaType otherMajor(MEDIATYPE_Audio);
+    EXPECT_FALSE(full.MatchesPartial(&otherMajor));
+    CMediaType otherSubtype(MEDIATYPE_Video);
+    otherSubtype.SetSubtype(&MEDIASUBTYPE_RGB24);
+    EXPECT_FALSE(full.MatchesPartial(&otherSubtype));
+    CMediaType wildcard;
+    EXPECT_TRUE(full.MatchesPartial(&wildcard));
+    EXPECT_FALSE(full.IsPartiallySpecified());
+}
+
+} // namespace
+} // namespace korvane::testing

@@ -112,3 +112,79 @@ TEST_F(NetworkProviderTest, RunsAndStopsItsWorkerThreadManyTimes) {
 
 } // namespace
 } // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+// An antenna input that takes one sample and then asks for no more (S_FALSE), as a tuner
+// that has no use for the provider's buffers may answer.
+class RefusingAntenna : public CBaseFilter {
+  public:
+    RefusingAntenna() : CBaseFilter(L"Refusing antenna", nullptr, &lock_, kTestSinkClsid) {
+        pin_ = new Pin(this, &lock_);
+    }
+    ~RefusingAntenna() override { delete pin_; }
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int index) override { return index == 0 ? pin_ : nullptr; }
+    long received() const { return received_; }
+
+  private:
+    class Pin : public CBaseInputPin {
+      public:
+        Pin(RefusingAntenna* filter, CCritSec* lock)
+            : CBaseInputPin(L"Antenna", filter, lock, nullptr, L"Antenne"), filter_(filter) {}
+        HRESULT CheckMediaType(const CMediaType* pmt) override {
+            return *pmt->Type() == kMediaTypeBdaAntenna ? S_OK : E_FAIL;
+        }
+        HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
+            HRESULT hr = CBaseInputPin::Receive(sample);
+            if (hr != S_OK)
+                return hr;
+            InterlockedIncrement(&filter_->received_);
+            return S_FALSE;
+        }
+
+      private:
+        RefusingAntenna* filter_;
+    };
+
+    CCritSec lock_;
+    Pin* pin_;
+    volatile long received_ = 0;
+};
+
+TEST_F(NetworkProviderTest, WorkerIdlesWhenTheTunerWantsNoBuffers) {
+    auto* antenna = new RefusingAntenna;
+    ComPtr<IBaseFilter> tuner(antenna);
+    ASSERT_EQ(graph->AddFilter(tuner.get(), L"Network Tuner"), S_OK);
+    ASSERT_EQ(connect(graph.get(), provider.get(), tuner.get()), S_OK);
+    auto control = graph.as<IMediaControl>(IID_IMediaControl);
+    for (long run = 1; run <= 5; ++run) {
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        ASSERT_TRUE(waitFor([&] { return antenna->received() == run; }));
+        Sleep(50);
+        EXPECT_EQ(antenna->received(), run) << "one buffer per run, then the worker waits";
+        ASSERT_EQ(control->Stop(), S_OK);
+    }
+}
+
+TEST_F(NetworkProviderTest, KeepsTheAllocatorSizeTheTunerAskedFor) {
+    auto* antenna = new AntennaInput;
+    ComPtr<IBaseFilter> sink(antenna);
+    ASSERT_EQ(graph->AddFilter(sink.get(), L"Network Tuner"), S_OK);
+    ComPtr<IPin> in = firstPin(sink.get(), PINDIR_INPUT);
+    auto memInput = in.as<IMemInputPin>(IID_IMemInputPin);
+    ComPtr<IMemAllocator> alloc;
+    ASSERT_EQ(memInput->GetAllocator(alloc.put()), S_OK);
+    ALLOCATOR_PROPERTIES asked{3, 4096, 1, 0}, actual{};
+    ASSERT_EQ(alloc->SetProperties(&asked, &actual), S_OK);
+
+    ASSERT_EQ(connect(graph.get(), provider.get(), sink.get()), S_OK);
+    ALLOCATOR_PROPERTIES now{};
+    ASSERT_EQ(alloc->GetProperties(&now), S_OK);
+    EXPECT_EQ(now.cBuffers, 3);
+    EXPECT_EQ(now.cbBuffer, 4096);
+}
+
+} // namespace
+} // namespace korvane::testing

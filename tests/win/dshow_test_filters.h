@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -153,9 +154,21 @@ class TestSink : public CBaseRenderer {
         std::lock_guard lock(mutex_);
         return rendered_.size();
     }
+    // True while a delivered sample waits in the renderer.
+    bool holding() {
+        CAutoLock lock(&m_RendererLock);
+        return m_pMediaSample != nullptr;
+    }
+    int completions() const { return completions_; }
+    HRESULT SendEndOfStream() override {
+        if (!m_bEOSDelivered)
+            ++completions_;
+        return CBaseRenderer::SendEndOfStream();
+    }
 
   private:
     GUID major_;
+    std::atomic<int> completions_{0};
     mutable std::mutex mutex_;
     std::vector<Rendered> rendered_;
 };
