@@ -188,3 +188,28 @@ TEST_F(NetworkProviderTest, KeepsTheAllocatorSizeTheTunerAskedFor) {
 
 } // namespace
 } // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+TEST_F(ComTest, ProviderGraphsBuiltAndTornDownRepeatedlyLeaveNothingAlive) {
+    long before = liveObjectCount();
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        auto graph = makeGraph();
+        HRESULT hr = S_OK;
+        ComPtr<IBaseFilter> provider(new CNetworkProvider(nullptr, &hr, kClsidNetworkProvider));
+        auto* antenna = new AntennaInput;
+        ComPtr<IBaseFilter> tuner(antenna);
+        ASSERT_EQ(graph->AddFilter(provider.get(), L"Fake"), S_OK);
+        ASSERT_EQ(graph->AddFilter(tuner.get(), L"Clé USB"), S_OK);
+        ASSERT_EQ(connect(graph.get(), provider.get(), tuner.get()), S_OK);
+        auto control = graph.as<IMediaControl>(IID_IMediaControl);
+        ASSERT_TRUE(SUCCEEDED(control->Run())) << "cycle " << cycle;
+        ASSERT_TRUE(waitFor([&] { return antenna->count() > 0; })) << "cycle " << cycle;
+        ASSERT_EQ(control->Stop(), S_OK) << "cycle " << cycle;
+    }
+    EXPECT_EQ(liveObjectCount(), before);
+}
+
+} // namespace
+} // namespace korvane::testing
