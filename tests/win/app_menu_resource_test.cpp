@@ -157,3 +157,23 @@ TEST(IconResource, MainIconLoadsAtBothSizes) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ManifestResource, AsksForCommonControlsSixAndDpiAwareness) {
+    HMODULE controls = GetModuleHandleW(L"comctl32.dll");
+    if (!controls)
+        controls = LoadLibraryW(L"comctl32.dll");
+    ASSERT_NE(controls, nullptr);
+    // Version 6 is the side-by-side assembly, only loaded when the manifest asks for it.
+    wchar_t name[MAX_PATH] = {};
+    GetModuleFileNameW(controls, name, MAX_PATH);
+    CharLowerW(name);
+    const std::wstring path = name;
+    EXPECT_NE(path.find(L"microsoft.windows.common-controls"), std::wstring::npos)
+        << std::string(path.begin(), path.end());
+    EXPECT_NE(path.find(L"_6.0."), std::wstring::npos);
+    EXPECT_TRUE(IsProcessDPIAware());
+}
+
+} // namespace
