@@ -23,8 +23,9 @@ class AntennaPin : public CBaseInputPin {
   public:
     AntennaPin(VirtualTuner* filter, CCritSec* lock, HRESULT* phr);
     HRESULT CheckMediaType(const CMediaType* pmt) override;
-    // The network provider's buffers carry nothing.
-    HRESULT STDMETHODCALLTYPE Receive(IMediaSample*) override { return S_OK; }
+    // The network provider's buffers carry nothing; S_FALSE tells its worker to stop
+    // delivering, so that it waits instead of spinning on empty buffers.
+    HRESULT STDMETHODCALLTYPE Receive(IMediaSample*) override { return S_FALSE; }
     HRESULT STDMETHODCALLTYPE EndOfStream() override { return S_OK; }
 };
 
