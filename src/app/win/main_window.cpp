@@ -4,11 +4,13 @@
 #include "app/win/config_store.h"
 #include "app/win/menu_state.h"
 #include "app/win/now_playing.h"
+#include "app/win/recording_commands.h"
 #include "app/win/session.h"
 #include "app/win/shell_commands.h"
 #include "app/win/show_error.h"
 #include "app/win/status_bar.h"
 #include "app/win/window_modes.h"
+#include "capture/win/recording_failure.h"
 #include "res/resource.h"
 
 #include <windowsx.h>
@@ -98,6 +100,14 @@ bool handleCommand(HWND window, UINT command) {
     case IDM_SCREENSHOT_FOLDER:
         chooseFolder(window, command);
         return true;
+    case IDM_RECORD_MULTIPLEX:
+    case IDM_RECORD_CHANNEL_TS:
+    case IDM_RECORD_CHANNEL_PS:
+        startRecording(command);
+        return true;
+    case IDM_STOP_RECORDING:
+        stopRecording();
+        return true;
     default:
         return false;
     }
@@ -169,6 +179,10 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_USER:
         // A guide event was stored for the channel being watched.
         refreshChannelInfo();
+        return 0;
+    case kRecordingFailedMessage:
+        // A recorder lost its file: stop the recording and tell the user.
+        onRecordingFailed(wParam);
         return 0;
     case WM_COMMAND:
         if (handleCommand(window, LOWORD(wParam)))

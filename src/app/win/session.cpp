@@ -6,6 +6,7 @@
 #include "app/win/main_window.h"
 #include "app/win/menu_state.h"
 #include "app/win/now_playing.h"
+#include "app/win/recording_commands.h"
 #include "app/win/show_error.h"
 #include "app/win/status_bar.h"
 #include "app/win/window_modes.h"
@@ -121,6 +122,7 @@ int initialiseSession() {
 
 void shutdownSession() {
     saveConfig();
+    releaseRecordingGrabber();
 }
 
 int runProgram(HINSTANCE instance, int showCommand) {
