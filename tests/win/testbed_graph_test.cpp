@@ -56,7 +56,9 @@ long testbed_live_objects() {
     HMODULE dll = GetModuleHandleW(L"testbed.dll");
     if (!dll)
         return 0;
-    auto count = reinterpret_cast<long (*)()>(GetProcAddress(dll, "TestbedLiveObjects"));
+    // Through void* so that the cast between function types does not warn.
+    auto count = reinterpret_cast<long (*)()>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "TestbedLiveObjects")));
     return count ? count() : -1;
 }
 
@@ -395,8 +397,9 @@ TEST_F(TestbedGraph, RunningAndStoppingManyTimesLeaksNothing) {
     for (int i = 0; i < 15; ++i) {
         tune(i % 2 ? 474167 : 999999);
         run();
-        if (i % 4 == 1)
+        if (i % 4 == 1) {
             EXPECT_FALSE(section(data.get(), 0x00, 0x00, 2000).empty()) << "run " << i;
+        }
         Sleep(20);
         stop();
     }
@@ -556,8 +559,9 @@ TEST_F(TestbedCardTuner, PlaysThroughItsReceiverComponent) {
             EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                        f.putVoid()),
                       S_OK);
-            if (f)
+            if (f) {
                 EXPECT_EQ(graph->AddFilter(f.get(), name), S_OK);
+            }
             return f;
         };
         ComPtr<IBaseFilter> tuner = add(kClsidCardTuner, L"Network Tuner");
