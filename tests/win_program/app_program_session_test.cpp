@@ -40,6 +40,16 @@ DWORD waitPumping(const ProgramRun& run, DWORD timeoutMs) {
     return run.waitForExit(0);
 }
 
+void writeChannelFile(const ProgramRun& run, const ChannelRecords& records) {
+    std::string bytes = formatChannelFile(records);
+    HANDLE file = CreateFileW((run.folder() + L"\\chaines.xml").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
 void writeChannelFile(const ProgramRun& run) {
     ChannelRecords records(2);
     records[0].name.assign("France 2");
@@ -50,13 +60,7 @@ void writeChannelFile(const ProgramRun& run) {
     records[1].number = 7;
     records[1].frequency = 474167;
     records[1].videoPid = 220;
-    std::string bytes = formatChannelFile(records);
-    HANDLE file = CreateFileW((run.folder() + L"\\chaines.xml").c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    writeChannelFile(run, records);
 }
 
 class ProgramSession : public ::testing::Test {
@@ -116,6 +120,25 @@ TEST_F(ProgramSession, QuitCommandEndsTheProgramWithoutTellingAMessengerWhenTheO
     EXPECT_TRUE(copiedTexts.empty());
     EXPECT_EQ(run.readConfig(L"Facteur de zoom"), L"130");
     EXPECT_EQ(run.readConfig(L"Priorité"), L"Supérieure");
+}
+
+} // namespace
+} // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+TEST(ProgramChannelFile, AFileWithoutChannelsEndsTheStartWithItsOwnMessage) {
+    ProgramRun run;
+    writeChannelFile(run, ChannelRecords{});
+    ASSERT_TRUE(run.start());
+    HWND errorBox = run.waitForWindow(L"#32770", 60000);
+    ASSERT_NE(errorBox, nullptr);
+    EXPECT_NE(childTexts(errorBox).find(L"Aucune chaine n'est dans le fichier"),
+              std::wstring::npos);
+    pressOk(errorBox);
+    EXPECT_EQ(run.waitForExit(30000), static_cast<DWORD>(-1));
+    EXPECT_EQ(run.readConfig(L"Index chaine courante"), L"-1");
 }
 
 } // namespace

@@ -43,7 +43,8 @@ TEST(ProgramStart, FirstRunWithoutSettingsSavesEveryKeyWithItsDefault) {
     ProgramRun run;
     StartedProgram started = startUntilErrorBox(run);
     ASSERT_NE(started.errorBox, nullptr);
-    EXPECT_NE(childTexts(started.errorBox).find(L"Aucune chaine n'est dans le fichier"),
+    // No channel file and nothing found to scan with.
+    EXPECT_NE(childTexts(started.errorBox).find(L"Aucune chaine n'a été trouvée"),
               std::wstring::npos);
     EXPECT_EQ(GetWindow(started.errorBox, GW_OWNER), started.mainWindow);
 

@@ -57,6 +57,14 @@ bool anotherInstanceRuns() {
     return GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+// Without a readable channel file the channels come from a scan, which needs the media
+// graph's tuner and section reader. Until the graph is built here there is nothing to scan
+// with, so this start ends as a scan that found no channel does.
+int scanForChannels() {
+    showError(L"Aucune chaine n'a été trouvée");
+    return 1;
+}
+
 int requireChannels() {
     if (channelList().size() == 0) {
         showError(L"Aucune chaine n'est dans le fichier");
@@ -110,7 +118,8 @@ HMENU buildChannelMenu() {
 }
 
 int initialiseSession() {
-    loadChannelFile(channelList());
+    if (loadChannelFile(channelList()) != 0)
+        return scanForChannels();
     if (int status = requireChannels())
         return status;
     insertChannelMenu();
