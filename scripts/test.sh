@@ -16,7 +16,7 @@ status=0
 ctest --test-dir "$root/native" -j2 --output-on-failure 2>&1 | tee "$logs/native.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 xvfb-run -a -s "-screen 0 1280x1024x24" \
-    ctest --test-dir "$root/win64" -j2 --output-on-failure --timeout 600 2>&1 | tee "$logs/win64.log"
+    ctest --test-dir "$root/win64" -j2 --output-on-failure --timeout 240 2>&1 | tee "$logs/win64.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 
 # One closing line over both trees.

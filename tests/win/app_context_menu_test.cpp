@@ -3,6 +3,7 @@
 #include "app/win/menu_state.h"
 #include "app/win/session.h"
 #include "app/win/status_bar.h"
+#include "channels/channel_file.h"
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +94,35 @@ class MenuWatcher {
     std::thread thread_;
 };
 
+// A working directory of its own holding a channel file, for the session to load.
+class ChannelFileFolder {
+  public:
+    explicit ChannelFileFolder(const ChannelRecords& records) {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        GetCurrentDirectoryW(MAX_PATH, previous_);
+        folder_ = std::wstring(temp) + L"korvane-context-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        SetCurrentDirectoryW(folder_.c_str());
+        const std::string bytes = formatChannelFile(records);
+        HANDLE file = CreateFileW(L"chaines.xml", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    ~ChannelFileFolder() {
+        SetCurrentDirectoryW(previous_);
+        DeleteFileW((folder_ + L"\\chaines.xml").c_str());
+        DeleteFileW((folder_ + L"\\config.ini").c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+
+  private:
+    wchar_t previous_[MAX_PATH] = {};
+    std::wstring folder_;
+};
+
 TEST(ContextMenu, ListsFiveFlatCopiesWithTheirStatesAndLeavesNothingBehind) {
     appConfig() = AppConfig{};
     appConfig().preferAc3 = true;
@@ -104,8 +134,7 @@ TEST(ContextMenu, ListsFiveFlatCopiesWithTheirStatesAndLeavesNothingBehind) {
     ChannelInfo second;
     second.number = 7;
     second.name.assign("Arte");
-    channelList().append(first);
-    channelList().append(second);
+    ChannelFileFolder channelFile(ChannelRecords{first, second});
     ASSERT_TRUE(registerMainWindowClass(GetModuleHandleW(nullptr)));
     HWND window = createMainWindow(GetModuleHandleW(nullptr), appConfig());
     ASSERT_NE(window, nullptr);

@@ -6,6 +6,7 @@
 #include "app/win/session.h"
 #include "app/win/status_bar.h"
 #include "app/win/window_modes.h"
+#include "channels/channel_file.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -58,6 +59,7 @@ class MainWindowTest : public ::testing::Test {
             ;
         SetCurrentDirectoryW(previous_);
         DeleteFileW((folder_ + L"\\config.ini").c_str());
+        DeleteFileW((folder_ + L"\\chaines.xml").c_str());
         RemoveDirectoryW(folder_.c_str());
         SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
     }
@@ -74,6 +76,16 @@ class MainWindowTest : public ::testing::Test {
         GetPrivateProfileStringW(L"Config", key, L"<absent>", value, 1024,
                                  (folder_ + L"\\config.ini").c_str());
         return value;
+    }
+    // The channel file the session loads from the working directory.
+    void writeChannelFile(const ChannelRecords& records) {
+        const std::string bytes = formatChannelFile(records);
+        HANDLE file = CreateFileW((folder_ + L"\\chaines.xml").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
     }
     void writeConfigValue(const wchar_t* key, const wchar_t* value) {
         WritePrivateProfileStringW(L"Config", key, value, (folder_ + L"\\config.ini").c_str());
@@ -96,9 +108,7 @@ class MainWindowTest : public ::testing::Test {
 };
 
 TEST_F(MainWindowTest, SessionInsertsTheChannelMenuAndSetsTheCheckMarks) {
-    channelList().append(channel(2, "France 2"));
-    channelList().append(channel(1, "TF1 & Co"));
-    channelList().append(channel(14, "Ch\xE9rie 25"));
+    writeChannelFile({channel(2, "France 2"), channel(1, "TF1 & Co"), channel(14, "Ch\xE9rie 25")});
     writeConfigValue(L"Priorité", L"Inférieure");
     writeConfigValue(L"Utilise AC3 quand dispo", L"Vrai");
     writeConfigValue(L"Utilise toute la largeur", L"Vrai");

@@ -2,9 +2,11 @@
 #include <windows.h>
 
 #include <dshow.h>
+
 // DirectSound's identifiers are defined here rather than linked from its import library.
-#include <dsound.h>
 #include <initguid.h>
+
+#include <dsound.h>
 
 namespace {
 
