@@ -1,5 +1,6 @@
 #include "demux_filter.h"
 
+#include "allocator_size.h"
 #include "dshow/com_ptr.h"
 #include "dshow/enumerators.h"
 #include "dshow/media_type.h"
@@ -136,19 +137,8 @@ HRESULT DemuxOutputPin::GetMediaType(int position, CMediaType* pmt) {
 HRESULT DemuxOutputPin::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) {
     // Sections are at most 4096 bytes; a PES payload of a low-rate test picture stays well
     // under a megabyte.
-    bool sections = type_.majortype == kTypeMpeg2Sections;
-    if (request->cBuffers < 8)
-        request->cBuffers = 8;
-    long wanted = sections ? 4096 : 1 << 20;
-    if (request->cbBuffer < wanted)
-        request->cbBuffer = wanted;
-    if (request->cbAlign < 1)
-        request->cbAlign = 1;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = alloc->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer >= wanted ? S_OK : E_FAIL;
+    const bool sections = type_.majortype == kTypeMpeg2Sections;
+    return requestBuffers(alloc, request, sections ? 4096 : 1 << 20);
 }
 
 HRESULT STDMETHODCALLTYPE DemuxOutputPin::MapPID(ULONG count, ULONG* pids,

@@ -1,5 +1,6 @@
 #include "receiver_filter.h"
 
+#include "allocator_size.h"
 #include "dshow/com_ptr.h"
 
 #include <cstring>
@@ -83,17 +84,7 @@ HRESULT ReceiverOutputPin::GetMediaType(int position, CMediaType* pmt) {
 }
 
 HRESULT ReceiverOutputPin::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) {
-    if (request->cBuffers < 8)
-        request->cBuffers = 8;
-    if (request->cbBuffer < kBuffer)
-        request->cbBuffer = kBuffer;
-    if (request->cbAlign < 1)
-        request->cbAlign = 1;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = alloc->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer >= kBuffer ? S_OK : E_FAIL;
+    return requestBuffers(alloc, request, kBuffer);
 }
 
 CUnknown* ReceiverFilter::CreateInstance(IUnknown* outer, HRESULT* phr) {

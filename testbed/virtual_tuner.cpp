@@ -1,5 +1,6 @@
 #include "virtual_tuner.h"
 
+#include "allocator_size.h"
 #include "dshow/com_ptr.h"
 #include "si/ts_packet.h"
 
@@ -114,17 +115,7 @@ HRESULT TransportStream::CheckMediaType(const CMediaType* pmt) {
 }
 
 HRESULT TransportStream::DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) {
-    if (request->cBuffers < 8)
-        request->cBuffers = 8;
-    if (request->cbBuffer < kChunk)
-        request->cbBuffer = kChunk;
-    if (request->cbAlign < 1)
-        request->cbAlign = 1;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = alloc->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer >= kChunk ? S_OK : E_FAIL;
+    return requestBuffers(alloc, request, kChunk);
 }
 
 HRESULT TransportStream::OnThreadStartPlay() {
