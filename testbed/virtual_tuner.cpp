@@ -3,6 +3,7 @@
 #include "allocator_size.h"
 #include "dshow/com_ptr.h"
 #include "si/ts_packet.h"
+#include "testbed_settings.h"
 
 #include <cwchar>
 
@@ -17,24 +18,6 @@ double wall_seconds() {
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&c);
     return double(c.QuadPart) / double(f.QuadPart);
-}
-
-std::wstring registry_text(const wchar_t* name) {
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        size = sizeof(buffer) - sizeof(wchar_t);
-        if (RegGetValueW(root, L"Software\\Korvane\\Testbed", name, RRF_RT_REG_SZ, nullptr, buffer,
-                         &size) == ERROR_SUCCESS)
-            return buffer;
-    }
-    return {};
-}
-
-std::wstring environment_text(const wchar_t* name) {
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD n = GetEnvironmentVariableW(name, buffer, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring();
 }
 
 // The last PCR of the packets in a chunk, 27 MHz units; the chunk may start or end in the
@@ -60,9 +43,7 @@ bool last_pcr(const uint8_t* data, size_t size, uint64_t& pcr) {
 } // namespace
 
 std::wstring testbedFolder() {
-    std::wstring folder = environment_text(L"KORVANE_TESTBED_DIR");
-    if (folder.empty())
-        folder = registry_text(L"Dossier");
+    std::wstring folder = testbedSetting(L"KORVANE_TESTBED_DIR", L"Dossier");
     if (folder.empty()) {
         HMODULE self = nullptr;
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
@@ -79,9 +60,7 @@ std::wstring testbedFolder() {
 }
 
 double testbedSpeed() {
-    std::wstring text = environment_text(L"KORVANE_TESTBED_SPEED");
-    if (text.empty())
-        text = registry_text(L"Vitesse");
+    std::wstring text = testbedSetting(L"KORVANE_TESTBED_SPEED", L"Vitesse");
     double speed = text.empty() ? 1.0 : std::wcstod(text.c_str(), nullptr);
     return speed >= 0.01 && speed <= 1000 ? speed : 1.0;
 }

@@ -156,8 +156,9 @@ TEST(ChannelFileMsxml, HandEditedUtf8TextReadsInTheAnsiCodePage) {
     ASSERT_TRUE(c);
     EXPECT_EQ(c->name.view(), "Ch\xE9rie 25");
     EXPECT_EQ(c->group.view(), wideToAnsiCodePage(u"\u20AC"));
-    if (GetACP() == 1252)
+    if (GetACP() == 1252) {
         EXPECT_EQ(c->group.view(), "\x80");
+    }
 }
 
 TEST(ChannelFileMsxml, MissingOrMalformedFilesLeaveTheListUnchanged) {
