@@ -1,15 +1,15 @@
 #pragma once
 
-// Identifiers and interfaces of the platform components the testbed stands in for. The
-// sections-and-tables interfaces are declared here with the platform's method order (the
-// MinGW header lists ISectionList's methods in another order, which would call the wrong
-// slots).
+// Identifiers and interfaces of the platform components the testbed stands in for; the
+// sections-and-tables interfaces are shared with the program (graph/mpeg2_data.h).
 
 #include "dshow/platform.h"
 
 #include <bdaiface.h>
 #include <bdatypes.h>
 #include <mpeg2structs.h>
+
+#include "graph/mpeg2_data.h"
 
 namespace korvane::testbed {
 
@@ -42,36 +42,6 @@ inline constexpr GUID kSubtypeMpeg2Transport = {
     0xe06d8023, 0xdb46, 0x11cf, {0xb4, 0xd1, 0x00, 0x80, 0x5f, 0x6c, 0xbb, 0xea}};
 inline constexpr GUID kTypeMpeg2Sections = {
     0x455f176c, 0x4b06, 0x47ce, {0x9a, 0xef, 0x8c, 0xae, 0xf7, 0x3d, 0xf7, 0xb5}};
-
-inline constexpr IID kIidMpeg2Data = {
-    0x9b396d40, 0xf380, 0x4e3c, {0xa5, 0x14, 0x1a, 0x82, 0xbf, 0x6e, 0xbf, 0xe6}};
-inline constexpr IID kIidSectionList = {
-    0xafec1eb5, 0x2a64, 0x46c6, {0xbf, 0x4b, 0xae, 0x3c, 0xcb, 0x6a, 0xfd, 0xb0}};
-
-struct IMpeg2Data;
-
-struct ISectionList : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Initialize(MPEG_REQUEST_TYPE requestType, IMpeg2Data* data,
-                                                 PMPEG_CONTEXT context, PID pid, TID tid,
-                                                 PMPEG2_FILTER filter, DWORD timeout,
-                                                 HANDLE doneEvent) = 0;
-    virtual HRESULT STDMETHODCALLTYPE InitializeWithRawSections(PMPEG_PACKET_LIST sections) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CancelPendingRequest() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetNumberOfSections(WORD* count) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetSectionData(WORD sectionNumber, DWORD* rawLength,
-                                                     PSECTION* section) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetProgramIdentifier(PID* pid) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTableIdentifier(TID* tid) = 0;
-};
-
-struct IMpeg2Data : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetSection(PID pid, TID tid, PMPEG2_FILTER filter,
-                                                 DWORD timeoutMs, ISectionList** list) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTable(PID pid, TID tid, PMPEG2_FILTER filter,
-                                               DWORD timeoutMs, ISectionList** list) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetStreamOfSections(PID pid, TID tid, PMPEG2_FILTER filter,
-                                                          HANDLE dataReady, IUnknown** stream) = 0;
-};
 
 // Live objects of the testbed DLL, for DllCanUnloadNow and the leak tests.
 long testbedObjectCount();
