@@ -11,6 +11,7 @@
 #include "channels/channel_file.h"
 #include "graph/graph_builder.h"
 #include "graph/media_graph.h"
+#include "trace_lines.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -110,16 +111,7 @@ class SessionTest : public ::testing::Test {
 
     // The trace lines without their time stamps, optionally only those starting with prefix.
     std::vector<std::string> trace(const std::string& prefix = "") const {
-        std::ifstream file(tracePath().c_str());
-        std::vector<std::string> lines;
-        std::string line;
-        while (std::getline(file, line)) {
-            const std::size_t space = line.find(' ');
-            std::string text = space == std::string::npos ? line : line.substr(space + 1);
-            if (text.compare(0, prefix.size(), prefix) == 0)
-                lines.push_back(text);
-        }
-        return lines;
+        return traceLines(tracePath(), prefix);
     }
     void clearTrace() const { DeleteFileW(tracePath().c_str()); }
 
