@@ -180,13 +180,13 @@ void fillCodecCombo(const GUID& major, const GUID& subtype, HWND dialog, int con
 }
 
 bool selectDevices(const AppConfig& config, MediaGraph& graph) {
-    graph.tuner = findDeviceByName(kCategoryBdaNetworkTuner, toWide(config.tunerName));
+    graph.tuner = findDeviceByName(kCategoryNetworkTuner, toWide(config.tunerName));
     switch (classifyTransport(graph.tuner.get())) {
     case TransportKind::BdaTransport:
         return true;
     case TransportKind::Mpeg2Transport:
         graph.receiver =
-            findDeviceByName(kCategoryBdaReceiverComponent, toWide(config.receiverName));
+            findDeviceByName(kCategoryReceiverComponent, toWide(config.receiverName));
         if (classifyTransport(graph.receiver.get()) == TransportKind::BdaTransport)
             return true;
         break;

@@ -504,7 +504,7 @@ int buildSectionDataBranch(IMpeg2Demultiplexer* demux) {
     ComPtr<IPin> output = createOutput(demux, sectionType(kMediaSubtypeMpeg2Data), L"data");
     if (!output)
         return fail(L"pas créé pin data");
-    ComPtr<IBaseFilter> reader = addFilterByClsid(kClsidMpeg2Data, L"MPEG2 data");
+    ComPtr<IBaseFilter> reader = addFilterByClsid(kClsidSectionsAndTables, L"MPEG2 data");
     if (!reader)
         return fail(L"MPEG2 data pas inséré");
     reader->QueryInterface(kIidMpeg2Data, graph.sectionData.putVoid());

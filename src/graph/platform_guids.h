@@ -22,16 +22,16 @@ inline constexpr GUID kMediaSubtypeMpeg2Data = {
     0xc892e55b, 0x252d, 0x42b5, {0xa3, 0x16, 0xd9, 0x97, 0xe7, 0xa5, 0xd9, 0x95}};
 
 // Device categories of BDA tuners and receiver components.
-inline constexpr GUID kCategoryBdaNetworkTuner = {
+inline constexpr GUID kCategoryNetworkTuner = {
     0x71985f48, 0x1ca1, 0x11d3, {0x9c, 0xc8, 0x00, 0xc0, 0x4f, 0x79, 0x71, 0xe0}};
-inline constexpr GUID kCategoryBdaReceiverComponent = {
+inline constexpr GUID kCategoryReceiverComponent = {
     0xfd0a5af4, 0xb41d, 0x11d2, {0x9c, 0x95, 0x00, 0xc0, 0x4f, 0x79, 0x71, 0xe0}};
 // The transport stream subtype of a BDA device that delivers the stream itself.
 inline constexpr GUID kSubtypeBdaMpeg2Transport = {
     0xf4aeb342, 0x0329, 0x4fdd, {0xa8, 0xfd, 0x4a, 0xff, 0x49, 0x26, 0xc9, 0x78}};
 
 // The platform's MPEG-2 sections-and-tables filter.
-inline constexpr CLSID kClsidMpeg2Data = {
+inline constexpr CLSID kClsidSectionsAndTables = {
     0xc666e115, 0xbb62, 0x4027, {0xa1, 0x13, 0x82, 0xd6, 0x43, 0xfe, 0x2d, 0x99}};
 
 // The platform's sample grabber filter and its callback interface.

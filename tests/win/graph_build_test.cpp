@@ -2,12 +2,16 @@
 // failures as the user sees them (their boxes, in order), with the testbed's fault switches.
 #include "app/win/config_store.h"
 #include "box_collector.h"
+#include "dshow/media_type.h"
 #include "dshow_test_filters.h"
 #include "graph/devices.h"
 #include "graph/platform_guids.h"
 #include "graph/tuning.h"
 #include "res/resource.h"
+
 #include "session_fixture.h"
+#include <dvdmedia.h>
+#include <mmreg.h>
 
 #include <commctrl.h>
 
@@ -38,11 +42,11 @@ class GraphBuild : public SessionTest {
 };
 
 TEST_F(GraphBuild, DevicesAreFoundByExactNameAndTheirTransportKind) {
-    EXPECT_EQ(classifyTransport(findDeviceByName(kCategoryBdaNetworkTuner, kUsbTuner).get()),
+    EXPECT_EQ(classifyTransport(findDeviceByName(kCategoryNetworkTuner, kUsbTuner).get()),
               TransportKind::BdaTransport);
-    EXPECT_EQ(classifyTransport(findDeviceByName(kCategoryBdaNetworkTuner, kPciTuner).get()),
+    EXPECT_EQ(classifyTransport(findDeviceByName(kCategoryNetworkTuner, kPciTuner).get()),
               TransportKind::Mpeg2Transport);
-    EXPECT_EQ(classifyTransport(findDeviceByName(kCategoryBdaReceiverComponent, kReceiver).get()),
+    EXPECT_EQ(classifyTransport(findDeviceByName(kCategoryReceiverComponent, kReceiver).get()),
               TransportKind::BdaTransport);
     EXPECT_EQ(classifyTransport(nullptr), TransportKind::None);
     // The demultiplexer's input takes a stream but it has no transport output.
@@ -197,7 +201,7 @@ TEST_F(GraphBuild, ControlNodesComeFromTheFirstNodeTypeThatListsThem) {
     for (const Case& c : cases) {
         setFaults(c.faults);
         MediaGraph& graph = mediaGraph();
-        graph.tuner = findDeviceByName(kCategoryBdaNetworkTuner, kUsbTuner);
+        graph.tuner = findDeviceByName(kCategoryNetworkTuner, kUsbTuner);
         ASSERT_TRUE(graph.tuner);
         BoxCollector collector;
         findTuningInterfaces(graph);
@@ -295,6 +299,185 @@ TEST_F(GraphBuild, EachFailureShowsItsBoxesInOrderAndTheTeardownLeavesNothing) {
         releaseVideoPresenter();
         EXPECT_EQ(testbedLiveObjects(), 0) << c.faults;
     }
+}
+
+const std::wstring kVideoDecoder = L"Korvane Testbed MPEG-2 Video Decoder";
+const std::wstring kAudioDecoder = L"Korvane Testbed MPEG Audio Decoder";
+const std::wstring kAc3Decoder = L"Korvane Testbed AC-3 Audio Decoder";
+
+// A branch failure shows the step's box, then the branch's, then the graph's.
+Texts branchFailure(const wchar_t* step, const wchar_t* branch) {
+    return {step, branch, L"Erreur lors de la création du graph"};
+}
+
+TEST_F(GraphBuild, RendererAndDecoderFailuresEndTheBranchExceptAMissingDeinterlacer) {
+    const wchar_t* video = L"Erreur lors du rendu du pin vidéo";
+    struct Case {
+        const wchar_t* faults;
+        bool deinterlace;
+        int result;
+        Texts boxes;
+    };
+    const Case cases[] = {
+        {L"renderer-not-creatable", false, 1, branchFailure(L"VMR non inséré", video)},
+        {L"renderer-no-filter-config", false, 1, branchFailure(L"VMR config non dispo", video)},
+        {L"renderer-no-allocator-notify", false, 1, branchFailure(L"VMR notify non dispo", video)},
+        {L"presenter-prefs-fail", false, 1,
+         branchFailure(L"VMR ImagePresenterConfig non dispo", video)},
+        {L"renderer-no-deinterlace-control", true, 0, {L"Pas eu le VMRMixerControl :/"}},
+        {L"renderer-no-deinterlace-control", false, 0, {}},
+        {L"deinterlace-count-fails", true, 1,
+         branchFailure(L"Nombre de modes de désentrelacement non trouvé", video)},
+        {L"deinterlace-guid-fails", true, 1,
+         branchFailure(L"Impossible d'avoir le GUID du désentrelacement", video)},
+        {L"set-deinterlace-mode-fails", true, 1,
+         branchFailure(L"Impossible de mettre le mode de désentrelacement", video)},
+        {L"renderer-no-windowless-control", false, 1,
+         branchFailure(L"Pas de VMR control !", video)},
+        {L"renderer-no-aspect-ratio-control", false, 1,
+         branchFailure(L"Pas de AspectRatioControl !", video)},
+        {L"video-decoder-refuses-renderer", false, 1,
+         branchFailure(L"Impossible de connecter le codec vidéo au VMR.\nC'est probablement "
+                       L"l'overlay qui n'est pas disponible.\n\nVeuillez le libérer et relancer "
+                       L"l'application",
+                       video)},
+        {L"ac3-decoder-refuses-renderer", false, 1,
+         branchFailure(L"connec Codec audio", L"Erreur lors du rendu du pin ac3")},
+    };
+    for (const Case& c : cases) {
+        setFaults(c.faults);
+        appConfig().vmrDeinterlace = c.deinterlace;
+        appConfig().videoDecoderName = toU16(kVideoDecoder);
+        appConfig().audioDecoderName = toU16(kAudioDecoder);
+        appConfig().ac3DecoderName = toU16(kAc3Decoder);
+        BoxCollector collector;
+        EXPECT_EQ(build(kUsbTuner), c.result) << c.faults;
+        pumpUntil([&] { return collector.seen().size() >= c.boxes.size(); }, 3000);
+        EXPECT_EQ(collector.seen(), c.boxes) << c.faults;
+        tearDownGraph();
+        releaseVideoPresenter();
+        EXPECT_EQ(testbedLiveObjects(), 0) << c.faults;
+    }
+}
+
+// The media type an output was created with, as its connection shows it.
+struct OutputType {
+    GUID major, subtype, format;
+    BOOL fixedSize, temporal;
+    ULONG sampleSize;
+    std::vector<uint8_t> block;
+};
+
+OutputType connectionType(IBaseFilter* demux, const wchar_t* name) {
+    OutputType out{};
+    ComPtr<IPin> pin;
+    if (FAILED(demux->FindPin(name, pin.put())) || !pin)
+        return out;
+    AM_MEDIA_TYPE type{};
+    if (FAILED(pin->ConnectionMediaType(&type)))
+        return out;
+    out = {type.majortype,
+           type.subtype,
+           type.formattype,
+           type.bFixedSizeSamples,
+           type.bTemporalCompression,
+           type.lSampleSize,
+           std::vector<uint8_t>(type.pbFormat, type.pbFormat + type.cbFormat)};
+    FreeMediaType(type);
+    return out;
+}
+
+template <class Block> std::vector<uint8_t> bytesOf(const Block& block) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&block);
+    return std::vector<uint8_t>(bytes, bytes + sizeof(Block));
+}
+
+std::vector<std::wstring> filterNames(IFilterGraph* graph) {
+    std::vector<std::wstring> names;
+    ComPtr<IEnumFilters> filters;
+    graph->EnumFilters(filters.put());
+    for (ComPtr<IBaseFilter> filter; filters->Next(1, filter.put(), nullptr) == S_OK;) {
+        FILTER_INFO info{};
+        filter->QueryFilterInfo(&info);
+        if (info.pGraph)
+            info.pGraph->Release();
+        names.emplace_back(info.achName);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(GraphBuild, TheWholeGraphRunsWithItsNamesTypesAndRendererSettings) {
+    appConfig().vmrDeinterlace = true;
+    appConfig().videoDecoderName = u"Décodeur introuvable"; // rendered automatically
+    appConfig().audioDecoderName = toU16(kAudioDecoder);
+    appConfig().ac3DecoderName = toU16(kAc3Decoder);
+    {
+        BoxCollector collector;
+        ASSERT_EQ(build(kPciTuner, kReceiver), 0);
+        EXPECT_EQ(collector.seen(), Texts{});
+    }
+    MediaGraph& graph = mediaGraph();
+    std::vector<std::wstring> names = filterNames(graph.graph.get());
+    for (const wchar_t* name :
+         {L"Fake", L"Network Tuner", L"Receiver Component", L"Grabber", L"Demux", L"Mon VMR",
+          L"Codec audio", L"Direct sound", L"Codec ac3", L"Direct sound le retour", L"MPEG2 data",
+          L"Mon filtre EPG", L"Mon filtre PMT", L"Korvane Testbed MPEG-2 Video Decoder"})
+        EXPECT_TRUE(contains(names, name)) << std::string(name, name + wcslen(name));
+    EXPECT_EQ(names.size(), 14u) << "the video decoder inserted by the platform";
+    EXPECT_TRUE(!graph.videoCodec && graph.audioCodec && graph.ac3Codec);
+    EXPECT_TRUE(graph.videoPidMap && graph.audioPidMap && graph.ac3PidMap && graph.pmtPidMap);
+    EXPECT_TRUE(graph.sectionData && graph.windowlessControl && graph.grabber);
+    OAFilterState state = State_Stopped;
+    graph.mediaControl->GetState(1000, &state);
+    EXPECT_EQ(state, State_Running);
+
+    MPEG2VIDEOINFO video{};
+    video.hdr.rcSource = RECT{0, 0, 720, 576};
+    video.hdr.dwPictAspectRatioX = 4;
+    video.hdr.dwPictAspectRatioY = 3;
+    video.hdr.bmiHeader.biSize = 40;
+    video.hdr.bmiHeader.biWidth = 720;
+    video.hdr.bmiHeader.biHeight = 576;
+    const WAVEFORMATEX sound{1, 2, 48000, 192000, 4, 16, 0};
+    struct Expected {
+        const wchar_t* name;
+        OutputType type;
+    };
+    const Expected outputs[] = {
+        {L"video",
+         {MEDIATYPE_Video, MEDIASUBTYPE_MPEG2_VIDEO, FORMAT_MPEG2Video, FALSE, TRUE, 0,
+          bytesOf(video)}},
+        {L"son",
+         {MEDIATYPE_Audio, MEDIASUBTYPE_MPEG2_AUDIO, FORMAT_WaveFormatEx, TRUE, FALSE, 0,
+          bytesOf(sound)}},
+        {L"ac3",
+         {MEDIATYPE_Audio, MEDIASUBTYPE_DOLBY_AC3, FORMAT_WaveFormatEx, TRUE, FALSE, 0,
+          bytesOf(sound)}},
+        {L"data",
+         {MEDIATYPE_MPEG2_SECTIONS, kMediaSubtypeMpeg2Data, FORMAT_None, TRUE, FALSE, 0, {}}},
+        {L"epg", {MEDIATYPE_MPEG2_SECTIONS, kMediaSubtypeDvbSi, FORMAT_None, TRUE, FALSE, 0, {}}},
+        {L"pmt", {MEDIATYPE_MPEG2_SECTIONS, kMediaSubtypeDvbSi, FORMAT_None, TRUE, FALSE, 0, {}}},
+    };
+    ASSERT_EQ(video.hdr.bmiHeader.biSize, 40u);
+    ASSERT_EQ(bytesOf(video).size(), 136u);
+    for (const Expected& e : outputs) {
+        const OutputType got = connectionType(graph.demux.get(), e.name);
+        const std::string name(e.name, e.name + wcslen(e.name));
+        EXPECT_EQ(got.major, e.type.major) << name;
+        EXPECT_EQ(got.subtype, e.type.subtype) << name;
+        EXPECT_EQ(got.format, e.type.format) << name;
+        EXPECT_EQ(got.fixedSize, e.type.fixedSize) << name;
+        EXPECT_EQ(got.temporal, e.type.temporal) << name;
+        EXPECT_EQ(got.sampleSize, e.type.sampleSize) << name;
+        EXPECT_EQ(got.block, e.type.block) << name;
+    }
+    // The guide's PID is on "epg" from the start, nothing on "pmt" before a channel.
+    EXPECT_EQ(trace("map epg"), (std::vector<std::string>{"map epg 18 psi"}));
+    EXPECT_TRUE(trace("map pmt").empty());
+    EXPECT_EQ(trace("render"), (std::vector<std::string>{"render 4 prefs a"}));
+    EXPECT_EQ(trace("mixing"), (std::vector<std::string>{"mixing 1011"}));
+    EXPECT_EQ(trace("deinterlace").size(), 1u);
 }
 
 } // namespace

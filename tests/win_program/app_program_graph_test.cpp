@@ -99,7 +99,8 @@ TEST(ProgramFirstRun, ConfigurationThenTheScanThenTheFirstChannelPlays) {
         const auto played = [&] {
             Lines lines;
             for (const std::string& line : testbed.trace())
-                if (line.find(" data ") == std::string::npos &&
+                if ((line.rfind("tune ", 0) == 0 || line.find("map ") != std::string::npos) &&
+                    line.find(" data ") == std::string::npos &&
                     line.find(" epg ") == std::string::npos)
                     lines.push_back(line);
             auto last = std::find(lines.rbegin(), lines.rend(), "tune 562167");
@@ -110,6 +111,13 @@ TEST(ProgramFirstRun, ConfigurationThenTheScanThenTheFirstChannelPlays) {
         EXPECT_EQ(played(),
                   (Lines{"tune 562167", "map video 288 es", "map son 304 es", "map pmt 1061 psi"}));
         EXPECT_EQ(testbed.trace("tune").size(), 7u) << "six for the scan, one to play";
+        // The renderer in renderless mode with the program's preferences, keyed on the
+        // window's background, drawing pictures.
+        for (int i = 0; i < 100 && testbed.trace("picture").empty(); ++i)
+            Sleep(100);
+        EXPECT_EQ(testbed.trace("render"), Lines{"render 4 prefs a"});
+        EXPECT_EQ(testbed.trace("colorkey"), Lines{"colorkey 10000"});
+        EXPECT_FALSE(testbed.trace("picture").empty());
         expectDemoCityChannels(readFile(run.folder() + L"\\chaines.xml"));
         EXPECT_EQ(run.waitForWindow(L"#32770", 500), nullptr) << "no box";
 

@@ -56,14 +56,18 @@ void writeChannelFile(const ProgramRun& run) {
     records[0].name.assign("France 2");
     records[0].number = 2;
     records[0].frequency = 474167;
-    records[0].pmtPid = 0x100;
-    records[0].videoPid = 0x120;
-    records[0].audio1Pid = 0x130;
+    records[0].pmtPid = 0x200;
+    records[0].audio1Pid = 0x230;
     records[1].name.assign("Arte");
     records[1].number = 7;
     records[1].frequency = 474167;
-    records[1].pmtPid = 0x200;
-    records[1].audio1Pid = 0x230;
+    // What the multiplex's PMT says, so that no PMT change remaps it.
+    records[1].pmtPid = 0x100;
+    records[1].pcrPid = 0x120;
+    records[1].videoPid = 0x120;
+    records[1].audio1Pid = 0x130;
+    records[1].audio2Pid = 0x131;
+    records[1].ac3Pid = 0x133;
     writeChannelFile(run, records);
     run.writeConfig(L"Tuner TNT", L"Korvane Testbed Tuner USB");
 }
@@ -94,9 +98,10 @@ TEST_F(ProgramSession, ChannelFileStartsTheLoopAndClosingSavesAndClearsTheMessen
     writeChannelFile(run);
     run.writeConfig(L"Fenêtre toujours devant", L"Vrai");
     run.writeConfig(L"Envoie programme regardé à MSN", L"Vrai");
-    // Names that match no decoder: the platform chooses them.
+    // A name that matches no decoder: the platform chooses one.
     run.writeConfig(L"Filtre vidéo", L"Décodeur introuvable");
-    run.writeConfig(L"Filtre audio", L"Décodeur introuvable");
+    run.writeConfig(L"Filtre audio", L"Korvane Testbed MPEG Audio Decoder");
+    run.writeConfig(L"Filtre AC3", L"Korvane Testbed AC-3 Audio Decoder");
     run.writeConfig(L"Index chaine courante", L"1");
     startMessenger();
     ASSERT_TRUE(run.start());
@@ -106,8 +111,11 @@ TEST_F(ProgramSession, ChannelFileStartsTheLoopAndClosingSavesAndClearsTheMessen
     EXPECT_NE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
     // The stored channel is the one tuned and mapped.
     EXPECT_EQ(testbed.trace("tune"), std::vector<std::string>{"tune 474167"});
-    EXPECT_EQ(testbed.trace("map son"), std::vector<std::string>{"map son 560 es"});
-    EXPECT_EQ(testbed.trace("map pmt"), std::vector<std::string>{"map pmt 512 psi"});
+    EXPECT_EQ(testbed.trace("map son"), std::vector<std::string>{"map son 304 es"});
+    EXPECT_EQ(testbed.trace("map pmt"), std::vector<std::string>{"map pmt 256 psi"});
+    for (int i = 0; i < 100 && testbed.trace("picture").empty(); ++i)
+        Sleep(100);
+    EXPECT_FALSE(testbed.trace("picture").empty()) << "the video decoder was found all the same";
 
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(waitPumping(run, 30000), 0u);

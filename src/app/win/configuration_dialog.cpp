@@ -26,9 +26,9 @@ void fillControls(HWND dialog) {
     const bool exact = config.strictSearch != 0;
     fillCityList(dialog, IDC_CITY);
     selectStored(dialog, IDC_CITY, config.city);
-    fillDeviceCombo(kCategoryBdaNetworkTuner, dialog, IDC_TUNER);
+    fillDeviceCombo(kCategoryNetworkTuner, dialog, IDC_TUNER);
     selectStored(dialog, IDC_TUNER, config.tunerName);
-    fillDeviceCombo(kCategoryBdaReceiverComponent, dialog, IDC_RECEIVER);
+    fillDeviceCombo(kCategoryReceiverComponent, dialog, IDC_RECEIVER);
     selectStored(dialog, IDC_RECEIVER, config.receiverName);
     fillCodecCombo(MEDIATYPE_Video, MEDIASUBTYPE_MPEG2_VIDEO, dialog, IDC_VIDEO_DECODER, exact);
     selectStored(dialog, IDC_VIDEO_DECODER, config.videoDecoderName);
