@@ -51,7 +51,7 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 function(korvane_win_test name)
-    cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;RESOURCES" ${ARGN})
+    cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;RESOURCES;PROPERTIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES} ${ARG_RESOURCES})
     target_include_directories(${name} PRIVATE ${KORVANE_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/src/res
                                                ${PROJECT_SOURCE_DIR}/tests/win)
@@ -60,7 +60,7 @@ function(korvane_win_test name)
         KORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
     target_link_libraries(${name} PRIVATE korvane_shell gtest gmock gtest_main)
     add_dependencies(${name} korvane-tv)
-    set(props LABELS wine)
+    set(props LABELS wine ${ARG_PROPERTIES})
     if(ARG_SERIAL)
         list(APPEND props RUN_SERIAL TRUE)
     endif()
@@ -78,6 +78,8 @@ file(GLOB PROGRAM_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win
 if(PROGRAM_TEST_SOURCES)
     korvane_win_test(program_tests SERIAL SOURCES ${PROGRAM_TEST_SOURCES})
 endif()
+
+include(${PROJECT_SOURCE_DIR}/cmake/package.cmake)
 
 if(EXISTS ${PROJECT_SOURCE_DIR}/testbed/CMakeLists.txt)
     add_subdirectory(${PROJECT_SOURCE_DIR}/testbed ${PROJECT_BINARY_DIR}/testbed)
