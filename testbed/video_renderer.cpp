@@ -945,44 +945,32 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::get_FramesDroppedInRenderer(int* frames
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE VideoRenderer::get_FramesDrawn(int* frames) {
-    if (!frames)
+HRESULT VideoRenderer::statistic(int* value, int (RenderStatistics::*read)() const) {
+    if (!value)
         return E_POINTER;
     CAutoLock control(&control_);
-    *frames = statistics_.drawn;
+    *value = (statistics_.*read)();
     return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::get_FramesDrawn(int* frames) {
+    return statistic(frames, &RenderStatistics::framesDrawn);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::get_AvgFrameRate(int* rate) {
-    if (!rate)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *rate = statistics_.averageFrameRate();
-    return S_OK;
+    return statistic(rate, &RenderStatistics::averageFrameRate);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::get_Jitter(int* jitter) {
-    if (!jitter)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *jitter = statistics_.jitter();
-    return S_OK;
+    return statistic(jitter, &RenderStatistics::jitter);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::get_AvgSyncOffset(int* offset) {
-    if (!offset)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *offset = statistics_.averageOffset();
-    return S_OK;
+    return statistic(offset, &RenderStatistics::averageOffset);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::get_DevSyncOffset(int* deviation) {
-    if (!deviation)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *deviation = statistics_.offsetDeviation();
-    return S_OK;
+    return statistic(deviation, &RenderStatistics::offsetDeviation);
 }
 
 // IStatisticsSource

@@ -40,6 +40,7 @@ struct RenderStatistics {
     int offsets = 0;
 
     void picture(long long tick, bool timed, double offsetMs);
+    int framesDrawn() const { return drawn; }
     int averageFrameRate() const; // pictures per 100 seconds
     int jitter() const;           // standard deviation of the intervals, milliseconds
     int averageOffset() const;
@@ -181,6 +182,7 @@ class VideoRenderer : public CBaseRenderer,
     void traceRenderSettings();
     RECT sourceRect() const;
     HRESULT checkStream(DWORD stream) const;
+    HRESULT statistic(int* value, int (RenderStatistics::*read)() const);
 
     const Faults faults_;
     // Guards everything below; taken after the filter's and the renderer's locks, and never

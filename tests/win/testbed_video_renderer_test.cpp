@@ -147,25 +147,45 @@ class VideoRendererTest : public ComTest {
         ComTest::TearDown();
     }
 
-    // A picture source connected to the renderer; the graph owns it.
-    PictureSource* addSource(IFilterGraph2* graph, IBaseFilter* vmr, const CMediaType& type) {
-        auto* source = new PictureSource(type, kBufferBytes);
+    // A renderer added to the graph, in the given rendering mode.
+    static ComPtr<IBaseFilter> addRenderer(IFilterGraph2* graph, DWORD mode) {
+        ComPtr<IBaseFilter> vmr;
+        EXPECT_EQ(CoCreateInstance(kClsidVmr7, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   vmr.putVoid()),
+                  S_OK);
+        if (!vmr)
+            return {};
+        EXPECT_EQ(graph->AddFilter(vmr.get(), L"VMR"), S_OK);
+        if (mode != VMRMode_Windowed) {
+            EXPECT_EQ(vmr.as<IVMRFilterConfig>(IID_IVMRFilterConfig)->SetRenderingMode(mode), S_OK);
+        }
+        return vmr;
+    }
+
+    // A source of pictures connected to the renderer, waiting for what the test queues; the
+    // graph owns it.
+    TestSource* addSource(IFilterGraph2* graph, IBaseFilter* vmr, const CMediaType& type) {
+        auto* source = new TestSource(type, kBufferBytes);
+        source->stream().waitWhenEmpty();
         ComPtr<IBaseFilter> filter(source);
         EXPECT_EQ(graph->AddFilter(filter.get(), L"Images"), S_OK);
         connected_ = connect(graph, filter.get(), vmr);
         return source;
     }
 
-    static void queuePictures(PictureSource* source, const TestPicture& picture,
+    static void queuePictures(TestSource* source, const TestPicture& picture,
                               std::optional<CMediaType> type, REFERENCE_TIME start, int count) {
         for (int i = 0; i < count; ++i) {
-            PictureSource::Item item;
+            TestBuffer buffer{picture.pixels, start + i * kFrame, std::nullopt};
             if (i == 0)
-                item.type = type;
-            item.pixels = picture.pixels;
-            item.start = start + i * kFrame;
-            source->queue(std::move(item));
+                buffer.type = type;
+            source->stream().queue(std::move(buffer));
         }
+    }
+
+    static REFERENCE_TIME streamTime(TestSource* source) {
+        REFERENCE_TIME now = 0;
+        return SUCCEEDED(source->StreamTime(now)) ? now : -1;
     }
 
     HRESULT connected_ = E_FAIL;
@@ -191,7 +211,7 @@ TEST_F(VideoRendererTest, DrawsEachPictureOnTimeLetterBoxedAndFollowsFormatChang
     EXPECT_EQ(none, nullptr);
 
     TestPicture standard = blockPicture(80, 60, kPrimaries);
-    PictureSource* source = addSource(graph.get(), s.vmr.get(), rgb32Type(80, 60, 4, 3));
+    TestSource* source = addSource(graph.get(), s.vmr.get(), rgb32Type(80, 60, 4, 3));
     ASSERT_EQ(connected_, S_OK);
     ASSERT_EQ(s.windowless->SetColorKey(kProgramColourKey), S_OK);
     RECT destination = kDestination;
@@ -219,11 +239,11 @@ TEST_F(VideoRendererTest, DrawsEachPictureOnTimeLetterBoxedAndFollowsFormatChang
     int drawn = 5;
     for (const Change& change : changes) {
         SCOPED_TRACE(change.picture.width);
-        REFERENCE_TIME due = source->streamTime() + 7000000;
+        REFERENCE_TIME due = streamTime(source) + 7000000;
         queuePictures(source, change.picture, change.type, due, 3);
         ASSERT_TRUE(waitFor(
             [&] { return imageWidth(currentImage(s.windowless.get())) == change.picture.width; }));
-        EXPECT_GE(source->streamTime(), due) << "drawn before its time";
+        EXPECT_GE(streamTime(source), due) << "drawn before its time";
         drawn += 3;
         ASSERT_TRUE(waitFor([&] { return framesDrawn(s.vmr.get()) >= drawn; }));
         // The window repaints what the smaller picture gave back.
@@ -246,7 +266,7 @@ TEST_F(VideoRendererTest, DrawsEachPictureOnTimeLetterBoxedAndFollowsFormatChang
         }
     }
     control->Stop();
-    source->finish();
+    source->stream().finish();
 
     std::vector<std::string> texts;
     DWORD previous = 0;
@@ -317,11 +337,8 @@ TEST_F(VideoRendererTest, OtherModesAndCallsOutOfTurnAnswerLikeThePlatform) {
     TestPicture wide = blockPicture(64, 36, kBars);
     {
         auto graph = makeGraph();
-        ComPtr<IBaseFilter> vmr;
-        ASSERT_EQ(CoCreateInstance(kClsidVmr7, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                   vmr.putVoid()),
-                  S_OK);
-        ASSERT_EQ(graph->AddFilter(vmr.get(), L"VMR"), S_OK);
+        ComPtr<IBaseFilter> vmr = addRenderer(graph.get(), VMRMode_Windowed);
+        ASSERT_TRUE(vmr);
         auto config = vmr.as<IVMRFilterConfig>(IID_IVMRFilterConfig);
         auto windowless = vmr.as<IVMRWindowlessControl>(IID_IVMRWindowlessControl);
         auto notify = vmr.as<IVMRSurfaceAllocatorNotify>(IID_IVMRSurfaceAllocatorNotify);
@@ -346,7 +363,7 @@ TEST_F(VideoRendererTest, OtherModesAndCallsOutOfTurnAnswerLikeThePlatform) {
         ASSERT_EQ(mixer->GetMixingPrefs(&prefs), S_OK);
         EXPECT_EQ(prefs, 0x111u) << "the platform's default";
 
-        PictureSource* source = addSource(graph.get(), vmr.get(), rgb32Type(64, 36, 16, 9));
+        TestSource* source = addSource(graph.get(), vmr.get(), rgb32Type(64, 36, 16, 9));
         ASSERT_EQ(connected_, S_OK);
         EXPECT_EQ(config->SetRenderingMode(VMRMode_Renderless), VFW_E_WRONG_STATE);
         EXPECT_EQ(mixer->SetMixingPrefs(kProgramMixingPrefs), VFW_E_WRONG_STATE);
@@ -360,38 +377,26 @@ TEST_F(VideoRendererTest, OtherModesAndCallsOutOfTurnAnswerLikeThePlatform) {
                   std::ptrdiff_t(pixels.size()))
             << "nothing drawn into a window that was never given";
         control->Stop();
-        source->finish();
+        source->stream().finish();
     }
     {
         auto graph = makeGraph();
-        ComPtr<IBaseFilter> vmr;
-        ASSERT_EQ(CoCreateInstance(kClsidVmr7, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                   vmr.putVoid()),
-                  S_OK);
-        ASSERT_EQ(graph->AddFilter(vmr.get(), L"VMR"), S_OK);
-        ASSERT_EQ(
-            vmr.as<IVMRFilterConfig>(IID_IVMRFilterConfig)->SetRenderingMode(VMRMode_Renderless),
-            S_OK);
+        ComPtr<IBaseFilter> vmr = addRenderer(graph.get(), VMRMode_Renderless);
+        ASSERT_TRUE(vmr);
         addSource(graph.get(), vmr.get(), rgb32Type(64, 36, 16, 9));
         EXPECT_EQ(connected_, VFW_E_VMR_NO_AP_SUPPLIED);
     }
     {
         auto graph = makeGraph();
-        ComPtr<IBaseFilter> vmr;
-        ASSERT_EQ(CoCreateInstance(kClsidVmr7, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                   vmr.putVoid()),
-                  S_OK);
-        ASSERT_EQ(graph->AddFilter(vmr.get(), L"VMR"), S_OK);
-        ASSERT_EQ(
-            vmr.as<IVMRFilterConfig>(IID_IVMRFilterConfig)->SetRenderingMode(VMRMode_Windowless),
-            S_OK);
+        ComPtr<IBaseFilter> vmr = addRenderer(graph.get(), VMRMode_Windowless);
+        ASSERT_TRUE(vmr);
         auto windowless = vmr.as<IVMRWindowlessControl>(IID_IVMRWindowlessControl);
         RECT destination = kDestination;
         ASSERT_EQ(windowless->SetVideoClippingWindow(window.handle()), S_OK);
         ASSERT_EQ(windowless->SetAspectRatioMode(VMR_ARMODE_LETTER_BOX), S_OK);
         ASSERT_EQ(windowless->SetBorderColor(RGB(255, 0, 255)), S_OK);
         ASSERT_EQ(windowless->SetVideoPosition(nullptr, &destination), S_OK);
-        PictureSource* source = addSource(graph.get(), vmr.get(), rgb32Type(64, 36, 16, 9));
+        TestSource* source = addSource(graph.get(), vmr.get(), rgb32Type(64, 36, 16, 9));
         ASSERT_EQ(connected_, S_OK);
         queuePictures(source, wide, std::nullopt, 0, 3);
         auto control = graph.as<IMediaControl>();
@@ -404,7 +409,7 @@ TEST_F(VideoRendererTest, OtherModesAndCallsOutOfTurnAnswerLikeThePlatform) {
         EXPECT_EQ(pixels[size_t(kDestination.top - 2) * 400 + 200], 0x000001u) << "above";
         EXPECT_EQ(pixels[size_t(target.top + 2) * 400 + target.left + 2], wide.colours[0]);
         control->Stop();
-        source->finish();
+        source->stream().finish();
     }
 }
 
@@ -414,7 +419,7 @@ TEST_F(VideoRendererTest, PropertyPageShowsTheRendererState) {
     RendererSetup s = setUpRendererLikeTheProgram(graph.get(), window.handle(), false);
     ASSERT_EQ(s.failed, RendererStep::None);
     TestPicture standard = blockPicture(80, 60, kPrimaries);
-    PictureSource* source = addSource(graph.get(), s.vmr.get(), rgb32Type(80, 60, 4, 3));
+    TestSource* source = addSource(graph.get(), s.vmr.get(), rgb32Type(80, 60, 4, 3));
     ASSERT_EQ(connected_, S_OK);
     RECT destination = kDestination;
     s.windowless->SetVideoPosition(nullptr, &destination);
@@ -441,7 +446,7 @@ TEST_F(VideoRendererTest, PropertyPageShowsTheRendererState) {
                                  L"Images affichées", L"Position", L"20, 10 - 380, 290"})
         EXPECT_NE(texts.find(shown), std::wstring::npos) << "missing: " << shown;
     control->Stop();
-    source->finish();
+    source->stream().finish();
 }
 
 // The prefix's registry sends both class identifiers to the testbed, whatever Wine
@@ -481,7 +486,7 @@ TEST_F(VideoRendererTest, ManyBuildRunStopReleaseCyclesLeaveNothingAlive) {
         auto graph = makeGraph();
         RendererSetup s = setUpRendererLikeTheProgram(graph.get(), window.handle(), cycle % 2 == 1);
         ASSERT_EQ(s.failed, RendererStep::None);
-        PictureSource* source = addSource(graph.get(), s.vmr.get(), rgb32Type(32, 24, 4, 3));
+        TestSource* source = addSource(graph.get(), s.vmr.get(), rgb32Type(32, 24, 4, 3));
         ASSERT_EQ(connected_, S_OK);
         s.windowless->SetColorKey(kProgramColourKey);
         RECT destination = {0, 0, 200, 150};
@@ -491,7 +496,7 @@ TEST_F(VideoRendererTest, ManyBuildRunStopReleaseCyclesLeaveNothingAlive) {
         ASSERT_TRUE(SUCCEEDED(control->Run()));
         ASSERT_TRUE(waitFor([&] { return framesDrawn(s.vmr.get()) >= 1; }));
         control->Stop();
-        source->finish();
+        source->stream().finish();
         // As the program's teardown: the graph first, the presenter and notify last.
         control = nullptr;
         s.windowless = nullptr;

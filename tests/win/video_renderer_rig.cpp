@@ -22,20 +22,6 @@ constexpr GUID kWicFormat24bppBgr = {
 
 constexpr uint32_t kKeyPixel = 0x000001; // RGB(0, 0, 1), the program's colour key
 
-ComPtr<IPin> pinOf(IBaseFilter* filter, PIN_DIRECTION wanted) {
-    ComPtr<IEnumPins> pins;
-    if (!filter || FAILED(filter->EnumPins(pins.put())))
-        return {};
-    for (;;) {
-        ComPtr<IPin> pin;
-        if (pins->Next(1, pin.put(), nullptr) != S_OK)
-            return {};
-        PIN_DIRECTION dir;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == wanted)
-            return pin;
-    }
-}
-
 LRESULT CALLBACK keyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -60,23 +46,6 @@ std::string hex(uint32_t value) {
 }
 
 } // namespace
-
-long testbedLiveObjects() {
-    HMODULE dll = GetModuleHandleW(L"testbed.dll");
-    if (!dll)
-        return 0;
-    // Through void* so that the cast between function types does not warn.
-    auto count = reinterpret_cast<long (*)()>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "TestbedLiveObjects")));
-    return count ? count() : -1;
-}
-
-std::wstring windowsPath(const std::string& unixPath) {
-    std::wstring out = L"Z:";
-    for (char c : unixPath)
-        out += c == '/' ? L'\\' : wchar_t(c);
-    return out;
-}
 
 void pumpMessages(DWORD ms) {
     DWORD start = GetTickCount();
@@ -220,111 +189,6 @@ CMediaType rgb32Type(LONG width, LONG height, DWORD aspectX, DWORD aspectY) {
     bitmap->biSizeImage = DWORD(width * height * 4);
     type.SetSampleSize(bitmap->biSizeImage);
     return type;
-}
-
-class PictureSource::Stream : public CSourceStream {
-  public:
-    Stream(HRESULT* phr, PictureSource* filter, const CMediaType& type, long bufferBytes)
-        : CSourceStream(L"Picture source stream", phr, filter, L"Out"), type_(type),
-          bufferBytes_(bufferBytes) {}
-
-    void queue(Item item) {
-        std::lock_guard lock(mutex_);
-        items_.push_back(std::move(item));
-    }
-    void finish() {
-        std::lock_guard lock(mutex_);
-        finished_ = true;
-    }
-    int delivered() {
-        std::lock_guard lock(mutex_);
-        return delivered_;
-    }
-
-  protected:
-    HRESULT GetMediaType(CMediaType* pmt) override {
-        *pmt = type_;
-        return S_OK;
-    }
-    HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* request) override {
-        request->cBuffers = 2;
-        request->cbBuffer = bufferBytes_;
-        ALLOCATOR_PROPERTIES actual{};
-        HRESULT hr = alloc->SetProperties(request, &actual);
-        if (FAILED(hr))
-            return hr;
-        return actual.cbBuffer < bufferBytes_ ? E_FAIL : S_OK;
-    }
-    HRESULT FillBuffer(IMediaSample* sample) override {
-        Item item;
-        for (;;) {
-            {
-                std::lock_guard lock(mutex_);
-                if (!items_.empty()) {
-                    item = std::move(items_.front());
-                    items_.pop_front();
-                    ++delivered_;
-                    break;
-                }
-                if (finished_)
-                    return S_FALSE;
-            }
-            // The filter is stopping: end the stream so that the worker can answer.
-            DWORD request = 0;
-            if (CheckRequest(&request))
-                return S_FALSE;
-            Sleep(5);
-        }
-        if (item.type) {
-            if (!m_Connected || m_Connected->QueryAccept(&*item.type) != S_OK)
-                return VFW_E_TYPE_NOT_ACCEPTED;
-            sample->SetMediaType(&*item.type);
-        }
-        BYTE* data = nullptr;
-        sample->GetPointer(&data);
-        long size = std::min(long(item.pixels.size()), sample->GetSize());
-        std::memcpy(data, item.pixels.data(), size_t(size));
-        sample->SetActualDataLength(size);
-        if (item.start) {
-            REFERENCE_TIME start = *item.start;
-            REFERENCE_TIME stop = start + 400000;
-            sample->SetTime(&start, &stop);
-        } else {
-            sample->SetTime(nullptr, nullptr);
-        }
-        return S_OK;
-    }
-
-  private:
-    CMediaType type_;
-    long bufferBytes_;
-    std::mutex mutex_;
-    std::deque<Item> items_;
-    bool finished_ = false;
-    int delivered_ = 0;
-};
-
-PictureSource::PictureSource(const CMediaType& type, long bufferBytes)
-    : CSource(L"Picture source", nullptr, kTestSourceClsid) {
-    HRESULT hr = S_OK;
-    stream_ = new Stream(&hr, this, type, bufferBytes);
-}
-
-void PictureSource::queue(Item item) {
-    stream_->queue(std::move(item));
-}
-
-void PictureSource::finish() {
-    stream_->finish();
-}
-
-int PictureSource::delivered() {
-    return stream_->delivered();
-}
-
-REFERENCE_TIME PictureSource::streamTime() {
-    REFERENCE_TIME now = 0;
-    return SUCCEEDED(StreamTime(now)) ? now : -1;
 }
 
 KeyWindow::KeyWindow(int x, int y, int width, int height) : width_(width), height_(height) {
@@ -494,10 +358,11 @@ ComPtr<IMPEG2PIDMap> connectVideoBranch(IFilterGraph2* graph, IMpeg2Demultiplexe
     if (SUCCEEDED(hr))
         hr = graph->AddFilter(codec.get(), L"Codec vidéo");
     if (SUCCEEDED(hr))
-        hr = graph->ConnectDirect(output.get(), pinOf(codec.get(), PINDIR_INPUT).get(), nullptr);
+        hr = graph->ConnectDirect(output.get(), firstPinOf(codec.get(), PINDIR_INPUT).get(),
+                                  nullptr);
     if (SUCCEEDED(hr))
-        hr = graph->ConnectDirect(pinOf(codec.get(), PINDIR_OUTPUT).get(),
-                                  pinOf(vmr, PINDIR_INPUT).get(), nullptr);
+        hr = graph->ConnectDirect(firstPinOf(codec.get(), PINDIR_OUTPUT).get(),
+                                  firstPinOf(vmr, PINDIR_INPUT).get(), nullptr);
     *failure = hr;
     if (FAILED(hr))
         return {};

@@ -5,16 +5,13 @@
 // back, and the program's video branch from the demultiplexer through a decoder.
 
 #include "dshow_test_filters.h"
+#include "testbed_support.h"
 
 #include <bdaiface.h>
 #include <dvdmedia.h>
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,9 +27,6 @@ inline constexpr DWORD_PTR kProgramUserId = 0x118218;
 inline constexpr DWORD kProgramRenderingPrefs = 10;
 inline constexpr DWORD kProgramMixingPrefs = 0x1011;
 inline constexpr COLORREF kProgramColourKey = 0x00010000;
-
-long testbedLiveObjects();
-std::wstring windowsPath(const std::string& unixPath);
 
 // The program's video branch steps, in order; `None` when every step succeeded.
 enum class RendererStep {
@@ -78,28 +72,6 @@ TestPicture blockPicture(LONG width, LONG height, std::vector<uint32_t> colours)
 
 // RGB32 with a VIDEOINFOHEADER2 (aspect X:Y), or with a VIDEOINFOHEADER when X and Y are 0.
 CMediaType rgb32Type(LONG width, LONG height, DWORD aspectX, DWORD aspectY);
-
-// A source of pictures queued by the test: each may carry a new media type (asked of the
-// renderer with QueryAccept first, as the decoders do) and a time. Waits for more when the
-// queue is empty; the stream ends after finish().
-class PictureSource : public CSource {
-  public:
-    struct Item {
-        std::optional<CMediaType> type;
-        std::vector<uint8_t> pixels;
-        std::optional<REFERENCE_TIME> start;
-    };
-    PictureSource(const CMediaType& type, long bufferBytes);
-    void queue(Item item);
-    void finish();
-    int delivered();
-    // The graph's stream time now, or -1 without a clock.
-    REFERENCE_TIME streamTime();
-
-  private:
-    class Stream;
-    Stream* stream_;
-};
 
 // A borderless, always-on-top window painted with the program's colour key, whose client
 // pixels can be read back.
