@@ -201,17 +201,6 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::NonDelegatingQueryInterface(REFIID riid
     return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
 }
 
-CBasePin* VideoRenderer::GetPin(int index) {
-    CAutoLock lock(&m_InterfaceLock);
-    if (index != 0)
-        return nullptr;
-    if (!m_pInputPin) {
-        HRESULT hr = S_OK;
-        m_pInputPin = new (std::nothrow) CRendererInputPin(this, &hr, L"VMR Input0");
-    }
-    return m_pInputPin;
-}
-
 bool VideoRenderer::inputConnected() {
     CAutoLock lock(&m_InterfaceLock);
     return m_pInputPin && m_pInputPin->IsConnected();
@@ -471,11 +460,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetRenderingPrefs(DWORD prefs) {
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetRenderingPrefs(DWORD* prefs) {
-    if (!prefs)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *prefs = renderPrefs_;
-    return S_OK;
+    return readLocked(prefs, renderPrefs_);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetRenderingMode(DWORD mode) {
@@ -491,11 +476,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetRenderingMode(DWORD mode) {
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetRenderingMode(DWORD* mode) {
-    if (!mode)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *mode = mode_;
-    return S_OK;
+    return readLocked(mode, mode_);
 }
 
 // IVMRSurfaceAllocatorNotify
@@ -573,13 +554,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetAlpha(DWORD stream, float alpha) {
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetAlpha(DWORD stream, float* alpha) {
-    if (!alpha)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    HRESULT hr = checkStream(stream);
-    if (SUCCEEDED(hr))
-        *alpha = alpha_;
-    return hr;
+    return readMixerSetting(stream, alpha, alpha_);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetZOrder(DWORD stream, DWORD z) {
@@ -591,13 +566,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetZOrder(DWORD stream, DWORD z) {
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetZOrder(DWORD stream, DWORD* z) {
-    if (!z)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    HRESULT hr = checkStream(stream);
-    if (SUCCEEDED(hr))
-        *z = zOrder_;
-    return hr;
+    return readMixerSetting(stream, z, zOrder_);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetOutputRect(DWORD stream, const NORMALIZEDRECT* rect) {
@@ -614,13 +583,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetOutputRect(DWORD stream, const NORMA
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetOutputRect(DWORD stream, NORMALIZEDRECT* rect) {
-    if (!rect)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    HRESULT hr = checkStream(stream);
-    if (SUCCEEDED(hr))
-        *rect = outputRect_;
-    return hr;
+    return readMixerSetting(stream, rect, outputRect_);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetBackgroundClr(COLORREF colour) {
@@ -632,13 +595,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetBackgroundClr(COLORREF colour) {
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetBackgroundClr(COLORREF* colour) {
-    if (!colour)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    if (!streams_)
-        return VFW_E_VMR_NOT_IN_MIXER_MODE;
-    *colour = background_;
-    return S_OK;
+    return readMixerSetting(0, colour, background_);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetMixingPrefs(DWORD prefs) {
@@ -655,13 +612,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetMixingPrefs(DWORD prefs) {
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetMixingPrefs(DWORD* prefs) {
-    if (!prefs)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    if (!streams_)
-        return VFW_E_VMR_NOT_IN_MIXER_MODE;
-    *prefs = mixingPrefs_;
-    return S_OK;
+    return readMixerSetting(0, prefs, mixingPrefs_);
 }
 
 // IVMRDeinterlaceControl
@@ -744,11 +695,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetDeinterlaceMode(DWORD stream, GUID* 
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetDeinterlacePrefs(DWORD* prefs) {
-    if (!prefs)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *prefs = deinterlacePrefs_;
-    return S_OK;
+    return readLocked(prefs, deinterlacePrefs_);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetDeinterlacePrefs(DWORD prefs) {
@@ -837,11 +784,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::GetVideoPosition(LPRECT source, LPRECT 
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetAspectRatioMode(DWORD* mode) {
-    if (!mode)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *mode = aspectMode_;
-    return S_OK;
+    return readLocked(mode, aspectMode_);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetAspectRatioMode(DWORD mode) {
@@ -896,11 +839,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::GetCurrentImage(BYTE** bitmap) {
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetBorderColor(COLORREF* colour) {
-    if (!colour)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *colour = border_;
-    return S_OK;
+    return readLocked(colour, border_);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetColorKey(COLORREF colour) {
@@ -913,11 +852,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetColorKey(COLORREF colour) {
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetColorKey(COLORREF* colour) {
-    if (!colour)
-        return E_POINTER;
-    CAutoLock control(&control_);
-    *colour = colourKey_;
-    return S_OK;
+    return readLocked(colour, colourKey_);
 }
 
 // ISpecifyPropertyPages

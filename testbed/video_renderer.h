@@ -65,7 +65,7 @@ class VideoRenderer : public CBaseRenderer,
     DECLARE_IUNKNOWN
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-    CBasePin* GetPin(int index) override;
+    const wchar_t* InputPinName() const override { return L"VMR Input0"; }
     HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Pause() override;
 
@@ -183,6 +183,24 @@ class VideoRenderer : public CBaseRenderer,
     RECT sourceRect() const;
     HRESULT checkStream(DWORD stream) const;
     HRESULT statistic(int* value, int (RenderStatistics::*read)() const);
+    // A copy of one setting, taken under control_.
+    template <class T> HRESULT readLocked(T* out, const T& setting) {
+        if (!out)
+            return E_POINTER;
+        CAutoLock control(&control_);
+        *out = setting;
+        return S_OK;
+    }
+    // The same for a setting of the mixer's, of one stream.
+    template <class T> HRESULT readMixerSetting(DWORD stream, T* out, const T& setting) {
+        if (!out)
+            return E_POINTER;
+        CAutoLock control(&control_);
+        HRESULT hr = checkStream(stream);
+        if (SUCCEEDED(hr))
+            *out = setting;
+        return hr;
+    }
 
     const Faults faults_;
     // Guards everything below; taken after the filter's and the renderer's locks, and never
