@@ -74,29 +74,37 @@ void OverlayEmulation::draw(HWND window, HDC dc, const RECT& target, const RECT&
     LONG w = visible.right - visible.left;
     LONG h = visible.bottom - visible.top;
     Scratch screen(dc, w, h);
-    Scratch frame(dc, w, h);
-    if (!screen.bits() || !frame.bits())
+    if (!screen.bits())
         return;
     BitBlt(screen.dc(), 0, 0, w, h, dc, visible.left, visible.top, SRCCOPY);
-    BITMAPINFO info{};
-    info.bmiHeader = picture.header();
-    SetStretchBltMode(frame.dc(), COLORONCOLOR);
-    StretchDIBits(frame.dc(), target.left - visible.left, target.top - visible.top,
-                  target.right - target.left, target.bottom - target.top, source.left,
-                  picture.height - source.bottom, source.right - source.left,
-                  source.bottom - source.top, picture.pixels.data(), &info, DIB_RGB_COLORS,
-                  SRCCOPY);
     GdiFlush();
 
+    // Nearest-neighbour scaling, sampling the source at each target pixel's centre.
+    long long targetWidth = target.right - target.left;
+    long long targetHeight = target.bottom - target.top;
+    long long sourceWidth = source.right - source.left;
+    long long sourceHeight = source.bottom - source.top;
+    std::vector<LONG> columns(size_t(w), 0);
+    for (LONG x = 0; x < w; ++x) {
+        long long fromTarget = visible.left + x - target.left;
+        columns[size_t(x)] =
+            source.left + LONG((2 * fromTarget + 1) * sourceWidth / (2 * targetWidth));
+    }
+    const auto* pixels = reinterpret_cast<const uint32_t*>(picture.pixels.data());
     uint32_t keyPixel = pixelOf(key);
     for (LONG y = 0; y < h; ++y) {
+        long long fromTarget = visible.top + y - target.top;
+        LONG sourceRow =
+            source.top + LONG((2 * fromTarget + 1) * sourceHeight / (2 * targetHeight));
+        // The picture's rows go bottom-up.
+        const uint32_t* next =
+            pixels + size_t(picture.height - 1 - sourceRow) * size_t(picture.width);
         uint32_t* shown = screen.bits() + size_t(y) * size_t(w);
-        const uint32_t* next = frame.bits() + size_t(y) * size_t(w);
         uint32_t* last = drawn_.data() + size_t(visible.top + y) * size_t(width_) + visible.left;
         for (LONG x = 0; x < w; ++x) {
             uint32_t pixel = shown[x] & 0x00FFFFFF;
             if (pixel == keyPixel || pixel == last[x]) {
-                shown[x] = next[x] & 0x00FFFFFF;
+                shown[x] = next[columns[size_t(x)]] & 0x00FFFFFF;
                 last[x] = shown[x];
             } else {
                 last[x] = kNotPicture; // the program painted here
