@@ -324,8 +324,8 @@ TEST_F(ChannelSession, ARunThatFailsHalfWayStillEndsWithEveryFilterStopped) {
 
 TEST_F(ChannelSession, ScanOfTheDemoCityFillsItsDialogAndSavesTheChannels) {
     SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
-                            windowsPathOf(KORVANE_BINARY_DIR "/testbed/muxes").c_str());
-    ASSERT_TRUE(CopyFileW(windowsPathOf(KORVANE_BINARY_DIR "/canaux.ini").c_str(),
+                            windowsPath(KORVANE_BINARY_DIR "/testbed/muxes").c_str());
+    ASSERT_TRUE(CopyFileW(windowsPath(KORVANE_BINARY_DIR "/canaux.ini").c_str(),
                           (folder_ + L"\\canaux.ini").c_str(), FALSE));
     appConfig().city = u"Démoville";
     buildWithSinks();

@@ -11,6 +11,7 @@
 #include "channels/channel_file.h"
 #include "graph/graph_builder.h"
 #include "graph/media_graph.h"
+#include "testbed_support.h"
 #include "trace_lines.h"
 
 #include <gtest/gtest.h>
@@ -22,22 +23,6 @@
 #include <vector>
 
 namespace korvane::testing {
-
-inline std::wstring windowsPathOf(const char* unixPath) {
-    std::wstring path = L"Z:";
-    for (const char* c = unixPath; *c; ++c)
-        path += *c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*c));
-    return path;
-}
-
-inline long testbedLiveObjects() {
-    HMODULE dll = GetModuleHandleW(L"testbed.dll");
-    if (!dll)
-        return 0;
-    auto count = reinterpret_cast<long (*)()>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "TestbedLiveObjects")));
-    return count ? count() : -1;
-}
 
 // Dispatches this thread's messages for a while (posted notifications, timers).
 inline void pumpFor(DWORD milliseconds) {
@@ -75,7 +60,7 @@ class SessionTest : public ::testing::Test {
         CreateDirectoryW(folder_.c_str(), nullptr);
         SetCurrentDirectoryW(folder_.c_str());
         SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
-                                windowsPathOf(KORVANE_BINARY_DIR "/testbed-data").c_str());
+                                windowsPath(KORVANE_BINARY_DIR "/testbed-data").c_str());
         SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", L"8");
         SetEnvironmentVariableW(L"KORVANE_TESTBED_TRACE", tracePath().c_str());
         SetEnvironmentVariableW(L"KORVANE_TESTBED_FAULTS", nullptr);
