@@ -1,6 +1,7 @@
 // The testbed COM server: class factories, and registration of the stand-ins under the
 // platform's class identifiers and of the virtual devices in their BDA categories.
 
+#include "decoders/decoders.h"
 #include "demux_filter.h"
 #include "dshow/com_ptr.h"
 #include "dshow/unknown.h"
@@ -38,6 +39,12 @@ const ClassEntry kClasses[] = {
      &kCategoryBdaNetworkTuner},
     {&kClsidReceiver, L"Korvane Testbed Receiver", &ReceiverFilter::CreateInstance,
      &kCategoryBdaReceiver},
+    // Decoders: registered in the DirectShow filter category by registerDecoderFilters.
+    {&kClsidMpeg2VideoDecoder, kMpeg2VideoDecoderName, &createMpeg2VideoDecoder, nullptr},
+    {&kClsidH264VideoDecoder, kH264VideoDecoderName, &createH264VideoDecoder, nullptr},
+    {&kClsidMpegAudioDecoder, kMpegAudioDecoderName, &createMpegAudioDecoder, nullptr},
+    {&kClsidAc3AudioDecoder, kAc3AudioDecoderName, &createAc3AudioDecoder, nullptr},
+    {&kClsidDecoderPage, L"Korvane Testbed Decoder Page", &createDecoderPage, nullptr},
 };
 
 class ClassFactory : public IClassFactory {
@@ -205,6 +212,8 @@ STDAPI DllRegisterServer() {
                 if (entry.category && SUCCEEDED(hr))
                     hr = register_device(mapper.get(), entry);
             }
+            if (SUCCEEDED(hr))
+                hr = registerDecoderFilters(mapper.get());
         }
     }
     if (SUCCEEDED(init))
@@ -222,6 +231,7 @@ STDAPI DllUnregisterServer() {
                 if (entry.category)
                     mapper->UnregisterFilter(entry.category, entry.name, *entry.clsid);
             }
+            unregisterDecoderFilters(mapper.get());
         }
     }
     if (SUCCEEDED(init))
