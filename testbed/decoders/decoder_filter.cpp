@@ -44,7 +44,8 @@ bool video_type(const CMediaType& mt) {
         bmi = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
     // Pictures are written bottom-up, 32 bits a pixel, without padding.
     return bmi && bmi->biBitCount == 32 && bmi->biCompression == BI_RGB && bmi->biWidth > 0 &&
-           bmi->biHeight > 0 && size_t(bmi->biWidth) * size_t(bmi->biHeight) * 4 <= kMaxPictureBytes;
+           bmi->biHeight > 0 &&
+           size_t(bmi->biWidth) * size_t(bmi->biHeight) * 4 <= kMaxPictureBytes;
 }
 
 bool audio_type(const CMediaType& mt) {
@@ -64,8 +65,8 @@ const DecoderKind& mpeg2VideoDecoderKind() {
 }
 
 const DecoderKind& h264VideoDecoderKind() {
-    static const DecoderKind kind{&kClsidH264VideoDecoder, kH264VideoDecoderName, true,
-                                  kH264Inputs, Fault::VideoDecoderRefusesRenderer};
+    static const DecoderKind kind{&kClsidH264VideoDecoder, kH264VideoDecoderName, true, kH264Inputs,
+                                  Fault::VideoDecoderRefusesRenderer};
     return kind;
 }
 
@@ -76,8 +77,8 @@ const DecoderKind& mpegAudioDecoderKind() {
 }
 
 const DecoderKind& ac3AudioDecoderKind() {
-    static const DecoderKind kind{&kClsidAc3AudioDecoder, kAc3AudioDecoderName, false,
-                                  kAc3Inputs, Fault::Ac3DecoderRefusesRenderer};
+    static const DecoderKind kind{&kClsidAc3AudioDecoder, kAc3AudioDecoderName, false, kAc3Inputs,
+                                  Fault::Ac3DecoderRefusesRenderer};
     return kind;
 }
 
@@ -317,7 +318,8 @@ void DecoderFilter::NoteInputType(const CMediaType& type) {
     if (!type.pbFormat)
         return;
     // What the upstream filter announces is only a first guess; the stream decides.
-    if (kind_.video && (type.formattype == FORMAT_MPEG2Video || type.formattype == FORMAT_VideoInfo2) &&
+    if (kind_.video &&
+        (type.formattype == FORMAT_MPEG2Video || type.formattype == FORMAT_VideoInfo2) &&
         type.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat);
         if (vih->bmiHeader.biWidth > 0 && vih->bmiHeader.biHeight != 0 &&
@@ -530,8 +532,7 @@ void DecoderFilter::work() {
     }
 }
 
-void DecoderFilter::process(Item& item, std::unique_ptr<StreamDecoder>& decoder,
-                            AVCodecID& codec) {
+void DecoderFilter::process(Item& item, std::unique_ptr<StreamDecoder>& decoder, AVCodecID& codec) {
     if (!decoder || item.codec != codec) {
         decoder = std::make_unique<StreamDecoder>(item.codec);
         codec = item.codec;
@@ -659,7 +660,8 @@ void DecoderFilter::deliverAudio(const AVFrame& frame, int64_t time, unsigned ge
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data)
         return;
-    size_t count = convertAudio(frame, reinterpret_cast<int16_t*>(data), size_t(sample->GetSize()) / 4);
+    size_t count =
+        convertAudio(frame, reinterpret_cast<int16_t*>(data), size_t(sample->GetSize()) / 4);
     if (count == 0)
         return;
     sample->SetActualDataLength(long(count * 4));

@@ -178,8 +178,8 @@ PictureFormat pictureFormatOf(const AVFrame& frame, const AVCodecContext& contex
     default:
         break;
     }
-    AVRational sar = frame.sample_aspect_ratio.num > 0 ? frame.sample_aspect_ratio
-                                                       : context.sample_aspect_ratio;
+    AVRational sar =
+        frame.sample_aspect_ratio.num > 0 ? frame.sample_aspect_ratio : context.sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0)
         return reduced(f, f.width, f.height);
     return reduced(f, int64_t(f.width) * sar.num, int64_t(f.height) * sar.den);
@@ -217,7 +217,8 @@ size_t convertAudio(const AVFrame& frame, int16_t* out, size_t capacity) {
         else if (channels == 2)
             gains[c] = c == 0 ? std::pair{1.0f, 0.0f} : std::pair{0.0f, 1.0f};
         else
-            gains[c] = gains_of(av_channel_layout_channel_from_index(&frame.ch_layout, unsigned(c)));
+            gains[c] =
+                gains_of(av_channel_layout_channel_from_index(&frame.ch_layout, unsigned(c)));
         sumLeft += gains[c].first;
         sumRight += gains[c].second;
     }

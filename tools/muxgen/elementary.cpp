@@ -83,14 +83,14 @@ std::string ffmpeg_command(const ElementaryRequest& r, const std::string& out,
     std::string aspect = r.aspect.empty() ? "" : " -aspect " + r.aspect;
     switch (r.kind) {
     case StreamKind::Mpeg2Video:
-        c << "-f lavfi -i " << quoted(video_filter(r, text_file))
-          << aspect << " -an -c:v mpeg2video -g 25 -bf 0 -flags +cgop -sc_threshold 1000000000 -b:v 350k "
+        c << "-f lavfi -i " << quoted(video_filter(r, text_file)) << aspect
+          << " -an -c:v mpeg2video -g 25 -bf 0 -flags +cgop -sc_threshold 1000000000 -b:v 350k "
              "-maxrate 400k"
              " -bufsize 400k -pix_fmt yuv420p -f mpeg2video ";
         break;
     case StreamKind::H264Video:
-        c << "-f lavfi -i " << quoted(video_filter(r, text_file))
-          << aspect << " -an -c:v libx264 -preset ultrafast -profile:v main -g 25 -bf 0 -b:v 300k"
+        c << "-f lavfi -i " << quoted(video_filter(r, text_file)) << aspect
+          << " -an -c:v libx264 -preset ultrafast -profile:v main -g 25 -bf 0 -b:v 300k"
              " -maxrate 350k -bufsize 350k -x264-params aud=1:repeat-headers=1"
              " -pix_fmt yuv420p -f h264 ";
         break;

@@ -221,9 +221,8 @@ class Parser {
             return say("bad picture size '" + words_[1] + "'");
         int x = 0;
         int y = 0;
-        if (words_.size() == 3 &&
-            (std::sscanf(words_[2].c_str(), "%d:%d%c", &x, &y, &tail) != 2 || x < 1 || y < 1 ||
-             x > 100 || y > 100))
+        if (words_.size() == 3 && (std::sscanf(words_[2].c_str(), "%d:%d%c", &x, &y, &tail) != 2 ||
+                                   x < 1 || y < 1 || x > 100 || y > 100))
             return say("bad aspect ratio '" + words_[2] + "', expected for example 16:9");
         scenario_.width = w;
         scenario_.height = h;
