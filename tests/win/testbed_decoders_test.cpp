@@ -138,6 +138,19 @@ class PictureSink : public CBaseRenderer {
     int badSizes_ = 0;
 };
 
+// A sound renderer of the test: 16-bit stereo PCM only, recorded.
+class PcmSink : public TestSink {
+  public:
+    PcmSink() : TestSink(MEDIATYPE_Audio) {}
+    HRESULT CheckMediaType(const CMediaType* pmt) override {
+        if (pmt->subtype != MEDIASUBTYPE_PCM || pmt->formattype != FORMAT_WaveFormatEx ||
+            pmt->cbFormat < sizeof(WAVEFORMATEX))
+            return S_FALSE;
+        const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(pmt->pbFormat);
+        return wfx->nChannels == 2 && wfx->wBitsPerSample == 16 ? S_OK : S_FALSE;
+    }
+};
+
 // The pictures of one loop of a video stream as Debian's ffmpeg decodes them.
 struct Reference {
     int width = 0;
@@ -365,7 +378,7 @@ class TestbedDecoders : public TestbedGraphTest {
         ComPtr<IMPEG2PIDMap> map;
         ComPtr<IBaseFilter> decoder;
         PictureSink* pictures = nullptr;
-        TestSink* sound = nullptr;
+        PcmSink* sound = nullptr;
     };
 
     // A demultiplexer output of the program's type -> the decoder -> a sink of the test, or
@@ -387,7 +400,7 @@ class TestbedDecoders : public TestbedGraphTest {
                 out.pictures = new PictureSink;
                 sink = ComPtr<IBaseFilter>(out.pictures);
             } else {
-                out.sound = new TestSink(MEDIATYPE_Audio);
+                out.sound = new PcmSink;
                 sink = ComPtr<IBaseFilter>(out.sound);
             }
             sinks_.push_back(sink);
@@ -552,6 +565,46 @@ TEST_F(TestbedDecoders, SoundRenderersThatHoldSamplesNeverStallThePicture) {
     stop();
 }
 
+TEST_F(TestbedDecoders, AutomaticRenderingPicksThemIntoTheRenderersPresent) {
+    // What the program does when no decoder name is configured: each branch adds its
+    // renderer, then RenderEx on the output, to the renderers already in the graph only.
+    auto* pictures = new PictureSink;
+    auto* sound = new PcmSink;
+    auto* ac3 = new PcmSink;
+    struct Branch {
+        const wchar_t* output;
+        CMediaType type;
+        ULONG pid;
+        IBaseFilter* renderer;
+        const wchar_t* name;
+    };
+    const Branch branches[] = {
+        {L"video", program_video_type(), 0x120, pictures, L"Mon VMR"},
+        {L"son", program_audio_type(MEDIASUBTYPE_MPEG2_AUDIO), 0x130, sound, L"Direct sound"},
+        {L"ac3", program_audio_type(MEDIASUBTYPE_DOLBY_AC3), 0x133, ac3,
+         L"Direct sound le retour"}};
+    for (const Branch& b : branches) {
+        sinks_.push_back(ComPtr<IBaseFilter>(b.renderer));
+        ASSERT_EQ(graph_->AddFilter(b.renderer, b.name), S_OK);
+        ComPtr<IPin> pin;
+        CMediaType type = b.type;
+        ASSERT_EQ(demuxControl_->CreateOutputPin(&type, const_cast<LPWSTR>(b.output), pin.put()),
+                  S_OK);
+        EXPECT_EQ(graph_->RenderEx(pin.get(), AM_RENDEREX_RENDERTOEXISTINGRENDERERS, nullptr), S_OK)
+            << "no decoder for " << std::string(b.output, b.output + wcslen(b.output));
+        map(pin.as<IMPEG2PIDMap>().get(), b.pid);
+    }
+    tune(kDecoderMux);
+    run();
+    EXPECT_TRUE(waitFor(
+        [&] { return pictures->count() > 10 && sound->count() > 10 && ac3->count() > 10; }));
+    stop();
+    expect_tone(sound->rendered(), 0, kMpegAudio.tone, "MPEG audio");
+    expect_tone(ac3->rendered(), 0, kAc3Audio.tone, "AC-3");
+    expect_matches_reference(load_reference(kMpeg2Video.reference, 176, 144), pictures->last(),
+                             "pictures");
+}
+
 TEST_F(TestbedDecoders, RunningStoppingAndZappingManyTimesLeavesNothingBehind) {
     Chain video = chain(L"video", kMpeg2Video);
     Chain sound = chain(L"son", kMpegAudio);
@@ -591,6 +644,7 @@ TEST_F(DirectDecoding, GarbageAndCutsAnywhereAreSurvived) {
         {"MPEG audio", kClsidMpegAudioDecoder, false, MEDIASUBTYPE_MPEG2_AUDIO, "554167-0x130.es"},
         {"AC-3", kClsidAc3AudioDecoder, false, MEDIASUBTYPE_DOLBY_AC3, "554167-0x133.es"},
         {"AC-3 5.1", kClsidAc3AudioDecoder, false, MEDIASUBTYPE_DOLBY_AC3, "ac3-5.1.es"},
+        {"E-AC-3 5.1", kClsidAc3AudioDecoder, false, kSubtypeDolbyDigitalPlus, "eac3-5.1.es"},
     };
     std::mt19937 random(9);
     for (const DirectCase& c : cases) {
@@ -605,7 +659,7 @@ TEST_F(DirectDecoding, GarbageAndCutsAnywhereAreSurvived) {
                                    decoder.putVoid()),
                   S_OK);
         PictureSink* pictures = c.video ? new PictureSink : nullptr;
-        TestSink* sound = c.video ? nullptr : new TestSink(MEDIATYPE_Audio);
+        PcmSink* sound = c.video ? nullptr : new PcmSink;
         ComPtr<IBaseFilter> sink = c.video ? ComPtr<IBaseFilter>(pictures)
                                            : ComPtr<IBaseFilter>(static_cast<IBaseFilter*>(sound));
         graph->AddFilter(sourceFilter.get(), L"source");
@@ -649,7 +703,7 @@ TEST_F(DirectDecoding, GarbageAndCutsAnywhereAreSurvived) {
             ASSERT_GT(rendered.size(), 40u) << c.name;
             // The last third of the second pass, well after the garbage.
             std::vector<int16_t> pcm = pcm_of(rendered, rendered.size() * 3 / 4);
-            if (std::string(c.stream) == "ac3-5.1.es") {
+            if (std::string(c.stream).ends_with("-5.1.es")) {
                 // Centre on both sides at the same level, the left surround on the left only.
                 EXPECT_GT(tone_level(pcm, 0, 600, 48000), 0.05) << c.name;
                 EXPECT_NEAR(tone_level(pcm, 0, 600, 48000), tone_level(pcm, 1, 600, 48000), 0.01);
@@ -734,9 +788,8 @@ TEST_F(TestbedDecoders, RefuseRendererSwitchesFailOnlyTheOutputConnection) {
             ComPtr<IPin> pin;
             ASSERT_EQ(demuxControl_->CreateOutputPin(&type, name.data(), pin.put()), S_OK);
             ComPtr<IBaseFilter> decoder = create(c.decoder, (L"Codec " + name).c_str());
-            ComPtr<IBaseFilter> sink(
-                c.video ? static_cast<IBaseFilter*>(new PictureSink)
-                        : static_cast<IBaseFilter*>(new TestSink(MEDIATYPE_Audio)));
+            ComPtr<IBaseFilter> sink(c.video ? static_cast<IBaseFilter*>(new PictureSink)
+                                             : static_cast<IBaseFilter*>(new PcmSink));
             sinks_.push_back(decoder);
             sinks_.push_back(sink);
             graph_->AddFilter(sink.get(), (L"Sink " + name).c_str());
