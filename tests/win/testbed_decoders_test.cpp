@@ -597,7 +597,7 @@ TEST_F(TestbedDecoders, AutomaticRenderingPicksThemIntoTheRenderersPresent) {
     tune(kDecoderMux);
     run();
     EXPECT_TRUE(waitFor(
-        [&] { return pictures->count() > 10 && sound->count() > 10 && ac3->count() > 10; }));
+        [&] { return pictures->count() > 30 && sound->count() > 30 && ac3->count() > 30; }));
     stop();
     expect_tone(sound->rendered(), 0, kMpegAudio.tone, "MPEG audio");
     expect_tone(ac3->rendered(), 0, kAc3Audio.tone, "AC-3");
