@@ -5,6 +5,7 @@
 #include "demux_filter.h"
 #include "dshow/com_ptr.h"
 #include "dshow/unknown.h"
+#include "filter_registration.h"
 #include "receiver_filter.h"
 #include "section_reader.h"
 #include "testbed_guids.h"
@@ -132,25 +133,13 @@ HRESULT register_class(const ClassEntry& entry, const std::wstring& dll) {
 HRESULT register_device(IFilterMapper2* mapper, const ClassEntry& entry) {
     bool receiver = entry.clsid == &kClsidReceiver;
     bool bdaTransport = entry.clsid != &kClsidCardTuner;
-    REGPINTYPES antenna = {&kTypeBdaAntenna, &GUID_NULL};
-    REGPINTYPES transport = {&kTypeStream, &kSubtypeMpeg2Transport};
-    REGPINTYPES stream = {&kTypeStream,
-                          bdaTransport ? &kSubtypeBdaTransport : &kSubtypeMpeg2Transport};
-    REGFILTERPINS pins[2] = {};
-    pins[0].strName = const_cast<LPWSTR>(L"Antenne");
-    pins[0].nMediaTypes = 1;
-    pins[0].lpMediaType = receiver ? &transport : &antenna;
-    pins[1].strName = const_cast<LPWSTR>(L"MPEG-2 Transport");
-    pins[1].bOutput = TRUE;
-    pins[1].nMediaTypes = 1;
-    pins[1].lpMediaType = &stream;
-    REGFILTER2 filter = {};
-    filter.dwVersion = 1;
-    filter.dwMerit = MERIT_DO_NOT_USE;
-    filter.cPins = 2;
-    filter.rgPins = pins;
-    return mapper->RegisterFilter(*entry.clsid, entry.name, nullptr, entry.category, entry.name,
-                                  &filter);
+    const REGPINTYPES antenna = {&kTypeBdaAntenna, &GUID_NULL};
+    const REGPINTYPES transport = {&kTypeStream, &kSubtypeMpeg2Transport};
+    const REGPINTYPES stream[] = {
+        {&kTypeStream, bdaTransport ? &kSubtypeBdaTransport : &kSubtypeMpeg2Transport}};
+    return registerTwoPinFilter(mapper, *entry.clsid, entry.name, entry.category, entry.name,
+                                MERIT_DO_NOT_USE, L"Antenne", {receiver ? &transport : &antenna, 1},
+                                L"MPEG-2 Transport", stream);
 }
 
 } // namespace

@@ -58,28 +58,18 @@ bool audio_type(const CMediaType& mt) {
 
 } // namespace
 
-const DecoderKind& mpeg2VideoDecoderKind() {
-    static const DecoderKind kind{&kClsidMpeg2VideoDecoder, kMpeg2VideoDecoderName, true,
-                                  kMpeg2VideoInputs, Fault::VideoDecoderRefusesRenderer};
-    return kind;
-}
-
-const DecoderKind& h264VideoDecoderKind() {
-    static const DecoderKind kind{&kClsidH264VideoDecoder, kH264VideoDecoderName, true, kH264Inputs,
-                                  Fault::VideoDecoderRefusesRenderer};
-    return kind;
-}
-
-const DecoderKind& mpegAudioDecoderKind() {
-    static const DecoderKind kind{&kClsidMpegAudioDecoder, kMpegAudioDecoderName, false,
-                                  kMpegAudioInputs, Fault::AudioDecoderRefusesRenderer};
-    return kind;
-}
-
-const DecoderKind& ac3AudioDecoderKind() {
-    static const DecoderKind kind{&kClsidAc3AudioDecoder, kAc3AudioDecoderName, false, kAc3Inputs,
-                                  Fault::Ac3DecoderRefusesRenderer};
-    return kind;
+const DecoderKind& decoderKind(DecoderId id) {
+    static const DecoderKind kinds[] = {
+        {&kClsidMpeg2VideoDecoder, kMpeg2VideoDecoderName, true, kMpeg2VideoInputs,
+         Fault::VideoDecoderRefusesRenderer},
+        {&kClsidH264VideoDecoder, kH264VideoDecoderName, true, kH264Inputs,
+         Fault::VideoDecoderRefusesRenderer},
+        {&kClsidMpegAudioDecoder, kMpegAudioDecoderName, false, kMpegAudioInputs,
+         Fault::AudioDecoderRefusesRenderer},
+        {&kClsidAc3AudioDecoder, kAc3AudioDecoderName, false, kAc3Inputs,
+         Fault::Ac3DecoderRefusesRenderer},
+    };
+    return kinds[size_t(id)];
 }
 
 DecoderInputPin::DecoderInputPin(DecoderFilter* filter, CCritSec* lock, HRESULT* phr)

@@ -40,10 +40,8 @@ struct DecoderKind {
     Fault refuseRenderer; // the switch that makes its output refuse every connection
 };
 
-const DecoderKind& mpeg2VideoDecoderKind();
-const DecoderKind& h264VideoDecoderKind();
-const DecoderKind& mpegAudioDecoderKind();
-const DecoderKind& ac3AudioDecoderKind();
+enum class DecoderId { Mpeg2Video, H264Video, MpegAudio, Ac3Audio, Count };
+const DecoderKind& decoderKind(DecoderId id);
 
 class DecoderFilter;
 class StreamDecoder;

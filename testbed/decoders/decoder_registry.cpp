@@ -1,32 +1,26 @@
 #include "decoder_filter.h"
 #include "decoder_page.h"
 #include "decoders.h"
+#include "filter_registration.h"
 
 #include <vector>
 
 namespace korvane::testbed {
 
-namespace {
-
-const DecoderKind* const kKinds[] = {&mpeg2VideoDecoderKind(), &h264VideoDecoderKind(),
-                                     &mpegAudioDecoderKind(), &ac3AudioDecoderKind()};
-
-} // namespace
-
 CUnknown* createMpeg2VideoDecoder(IUnknown* outer, HRESULT* phr) {
-    return DecoderFilter::Create(mpeg2VideoDecoderKind(), outer, phr);
+    return DecoderFilter::Create(decoderKind(DecoderId::Mpeg2Video), outer, phr);
 }
 
 CUnknown* createH264VideoDecoder(IUnknown* outer, HRESULT* phr) {
-    return DecoderFilter::Create(h264VideoDecoderKind(), outer, phr);
+    return DecoderFilter::Create(decoderKind(DecoderId::H264Video), outer, phr);
 }
 
 CUnknown* createMpegAudioDecoder(IUnknown* outer, HRESULT* phr) {
-    return DecoderFilter::Create(mpegAudioDecoderKind(), outer, phr);
+    return DecoderFilter::Create(decoderKind(DecoderId::MpegAudio), outer, phr);
 }
 
 CUnknown* createAc3AudioDecoder(IUnknown* outer, HRESULT* phr) {
-    return DecoderFilter::Create(ac3AudioDecoderKind(), outer, phr);
+    return DecoderFilter::Create(decoderKind(DecoderId::Ac3Audio), outer, phr);
 }
 
 CUnknown* createDecoderPage(IUnknown* outer, HRESULT* phr) {
@@ -34,28 +28,18 @@ CUnknown* createDecoderPage(IUnknown* outer, HRESULT* phr) {
 }
 
 HRESULT registerDecoderFilters(IFilterMapper2* mapper) {
-    for (const DecoderKind* kind : kKinds) {
-        const GUID* major = kind->video ? &MEDIATYPE_Video : &MEDIATYPE_Audio;
+    for (size_t id = 0; id < size_t(DecoderId::Count); ++id) {
+        const DecoderKind& kind = decoderKind(DecoderId(id));
+        const GUID* major = kind.video ? &MEDIATYPE_Video : &MEDIATYPE_Audio;
         std::vector<REGPINTYPES> inputs;
-        for (const DecoderInput& input : kind->inputs)
+        for (const DecoderInput& input : kind.inputs)
             inputs.push_back({major, input.subtype});
-        REGPINTYPES output = {major, kind->video ? &MEDIASUBTYPE_RGB32 : &MEDIASUBTYPE_PCM};
-        REGFILTERPINS pins[2] = {};
-        pins[0].strName = const_cast<LPWSTR>(L"Entrée");
-        pins[0].nMediaTypes = UINT(inputs.size());
-        pins[0].lpMediaType = inputs.data();
-        pins[1].strName = const_cast<LPWSTR>(L"Sortie");
-        pins[1].bOutput = TRUE;
-        pins[1].nMediaTypes = 1;
-        pins[1].lpMediaType = &output;
-        REGFILTER2 filter = {};
-        filter.dwVersion = 1;
-        // Above MERIT_DO_NOT_USE + 1, the least a decoder lookup by type takes.
-        filter.dwMerit = MERIT_NORMAL;
-        filter.cPins = 2;
-        filter.rgPins = pins;
-        HRESULT hr = mapper->RegisterFilter(*kind->clsid, kind->name, nullptr,
-                                            &CLSID_LegacyAmFilterCategory, nullptr, &filter);
+        const REGPINTYPES output[] = {
+            {major, kind.video ? &MEDIASUBTYPE_RGB32 : &MEDIASUBTYPE_PCM}};
+        // Well above MERIT_DO_NOT_USE + 1, the least a decoder lookup by type takes.
+        HRESULT hr =
+            registerTwoPinFilter(mapper, *kind.clsid, kind.name, &CLSID_LegacyAmFilterCategory,
+                                 nullptr, MERIT_NORMAL, L"Entrée", inputs, L"Sortie", output);
         if (FAILED(hr))
             return hr;
     }
@@ -63,8 +47,9 @@ HRESULT registerDecoderFilters(IFilterMapper2* mapper) {
 }
 
 void unregisterDecoderFilters(IFilterMapper2* mapper) {
-    for (const DecoderKind* kind : kKinds)
-        mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, *kind->clsid);
+    for (size_t id = 0; id < size_t(DecoderId::Count); ++id)
+        mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr,
+                                 *decoderKind(DecoderId(id)).clsid);
 }
 
 } // namespace korvane::testbed
