@@ -581,9 +581,31 @@ bool DecoderFilter::followFormat(const CMediaType& wanted, CMediaType& attach) {
     return true;
 }
 
-HRESULT DecoderFilter::deliver(IMediaSample* sample, unsigned generation) {
+ComPtr<IMediaSample> DecoderFilter::nextBuffer(const CMediaType& wanted, CMediaType& attach,
+                                               BYTE** data) {
+    if (!followFormat(wanted, attach))
+        return {};
+    IMediaSample* raw = nullptr;
+    if (FAILED(output_->GetDeliveryBuffer(&raw, nullptr, nullptr, 0)) || !raw)
+        return {};
+    ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::adopt(raw);
+    if (FAILED(sample->GetPointer(data)) || !*data)
+        return {};
+    return sample;
+}
+
+HRESULT DecoderFilter::deliver(IMediaSample* sample, int64_t start, int64_t stop,
+                               const CMediaType& attach, unsigned generation) {
     if (generation != generation_)
         return S_FALSE;
+    if (start != kNoTime) {
+        REFERENCE_TIME times[2] = {start, stop};
+        sample->SetTime(&times[0], &times[1]);
+    } else {
+        sample->SetTime(nullptr, nullptr);
+    }
+    if (attach.IsValid())
+        sample->SetMediaType(const_cast<CMediaType*>(&attach));
     sample->SetSyncPoint(TRUE);
     sample->SetDiscontinuity(std::exchange(discontinuity_, false) ? TRUE : FALSE);
     HRESULT hr = output_->Deliver(sample);
@@ -603,34 +625,23 @@ void DecoderFilter::deliverPicture(const AVFrame& frame, int64_t time,
         ++errors_;
         return;
     }
-    CMediaType attach;
     {
         std::lock_guard lock(formatLock_);
         picture_ = format;
     }
-    if (!followFormat(OutputType(output_->ConnectionType().formattype), attach))
-        return;
-    IMediaSample* raw = nullptr;
-    if (FAILED(output_->GetDeliveryBuffer(&raw, nullptr, nullptr, 0)) || !raw)
-        return;
-    ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::adopt(raw);
+    CMediaType attach;
     BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || !data || size_t(sample->GetSize()) < bytes ||
+    ComPtr<IMediaSample> sample =
+        nextBuffer(OutputType(output_->ConnectionType().formattype), attach, &data);
+    if (!sample)
+        return;
+    if (size_t(sample->GetSize()) < bytes ||
         !convertPicture(frame, data, size_t(format.width) * 4)) {
         ++errors_;
         return;
     }
     sample->SetActualDataLength(long(bytes));
-    if (time != kNoTime) {
-        REFERENCE_TIME start = time;
-        REFERENCE_TIME stop = time + format.frameTime;
-        sample->SetTime(&start, &stop);
-    } else {
-        sample->SetTime(nullptr, nullptr);
-    }
-    if (attach.IsValid())
-        sample->SetMediaType(&attach);
-    deliver(sample.get(), generation);
+    deliver(sample.get(), time, time + format.frameTime, attach, generation);
 }
 
 void DecoderFilter::deliverAudio(const AVFrame& frame, int64_t time, unsigned generation) {
@@ -641,14 +652,9 @@ void DecoderFilter::deliverAudio(const AVFrame& frame, int64_t time, unsigned ge
         sampleRate_ = frame.sample_rate;
     }
     CMediaType attach;
-    if (!followFormat(OutputType(FORMAT_WaveFormatEx), attach))
-        return;
-    IMediaSample* raw = nullptr;
-    if (FAILED(output_->GetDeliveryBuffer(&raw, nullptr, nullptr, 0)) || !raw)
-        return;
-    ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::adopt(raw);
     BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || !data)
+    ComPtr<IMediaSample> sample = nextBuffer(OutputType(FORMAT_WaveFormatEx), attach, &data);
+    if (!sample)
         return;
     size_t count =
         convertAudio(frame, reinterpret_cast<int16_t*>(data), size_t(sample->GetSize()) / 4);
@@ -658,17 +664,12 @@ void DecoderFilter::deliverAudio(const AVFrame& frame, int64_t time, unsigned ge
     // Frames the stream gave no time follow the one before.
     if (time == kNoTime)
         time = nextAudioTime_;
+    int64_t stop = kNoTime;
     if (time != kNoTime) {
-        REFERENCE_TIME start = time;
-        REFERENCE_TIME stop = time + int64_t(count) * 10000000 / frame.sample_rate;
-        sample->SetTime(&start, &stop);
+        stop = time + int64_t(count) * 10000000 / frame.sample_rate;
         nextAudioTime_ = stop;
-    } else {
-        sample->SetTime(nullptr, nullptr);
     }
-    if (attach.IsValid())
-        sample->SetMediaType(&attach);
-    deliver(sample.get(), generation);
+    deliver(sample.get(), time, stop, attach, generation);
 }
 
 } // namespace korvane::testbed

@@ -11,6 +11,7 @@
 #include "decoder_guids.h"
 #include "dshow/base_filter.h"
 #include "dshow/base_pin.h"
+#include "dshow/com_ptr.h"
 #include "frame_convert.h"
 #include "testbed_settings.h"
 
@@ -134,7 +135,13 @@ class DecoderFilter : public CBaseFilter, public ISpecifyPropertyPages, public I
     // Makes the output carry `wanted` from the next sample on; false when the downstream
     // pin refuses it.
     bool followFormat(const CMediaType& wanted, CMediaType& attach);
-    HRESULT deliver(IMediaSample* sample, unsigned generation);
+    // A buffer for the next sample in the `wanted` format; none when the downstream pin
+    // refuses the format or the allocator gives none.
+    ComPtr<IMediaSample> nextBuffer(const CMediaType& wanted, CMediaType& attach, BYTE** data);
+    // Delivers with the times (`start` kNoTime: untimed) and a type to attach (when valid),
+    // unless a flush came since the input was taken.
+    HRESULT deliver(IMediaSample* sample, int64_t start, int64_t stop, const CMediaType& attach,
+                    unsigned generation);
     std::wstring describeFormat();
 
     const DecoderKind& kind_;
