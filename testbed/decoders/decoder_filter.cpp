@@ -499,6 +499,8 @@ void DecoderFilter::work() {
     discontinuity_ = true;
     attachType_ = true;
     nextAudioTime_ = kNoTime;
+    if (!kind_.video)
+        cueRenderer();
     for (;;) {
         Item item;
         {
@@ -608,10 +610,7 @@ HRESULT DecoderFilter::deliver(IMediaSample* sample, int64_t start, int64_t stop
         sample->SetMediaType(const_cast<CMediaType*>(&attach));
     sample->SetSyncPoint(TRUE);
     sample->SetDiscontinuity(std::exchange(discontinuity_, false) ? TRUE : FALSE);
-    HRESULT hr = output_->Deliver(sample);
-    if (hr == S_OK)
-        ++delivered_;
-    return hr;
+    return output_->Deliver(sample);
 }
 
 void DecoderFilter::deliverPicture(const AVFrame& frame, int64_t time,
@@ -641,7 +640,22 @@ void DecoderFilter::deliverPicture(const AVFrame& frame, int64_t time,
         return;
     }
     sample->SetActualDataLength(long(bytes));
-    deliver(sample.get(), time, time + format.frameTime, attach, generation);
+    if (deliver(sample.get(), time, time + format.frameTime, attach, generation) == S_OK)
+        ++delivered_;
+}
+
+void DecoderFilter::cueRenderer() {
+    if (!output_->IsConnected())
+        return;
+    CMediaType attach;
+    BYTE* data = nullptr;
+    ComPtr<IMediaSample> sample = nextBuffer(OutputType(FORMAT_WaveFormatEx), attach, &data);
+    if (!sample)
+        return;
+    long bytes = std::min(sample->GetSize(), long(sampleRate_ / 100) * 4);
+    std::memset(data, 0, size_t(bytes));
+    sample->SetActualDataLength(bytes);
+    deliver(sample.get(), kNoTime, kNoTime, attach, generation_);
 }
 
 void DecoderFilter::deliverAudio(const AVFrame& frame, int64_t time, unsigned generation) {
@@ -669,7 +683,8 @@ void DecoderFilter::deliverAudio(const AVFrame& frame, int64_t time, unsigned ge
         stop = time + int64_t(count) * 10000000 / frame.sample_rate;
         nextAudioTime_ = stop;
     }
-    deliver(sample.get(), time, stop, attach, generation);
+    if (deliver(sample.get(), time, stop, attach, generation) == S_OK)
+        ++delivered_;
 }
 
 } // namespace korvane::testbed

@@ -132,6 +132,11 @@ class DecoderFilter : public CBaseFilter, public ISpecifyPropertyPages, public I
     void deliverPicture(const AVFrame& frame, int64_t time, const AVCodecContext& context,
                         int mpeg2Aspect, unsigned generation);
     void deliverAudio(const AVFrame& frame, int64_t time, unsigned generation);
+    // Hands the sound renderer 10 ms of silence as soon as streaming starts. Wine's graph
+    // runs its filters only once every renderer has completed its pause, which its
+    // DirectSound renderer does on its first sample: an audio output with no PID mapped
+    // (the AC-3 one, most of the time) would otherwise hold the whole graph paused.
+    void cueRenderer();
     // Makes the output carry `wanted` from the next sample on; false when the downstream
     // pin refuses it.
     bool followFormat(const CMediaType& wanted, CMediaType& attach);

@@ -534,10 +534,12 @@ TEST_F(TestbedDecoders, ZapToAnotherServiceChangesPictureShapeAndTone) {
     expect_tone(sound.sound->rendered(), before + 20, kMpegAudioOther.tone, "after the zap");
 }
 
-TEST_F(TestbedDecoders, SoundRenderersThatHoldSamplesNeverStallThePicture) {
+TEST_F(TestbedDecoders, SoundRenderersNeitherHoldTheGraphPausedNorStallThePicture) {
     // Wine's DirectSound renderers, on the graph's clock, hold each sample until its time,
     // which runs eight times ahead of the clock here: the audio decoders' queues fill up and
     // drop input, and the pictures, delivered by the same demultiplexer thread, flow on.
+    // The AC-3 output has no PID mapped, as in the program most of the time: its renderer
+    // must complete its pause all the same, or Wine's graph never runs.
     ComPtr<IBaseFilter> first = create(CLSID_DSoundRender, L"Direct sound");
     ComPtr<IBaseFilter> second = create(CLSID_DSoundRender, L"Direct sound le retour");
     ASSERT_TRUE(first && second);
@@ -550,19 +552,18 @@ TEST_F(TestbedDecoders, SoundRenderersThatHoldSamplesNeverStallThePicture) {
     Chain video = chain(L"video", kMpeg2Video, picturesFilter.get());
     Chain sound = chain(L"son", kMpegAudio, first.get());
     Chain ac3 = chain(L"ac3", kAc3Audio, second.get());
+    ULONG ac3Pid = kAc3Audio.pid;
+    ASSERT_EQ(ac3.map->UnmapPID(1, &ac3Pid), S_OK);
     ASSERT_EQ(graph_->SetDefaultSyncSource(), S_OK);
     tune(kDecoderMux);
     run();
-    // The renderers finish pausing only once they have taken a first sample of PCM.
     OAFilterState state = State_Stopped;
     EXPECT_EQ(graph_.as<IMediaControl>()->GetState(5000, &state), S_OK);
     EXPECT_EQ(state, State_Running);
     EXPECT_TRUE(waitFor([&] { return pictures->count() > 100; }));
-    EXPECT_TRUE(waitFor([&] {
-        return statistics_of(sound.decoder.get()).dropped > 0 &&
-               statistics_of(ac3.decoder.get()).dropped > 0;
-    }));
+    EXPECT_TRUE(waitFor([&] { return statistics_of(sound.decoder.get()).dropped > 0; }));
     stop();
+    EXPECT_EQ(statistics_of(ac3.decoder.get()).delivered, 0) << "nothing was decoded";
 }
 
 TEST_F(TestbedDecoders, AutomaticRenderingPicksThemIntoTheRenderersPresent) {
