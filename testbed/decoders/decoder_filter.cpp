@@ -288,7 +288,7 @@ std::wstring DecoderFilter::describeFormat() {
                       picture_.height, picture_.aspectX, picture_.aspectY,
                       1e7 / double(std::max<int64_t>(picture_.frameTime, 1)));
     else
-        std::swprintf(text, 96, L"%ls, %d Hz, stéréo 16 bits", codec, sampleRate_);
+        std::swprintf(text, 96, L"%ls, %d Hz, stéréo", codec, sampleRate_);
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "decoder_page.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -10,6 +11,7 @@ namespace {
 constexpr wchar_t kPageProperty[] = L"KorvaneDecoderPage";
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr int kLineHeight = 20;
+constexpr int kMargin = 10;
 
 wchar_t* task_copy(const wchar_t* text) {
     size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
@@ -62,7 +64,7 @@ HRESULT STDMETHODCALLTYPE DecoderPage::GetPageInfo(PROPPAGEINFO* info) {
         return E_POINTER;
     info->cb = sizeof(PROPPAGEINFO);
     info->pszTitle = task_copy(L"Décodeur");
-    info->size = {300, kLines * kLineHeight + 20};
+    info->size = {340, kLines * kLineHeight + 2 * kMargin};
     info->pszDocString = nullptr;
     info->pszHelpFile = nullptr;
     info->dwHelpContext = 0;
@@ -72,54 +74,59 @@ HRESULT STDMETHODCALLTYPE DecoderPage::GetPageInfo(PROPPAGEINFO* info) {
 HRESULT STDMETHODCALLTYPE DecoderPage::Activate(HWND parent, LPCRECT rect, BOOL) {
     if (!rect)
         return E_POINTER;
-    if (window_)
+    if (lines_[0])
         return E_UNEXPECTED;
-    // A plain static container: no window class of ours to register and unregister.
-    window_ = CreateWindowExW(WS_EX_CONTROLPARENT, L"STATIC", L"", WS_CHILD | WS_CLIPCHILDREN,
-                              rect->left, rect->top, rect->right - rect->left,
-                              rect->bottom - rect->top, parent, nullptr, nullptr, nullptr);
-    if (!window_)
-        return E_FAIL;
+    // Plain static controls on the frame's page: no window class of ours to register, and
+    // the page's own background and font.
     auto font = WPARAM(SendMessageW(parent, WM_GETFONT, 0, 0));
-    for (int i = 0; i < kLines; ++i) {
-        lines_[i] = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT, 10,
-                                    10 + i * kLineHeight, 280, kLineHeight - 2, window_, nullptr,
-                                    nullptr, nullptr);
-        if (lines_[i] && font)
-            SendMessageW(lines_[i], WM_SETFONT, font, FALSE);
+    if (!font)
+        font = WPARAM(GetStockObject(DEFAULT_GUI_FONT));
+    for (HWND& line : lines_) {
+        line = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_ENDELLIPSIS, 0, 0, 0, 0,
+                               parent, nullptr, nullptr, nullptr);
+        if (!line) {
+            Deactivate();
+            return E_FAIL;
+        }
+        SendMessageW(line, WM_SETFONT, font, FALSE);
     }
-    SetPropW(window_, kPageProperty, this);
-    SetTimer(window_, kRefreshTimer, 500, &DecoderPage::onTimer);
+    Move(rect);
+    SetPropW(lines_[0], kPageProperty, this);
+    SetTimer(lines_[0], kRefreshTimer, 500, &DecoderPage::onTimer);
     refresh();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE DecoderPage::Deactivate() {
-    if (!window_)
-        return S_OK;
-    KillTimer(window_, kRefreshTimer);
-    RemovePropW(window_, kPageProperty);
-    DestroyWindow(window_);
-    window_ = nullptr;
-    for (HWND& line : lines_)
+    if (lines_[0]) {
+        KillTimer(lines_[0], kRefreshTimer);
+        RemovePropW(lines_[0], kPageProperty);
+    }
+    for (HWND& line : lines_) {
+        if (line)
+            DestroyWindow(line);
         line = nullptr;
+    }
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE DecoderPage::Show(UINT command) {
-    if (!window_)
+    if (!lines_[0])
         return E_UNEXPECTED;
-    ShowWindow(window_, int(command));
+    for (HWND line : lines_)
+        ShowWindow(line, int(command));
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE DecoderPage::Move(LPCRECT rect) {
     if (!rect)
         return E_POINTER;
-    if (!window_)
+    if (!lines_[0])
         return E_UNEXPECTED;
-    MoveWindow(window_, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
-               TRUE);
+    int width = std::max(0, int(rect->right - rect->left) - 2 * kMargin);
+    for (int i = 0; i < kLines; ++i)
+        MoveWindow(lines_[i], rect->left + kMargin, rect->top + kMargin + i * kLineHeight, width,
+                   kLineHeight - 2, TRUE);
     return S_OK;
 }
 

@@ -39,8 +39,7 @@ class DecoderPage : public CUnknown, public IPropertyPage {
     static constexpr int kLines = 4;
     ComPtr<IPropertyPageSite> site_;
     ComPtr<IDecoderStatistics> statistics_;
-    HWND window_ = nullptr;
-    HWND lines_[kLines] = {};
+    HWND lines_[kLines] = {}; // children of the frame's page, while active
 };
 
 } // namespace korvane::testbed
