@@ -3,7 +3,7 @@
 // from the same file; zaps, garbage, faults, property pages and teardown.
 #include "../../testbed/decoders/decoder_guids.h"
 #include "dialog_watcher.h"
-#include "testbed_support.h"
+#include "testbed_graph_fixture.h"
 
 #include <dvdmedia.h>
 #include <mmreg.h>
@@ -869,7 +869,7 @@ TEST(DecoderPages, EachDecoderShowsItsCountersInAPropertyFrame) {
         EXPECT_NE(r.texts.find(cases[i].counter), std::wstring::npos) << i;
         EXPECT_NE(r.texts.find(L"Erreurs : 0"), std::wstring::npos) << i;
     }
-    EXPECT_EQ(testbed_live_objects(), 0);
+    EXPECT_EQ(testbedLiveObjects(), 0);
 }
 
 } // namespace
