@@ -54,7 +54,6 @@ const ClassEntry kClasses[] = {
     {&kClsidH264VideoDecoder, kH264VideoDecoderName, &createH264VideoDecoder, nullptr},
     {&kClsidMpegAudioDecoder, kMpegAudioDecoderName, &createMpegAudioDecoder, nullptr},
     {&kClsidAc3AudioDecoder, kAc3AudioDecoderName, &createAc3AudioDecoder, nullptr},
-    {&kClsidDecoderPage, L"Korvane Testbed Decoder Page", &createDecoderPage, nullptr},
 };
 
 class ClassFactory : public IClassFactory {

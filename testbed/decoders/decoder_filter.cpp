@@ -197,6 +197,8 @@ DecoderFilter::~DecoderFilter() {
 HRESULT STDMETHODCALLTYPE DecoderFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (riid == IID_ISpecifyPropertyPages)
         return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+    if (riid == kIidStatisticsSource)
+        return GetInterface(static_cast<IStatisticsSource*>(this), ppv);
     if (riid == kIidDecoderStatistics)
         return GetInterface(static_cast<IDecoderStatistics*>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
@@ -242,11 +244,31 @@ HRESULT STDMETHODCALLTYPE DecoderFilter::GetPages(CAUUID* pages) {
         return E_OUTOFMEMORY;
     }
     pages->cElems = 1;
-    pages->pElems[0] = kClsidDecoderPage;
+    pages->pElems[0] = kClsidStatisticsPage;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE DecoderFilter::GetStatistics(DecoderStatistics* out) {
+HRESULT STDMETHODCALLTYPE DecoderFilter::GetStatistics(LPWSTR* title, LPWSTR* lines) {
+    if (!title || !lines)
+        return E_POINTER;
+    DecoderStatistics s{};
+    GetCounters(&s);
+    std::wstring text = std::wstring(kind_.video ? L"Images décodées" : L"Trames décodées") +
+                        L"\t" + std::to_wstring(s.delivered) + L"\nErreurs\t" +
+                        std::to_wstring(s.errors) + L"\nÉchantillons perdus\t" +
+                        std::to_wstring(s.dropped) + L"\nFormat\t" + s.format;
+    *lines = nullptr;
+    HRESULT hr = copyToTaskMemory(L"Décodeur", title);
+    if (SUCCEEDED(hr))
+        hr = copyToTaskMemory(text, lines);
+    if (FAILED(hr)) {
+        CoTaskMemFree(*title);
+        *title = nullptr;
+    }
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE DecoderFilter::GetCounters(DecoderStatistics* out) {
     if (!out)
         return E_POINTER;
     *out = {};

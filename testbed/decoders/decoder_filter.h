@@ -13,6 +13,7 @@
 #include "dshow/base_pin.h"
 #include "dshow/com_ptr.h"
 #include "frame_convert.h"
+#include "statistics_page.h"
 #include "testbed_settings.h"
 
 #include <atomic>
@@ -80,7 +81,10 @@ class DecoderOutputPin : public CBaseOutputPin {
     std::mutex typeLock_;
 };
 
-class DecoderFilter : public CBaseFilter, public ISpecifyPropertyPages, public IDecoderStatistics {
+class DecoderFilter : public CBaseFilter,
+                      public ISpecifyPropertyPages,
+                      public IStatisticsSource,
+                      public IDecoderStatistics {
   public:
     static CUnknown* Create(const DecoderKind& kind, IUnknown* outer, HRESULT* phr);
     ~DecoderFilter() override;
@@ -95,8 +99,10 @@ class DecoderFilter : public CBaseFilter, public ISpecifyPropertyPages, public I
 
     // ISpecifyPropertyPages
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
+    // IStatisticsSource: what the property page shows
+    HRESULT STDMETHODCALLTYPE GetStatistics(LPWSTR* title, LPWSTR* lines) override;
     // IDecoderStatistics
-    HRESULT STDMETHODCALLTYPE GetStatistics(DecoderStatistics* out) override;
+    HRESULT STDMETHODCALLTYPE GetCounters(DecoderStatistics* out) override;
 
     const DecoderKind& Kind() const { return kind_; }
     bool RefusesRenderer() const { return refuseRenderer_; }

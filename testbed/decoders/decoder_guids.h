@@ -1,8 +1,8 @@
 #pragma once
 
-// Class identifiers of the testbed's decoders and of their property page, the media subtypes
-// they take beyond the ones the platform headers name, and the small interface through which
-// the page (and the tests) read a decoder's counters.
+// Class identifiers of the testbed's decoders, the media subtypes they take beyond the ones
+// the platform headers name, and the small interface through which tests read a decoder's
+// counters (its property page shows the same through IStatisticsSource).
 
 #include "dshow/platform.h"
 
@@ -16,8 +16,6 @@ inline constexpr CLSID kClsidMpegAudioDecoder = {
     0x4b6f7276, 0x616e, 0x4544, {0x9e, 0x51, 0x54, 0x65, 0x73, 0x74, 0x62, 0x03}};
 inline constexpr CLSID kClsidAc3AudioDecoder = {
     0x4b6f7276, 0x616e, 0x4544, {0x9e, 0x51, 0x54, 0x65, 0x73, 0x74, 0x62, 0x04}};
-inline constexpr CLSID kClsidDecoderPage = {
-    0x4b6f7276, 0x616e, 0x4544, {0x9e, 0x51, 0x54, 0x65, 0x73, 0x74, 0x62, 0x05}};
 
 inline constexpr wchar_t kMpeg2VideoDecoderName[] = L"Korvane Testbed MPEG-2 Video Decoder";
 inline constexpr wchar_t kH264VideoDecoderName[] = L"Korvane Testbed H.264 Video Decoder";
@@ -42,7 +40,7 @@ inline constexpr IID kIidDecoderStatistics = {
     0x4b6f7276, 0x616e, 0x4544, {0x9e, 0x51, 0x53, 0x74, 0x61, 0x74, 0x73, 0x01}};
 
 struct IDecoderStatistics : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetStatistics(DecoderStatistics* out) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCounters(DecoderStatistics* out) = 0;
 };
 
 } // namespace korvane::testbed

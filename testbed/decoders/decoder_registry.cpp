@@ -1,5 +1,4 @@
 #include "decoder_filter.h"
-#include "decoder_page.h"
 #include "decoders.h"
 #include "filter_registration.h"
 
@@ -21,10 +20,6 @@ CUnknown* createMpegAudioDecoder(IUnknown* outer, HRESULT* phr) {
 
 CUnknown* createAc3AudioDecoder(IUnknown* outer, HRESULT* phr) {
     return DecoderFilter::Create(decoderKind(DecoderId::Ac3Audio), outer, phr);
-}
-
-CUnknown* createDecoderPage(IUnknown* outer, HRESULT* phr) {
-    return DecoderPage::CreateInstance(outer, phr);
 }
 
 HRESULT registerDecoderFilters(IFilterMapper2* mapper) {

@@ -12,7 +12,6 @@ CUnknown* createMpeg2VideoDecoder(IUnknown* outer, HRESULT* phr);
 CUnknown* createH264VideoDecoder(IUnknown* outer, HRESULT* phr);
 CUnknown* createMpegAudioDecoder(IUnknown* outer, HRESULT* phr);
 CUnknown* createAc3AudioDecoder(IUnknown* outer, HRESULT* phr);
-CUnknown* createDecoderPage(IUnknown* outer, HRESULT* phr);
 
 // Registers every decoder with its input types and its merit, so that a lookup by media
 // type (and the graph's automatic rendering) finds it.

@@ -2,6 +2,7 @@
 // -> decoder -> sink on a generated multiplex, compared with what Debian's ffmpeg decodes
 // from the same file; zaps, garbage, faults, property pages and teardown.
 #include "../../testbed/decoders/decoder_guids.h"
+#include "../../testbed/statistics_page.h"
 #include "dialog_watcher.h"
 #include "testbed_graph_fixture.h"
 
@@ -279,7 +280,7 @@ DecoderStatistics statistics_of(IBaseFilter* decoder) {
     DecoderStatistics s{};
     ComPtr<IDecoderStatistics> stats;
     if (SUCCEEDED(decoder->QueryInterface(kIidDecoderStatistics, stats.putVoid())))
-        stats->GetStatistics(&s);
+        stats->GetCounters(&s);
     return s;
 }
 
@@ -847,9 +848,9 @@ TEST(DecoderPages, EachDecoderShowsItsCountersInAPropertyFrame) {
         CLSID decoder;
         const wchar_t* counter;
     };
-    const PageCase cases[] = {{kClsidMpeg2VideoDecoder, L"Images décodées : 0"},
-                              {kClsidMpegAudioDecoder, L"Trames décodées : 0"},
-                              {kClsidAc3AudioDecoder, L"Trames décodées : 0"}};
+    const PageCase cases[] = {{kClsidMpeg2VideoDecoder, L"Images décodées"},
+                              {kClsidMpegAudioDecoder, L"Trames décodées"},
+                              {kClsidAc3AudioDecoder, L"Trames décodées"}};
     // Each frame is modal on a thread of its own, so that they all close together: closing
     // a window under Wine without a window manager takes a while.
     PageResult results[std::size(cases)];
@@ -863,11 +864,12 @@ TEST(DecoderPages, EachDecoderShowsItsCountersInAPropertyFrame) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         const PageResult& r = results[i];
         EXPECT_EQ(r.pages, S_OK);
-        EXPECT_EQ(r.page, kClsidDecoderPage);
+        EXPECT_EQ(r.page, kClsidStatisticsPage);
         EXPECT_EQ(r.frame, S_OK);
         EXPECT_TRUE(r.seen);
         EXPECT_NE(r.texts.find(cases[i].counter), std::wstring::npos) << i;
-        EXPECT_NE(r.texts.find(L"Erreurs : 0"), std::wstring::npos) << i;
+        EXPECT_NE(r.texts.find(L"Erreurs\n0\n"), std::wstring::npos) << i;
+        EXPECT_NE(r.texts.find(L"Format\n"), std::wstring::npos) << i;
     }
     EXPECT_EQ(testbedLiveObjects(), 0);
 }
