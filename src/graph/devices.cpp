@@ -185,8 +185,7 @@ bool selectDevices(const AppConfig& config, MediaGraph& graph) {
     case TransportKind::BdaTransport:
         return true;
     case TransportKind::Mpeg2Transport:
-        graph.receiver =
-            findDeviceByName(kCategoryReceiverComponent, toWide(config.receiverName));
+        graph.receiver = findDeviceByName(kCategoryReceiverComponent, toWide(config.receiverName));
         if (classifyTransport(graph.receiver.get()) == TransportKind::BdaTransport)
             return true;
         break;
