@@ -183,6 +183,7 @@ HRESULT STDMETHODCALLTYPE DemuxOutputPin::MapPID(ULONG count, ULONG* pids,
         PidRoute route;
         route.content = content;
         routes_[uint16_t(pids[i])] = std::move(route);
+        discontinuity_ = true;
         trace("map %s %lu %s", name.c_str(), pids[i], content_name(content));
     }
     return S_OK;
@@ -247,16 +248,48 @@ CBasePin* DemuxFilter::GetPin(int index) {
 
 HRESULT STDMETHODCALLTYPE DemuxFilter::Stop() {
     HRESULT hr = CBaseFilter::Stop();
+    {
+        CAutoLock map(&mapLock_);
+        running_ = false;
+        pausedStreamTime_ = 0;
+    }
     ResetStreams();
     return hr;
+}
+
+// The source delivers while the graph is paused, before it runs: stream time then stands
+// still (at 0 after a stop), so that what arrives first is stamped for the start of the
+// run instead of for a time taken from the performance counter's origin.
+HRESULT STDMETHODCALLTYPE DemuxFilter::Pause() {
+    {
+        CAutoLock map(&mapLock_);
+        if (running_)
+            pausedStreamTime_ = streamTimeNow();
+        running_ = false;
+    }
+    return CBaseFilter::Pause();
 }
 
 HRESULT STDMETHODCALLTYPE DemuxFilter::Run(REFERENCE_TIME start) {
     {
         CAutoLock map(&mapLock_);
-        runStart_ = now_100ns();
+        // Stream time is the graph clock's time less `start`; it reaches 0 when the clock
+        // reaches `start`, which may lie a little ahead of now.
+        REFERENCE_TIME clockNow = 0;
+        REFERENCE_TIME ahead = 0;
+        {
+            CAutoLock state(&lock_);
+            if (m_pClock && SUCCEEDED(m_pClock->GetTime(&clockNow)))
+                ahead = start - clockNow;
+        }
+        runStart_ = now_100ns() + ahead - pausedStreamTime_;
+        running_ = true;
     }
     return CBaseFilter::Run(start);
+}
+
+REFERENCE_TIME DemuxFilter::streamTimeNow() const {
+    return running_ ? now_100ns() - runStart_ : pausedStreamTime_;
 }
 
 HRESULT STDMETHODCALLTYPE DemuxFilter::CreateOutputPin(AM_MEDIA_TYPE* type, LPWSTR name,
@@ -319,8 +352,9 @@ void DemuxFilter::notePcr(uint64_t pcr) {
     if (!anchored_ || pcr < lastPcr_ || pcr - lastPcr_ > 27000000ULL) {
         anchored_ = true;
         anchorPcr_ = pcr;
-        anchorTime_ = now_100ns() - runStart_;
-        discontinuity_ = true;
+        anchorTime_ = streamTimeNow();
+        for (auto& out : outputs_)
+            out->MarkDiscontinuity();
     }
     lastPcr_ = pcr;
 }
@@ -354,8 +388,7 @@ void DemuxFilter::finishPes(DemuxOutputPin* pin, PidRoute& route, std::vector<De
     if (end <= offset)
         return;
     d.bytes.assign(pes.begin() + long(offset), pes.begin() + long(end));
-    d.discontinuity = discontinuity_;
-    discontinuity_ = false;
+    d.discontinuity = pin->TakeDiscontinuity();
     out.push_back(std::move(d));
 }
 
@@ -449,6 +482,7 @@ HRESULT DemuxFilter::Process(const uint8_t* data, size_t size) {
             splitter_.reset();
             anchored_ = false;
             for (auto& out : outputs_) {
+                out->MarkDiscontinuity();
                 for (auto& [pid, route] : out->Routes()) {
                     route.sections.reset();
                     route.pes.clear();

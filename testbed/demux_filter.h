@@ -15,6 +15,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace korvane::testbed {
@@ -63,11 +64,16 @@ class DemuxOutputPin : public CBaseOutputPin, public IMPEG2PIDMap {
     void SetType(const AM_MEDIA_TYPE& type) { type_ = type; }
     // Streaming thread, under the filter's map lock.
     std::map<uint16_t, PidRoute>& Routes() { return routes_; }
+    // Under the map lock: the next sample of this output starts a new stream (a PID was
+    // mapped, or the clock of the stream jumped).
+    void MarkDiscontinuity() { discontinuity_ = true; }
+    bool TakeDiscontinuity() { return std::exchange(discontinuity_, false); }
 
   private:
     DemuxFilter* demux_;
     CMediaType type_;
     std::map<uint16_t, PidRoute> routes_;
+    bool discontinuity_ = true;
 };
 
 class DemuxFilter : public CBaseFilter, public IMpeg2Demultiplexer {
@@ -80,6 +86,7 @@ class DemuxFilter : public CBaseFilter, public IMpeg2Demultiplexer {
     int GetPinCount() override;
     CBasePin* GetPin(int index) override;
     HRESULT STDMETHODCALLTYPE Stop() override;
+    HRESULT STDMETHODCALLTYPE Pause() override;
     HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override;
 
     // IMpeg2Demultiplexer
@@ -120,9 +127,13 @@ class DemuxFilter : public CBaseFilter, public IMpeg2Demultiplexer {
     bool anchored_ = false;
     uint64_t anchorPcr_ = 0;
     REFERENCE_TIME anchorTime_ = 0;
-    REFERENCE_TIME runStart_ = 0; // performance-counter time of the last Run
+    // Performance-counter time at which stream time 0 falls, while running; until the graph
+    // runs, stream time stands at pausedStreamTime_.
+    REFERENCE_TIME runStart_ = 0;
+    bool running_ = false;
+    REFERENCE_TIME pausedStreamTime_ = 0;
+    REFERENCE_TIME streamTimeNow() const;
     uint64_t lastPcr_ = 0;
-    bool discontinuity_ = true;
     std::atomic<bool> resetPending_{true};
 };
 

@@ -170,6 +170,8 @@ class TestSink : public CBaseRenderer {
     struct Rendered {
         std::vector<uint8_t> bytes;
         REFERENCE_TIME streamTime; // -1 without a clock
+        REFERENCE_TIME start = -1; // the sample's own start time, -1 without one
+        bool discontinuity = false;
     };
 
     explicit TestSink(const GUID& majorType)
@@ -185,8 +187,13 @@ class TestSink : public CBaseRenderer {
         REFERENCE_TIME now = -1;
         if (FAILED(StreamTime(now)))
             now = -1;
+        REFERENCE_TIME start = -1;
+        REFERENCE_TIME stop = -1;
+        if (FAILED(sample->GetTime(&start, &stop)))
+            start = -1;
         std::lock_guard lock(mutex_);
-        rendered_.push_back({std::vector<uint8_t>(data, data + n), now});
+        rendered_.push_back(
+            {std::vector<uint8_t>(data, data + n), now, start, sample->IsDiscontinuity() == S_OK});
         return S_OK;
     }
     std::vector<Rendered> rendered() const {

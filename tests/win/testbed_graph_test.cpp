@@ -146,6 +146,41 @@ TEST_F(TestbedGraph, DeliversWholeSectionsAndPesPayloads) {
         EXPECT_GE(rendered[i].streamTime, rendered[i - 1].streamTime);
 }
 
+// The tuner delivers as soon as the graph pauses, before it runs: those samples are stamped
+// for the start of the run, not for a time counted from the performance counter's origin
+// (a clocked sound renderer would wait for it until the graph stops). The first sample of
+// an output after a PID is mapped starts a new stream.
+TEST_F(TestbedGraph, SamplesDeliveredBeforeTheRunAreStampedForItsStart) {
+    TestSink* sound = nullptr;
+    AM_MEDIA_TYPE audio{};
+    audio.majortype = MEDIATYPE_Audio;
+    audio.subtype = MEDIASUBTYPE_MPEG2_AUDIO;
+    auto soundMap = output(L"son", audio, sound);
+    ASSERT_TRUE(soundMap);
+    ULONG audioPid = 0x130;
+    ASSERT_EQ(soundMap->MapPID(1, &audioPid, MEDIA_ELEMENTARY_STREAM), S_OK);
+    tune(474167);
+    auto control = graph_.as<IMediaControl>();
+    ASSERT_TRUE(SUCCEEDED(control->Pause()));
+    Sleep(300);
+    run();
+    ASSERT_TRUE(waitFor([&] { return sound->count() >= 3; }));
+    ASSERT_EQ(soundMap->UnmapPID(1, &audioPid), S_OK);
+    ASSERT_EQ(soundMap->MapPID(1, &audioPid, MEDIA_ELEMENTARY_STREAM), S_OK);
+    size_t beforeRemap = sound->count();
+    ASSERT_TRUE(waitFor([&] { return sound->count() >= beforeRemap + 3; }));
+    stop();
+
+    auto rendered = sound->rendered();
+    ASSERT_GE(rendered[0].start, 0);
+    EXPECT_LT(rendered[0].start, 20'000'000) << "within two seconds of the start of the run";
+    EXPECT_TRUE(rendered[0].discontinuity);
+    EXPECT_FALSE(rendered[1].discontinuity);
+    auto remapped = std::find_if(rendered.begin() + 1, rendered.end(),
+                                 [](const auto& r) { return r.discontinuity; });
+    EXPECT_NE(remapped, rendered.end()) << "a new stream after the PID was mapped again";
+}
+
 TEST_F(TestbedGraph, SectionReaderFindsTablesWithinTheirRepetitionTime) {
     ComPtr<IMpeg2Data> data = sectionReader();
     ASSERT_TRUE(data);
