@@ -4,6 +4,7 @@
 #include "dialog_watcher.h"
 #include "res/resource.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <windows.h>
@@ -84,6 +85,23 @@ class ShellCommandsTest : public ::testing::Test {
     HWND window_ = nullptr;
 };
 
+// The text of the item selected in a folder browser's tree.
+std::wstring selectedFolderName(HWND dialog) {
+    HWND tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+    if (!tree)
+        return {};
+    HTREEITEM selected = TreeView_GetSelection(tree);
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = selected;
+    item.pszText = text;
+    item.cchTextMax = MAX_PATH;
+    if (!selected || !TreeView_GetItem(tree, &item))
+        return {};
+    return text;
+}
+
 TEST_F(ShellCommandsTest, CancelledFolderBrowserChangesNothing) {
     const int cursor = cursorCount();
     DialogWatcher watcher(pressCancel);
@@ -101,9 +119,14 @@ TEST_F(ShellCommandsTest, CancelledFolderBrowserChangesNothing) {
 TEST_F(ShellCommandsTest, ChosenScreenshotFolderIsStoredAndSaved) {
     PIDLIST_ABSOLUTE item = ILCreateFromPathW(folder_.c_str());
     ASSERT_NE(item, nullptr);
-    DialogWatcher watcher([item](HWND dialog) {
-        SendMessageW(dialog, BFFM_SETSELECTIONW, FALSE, reinterpret_cast<LPARAM>(item));
-        Sleep(300);
+    const std::wstring leaf = folder_.substr(folder_.find_last_of(L'\\') + 1);
+    DialogWatcher watcher([item, leaf](HWND dialog) {
+        // The browser fills its tree while it opens; under load a selection asked too early
+        // is lost, so it is asked again until the tree shows it.
+        for (int attempt = 0; attempt < 25 && selectedFolderName(dialog) != leaf; ++attempt) {
+            SendMessageW(dialog, BFFM_SETSELECTIONW, FALSE, reinterpret_cast<LPARAM>(item));
+            Sleep(200);
+        }
         pressOk(dialog);
     });
     SendMessageW(window_, WM_COMMAND, IDM_SCREENSHOT_FOLDER, 0);
