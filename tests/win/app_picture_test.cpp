@@ -303,8 +303,12 @@ TEST_F(PictureTest, CompactModeAndFullScreenComeBackAsTheyWere) {
     EXPECT_EQ(GetMenu(window_), nullptr);
     EXPECT_EQ(appState().statusBar, nullptr);
     const WindowLook compact = lookOf(window_);
+    // Menu states follow the commands while the menu is detached.
+    command(IDM_ALWAYS_ON_TOP);
     toggleCompactMode();
     expectSameLook(lookOf(window_), windowed);
+    EXPECT_TRUE(checked(IDM_ALWAYS_ON_TOP));
+    command(IDM_ALWAYS_ON_TOP);
     // The new status bar sits at the bottom of the client area.
     RECT client{}, bar{};
     GetClientRect(window_, &client);

@@ -37,7 +37,8 @@ bool pointerInside(HWND control, LPARAM position) {
 }
 
 void forgetLink(HWND control) {
-    showFont(control, kOriginalFont);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetPropW(control, kOriginalFont)),
+                 FALSE);
     RemovePropW(control, kOriginalFont);
     if (HANDLE underline = GetPropW(control, kUnderlineFont))
         DeleteObject(static_cast<HGDIOBJ>(underline));
