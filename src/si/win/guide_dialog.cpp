@@ -84,8 +84,12 @@ void switchToRowChannel(HWND dialog, const NMITEMACTIVATE& activation) {
 } // namespace
 
 void fillGuideList(HWND table) {
-    const ChannelList& list = channelList();
-    const GuideTable guide = guideTable(list.snapshot(), list.currentIndex());
+    GuideTable guide;
+    {
+        // Rows and selection from one consistent view; the list view is filled unlocked.
+        auto access = channelList().lock();
+        guide = guideTable(access.records(), access.currentIndex());
+    }
     for (std::size_t row = 0; row < guide.rows.size(); ++row)
         insertRow(table, static_cast<int>(row), guide.rows[row]);
     if (guide.selected)
