@@ -10,6 +10,9 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0
 set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} -static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS "${CMAKE_SHARED_LINKER_FLAGS} -static -static-libgcc -static-libstdc++")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+# version.h: the project's version, for the resources and whatever else shows it.
+set(KORVANE_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
+configure_file(${PROJECT_SOURCE_DIR}/src/res/version.h.in ${KORVANE_GENERATED_DIR}/version.h @ONLY)
 
 add_library(korvane_core_win STATIC ${KORVANE_CORE_SOURCES})
 target_include_directories(korvane_core_win PUBLIC ${KORVANE_INCLUDE_DIR})
@@ -27,10 +30,13 @@ target_link_libraries(korvane_shell PUBLIC korvane_core_win strmiids ole32 oleau
                       comdlg32 shell32 shlwapi user32 gdi32 advapi32 winmm)
 
 set(KORVANE_RESOURCES ${PROJECT_SOURCE_DIR}/src/res/korvane.rc)
+set_source_files_properties(${KORVANE_RESOURCES} PROPERTIES INCLUDE_DIRECTORIES
+                            ${KORVANE_GENERATED_DIR})
 add_executable(korvane-tv WIN32 ${PROJECT_SOURCE_DIR}/src/app/win/main.cpp ${KORVANE_RESOURCES})
 target_include_directories(korvane-tv PRIVATE ${KORVANE_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/src/res)
 target_compile_options(korvane-tv PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${KORVANE_WARNINGS}>)
-target_link_options(korvane-tv PRIVATE -municode)
+# No link time in the PE header: two builds of the same sources give the same program.
+target_link_options(korvane-tv PRIVATE -municode -Wl,--no-insert-timestamp)
 target_link_libraries(korvane-tv PRIVATE korvane_shell)
 
 # Data files the program reads from its working directory, shipped next to it.
@@ -45,7 +51,7 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 function(korvane_win_test name)
-    cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;RESOURCES" ${ARGN})
+    cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;RESOURCES;PROPERTIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES} ${ARG_RESOURCES})
     target_include_directories(${name} PRIVATE ${KORVANE_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/src/res
                                                ${PROJECT_SOURCE_DIR}/tests/win)
@@ -54,7 +60,7 @@ function(korvane_win_test name)
         KORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
     target_link_libraries(${name} PRIVATE korvane_shell gtest gmock gtest_main)
     add_dependencies(${name} korvane-tv)
-    set(props LABELS wine)
+    set(props LABELS wine ${ARG_PROPERTIES})
     if(ARG_SERIAL)
         list(APPEND props RUN_SERIAL TRUE)
     endif()
@@ -72,6 +78,8 @@ file(GLOB PROGRAM_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win
 if(PROGRAM_TEST_SOURCES)
     korvane_win_test(program_tests SERIAL SOURCES ${PROGRAM_TEST_SOURCES})
 endif()
+
+include(${PROJECT_SOURCE_DIR}/cmake/package.cmake)
 
 if(EXISTS ${PROJECT_SOURCE_DIR}/testbed/CMakeLists.txt)
     add_subdirectory(${PROJECT_SOURCE_DIR}/testbed ${PROJECT_BINARY_DIR}/testbed)
