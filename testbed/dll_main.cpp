@@ -1,12 +1,15 @@
 // The testbed COM server: class factories, and registration of the stand-ins under the
 // platform's class identifiers and of the virtual devices in their BDA categories.
 
+#include "allocator_presenter.h"
 #include "demux_filter.h"
 #include "dshow/com_ptr.h"
 #include "dshow/unknown.h"
 #include "receiver_filter.h"
 #include "section_reader.h"
+#include "statistics_page.h"
 #include "testbed_guids.h"
+#include "video_renderer.h"
 #include "virtual_tuner.h"
 
 #include <string>
@@ -38,6 +41,12 @@ const ClassEntry kClasses[] = {
      &kCategoryBdaNetworkTuner},
     {&kClsidReceiver, L"Korvane Testbed Receiver", &ReceiverFilter::CreateInstance,
      &kCategoryBdaReceiver},
+    {&kClsidVideoMixingRenderer, L"Video Mixing Renderer (testbed)", &VideoRenderer::CreateInstance,
+     nullptr},
+    {&kClsidAllocPresenter, L"Allocator-presenter (testbed)", &AllocatorPresenter::CreateInstance,
+     nullptr},
+    {&kClsidStatisticsPage, L"Korvane Testbed Statistics Page", &StatisticsPage::CreateInstance,
+     nullptr},
 };
 
 class ClassFactory : public IClassFactory {
@@ -70,7 +79,7 @@ class ClassFactory : public IClassFactory {
         HRESULT hr = S_OK;
         CUnknown* object = entry_.create(outer, &hr);
         if (!object)
-            return E_OUTOFMEMORY;
+            return FAILED(hr) ? hr : E_OUTOFMEMORY;
         // Hold the object while asking, so a failed query destroys it.
         object->NonDelegatingAddRef();
         if (SUCCEEDED(hr))

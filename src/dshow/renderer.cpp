@@ -97,7 +97,7 @@ CBasePin* CBaseRenderer::GetPin(int index) {
         return nullptr;
     if (!m_pInputPin) {
         HRESULT hr = S_OK;
-        m_pInputPin = new (std::nothrow) CRendererInputPin(this, &hr, L"In");
+        m_pInputPin = new (std::nothrow) CRendererInputPin(this, &hr, InputPinName());
     }
     return m_pInputPin;
 }

@@ -57,6 +57,8 @@ class CBaseRenderer : public CBaseFilter, public IAMFilterMiscFlags {
 
     int GetPinCount() override;
     CBasePin* GetPin(int index) override;
+    // The name the input pin is created with.
+    virtual const wchar_t* InputPinName() const { return L"In"; }
 
     virtual HRESULT CheckMediaType(const CMediaType* pmt) = 0;
     // Renders one sample; its result is not passed upstream.

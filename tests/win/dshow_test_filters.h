@@ -28,7 +28,25 @@ inline constexpr CLSID kTestSinkClsid = {
 struct TestBuffer {
     std::vector<uint8_t> bytes;
     std::optional<REFERENCE_TIME> start; // stream time, 100-ns units
+    // A new media type for this buffer on, asked of the downstream pin first, as a decoder
+    // does after a format change.
+    std::optional<CMediaType> type = std::nullopt;
 };
+
+// The first pin of a filter in the given direction.
+inline ComPtr<IPin> firstPinOf(IBaseFilter* filter, PIN_DIRECTION wanted) {
+    ComPtr<IEnumPins> pins;
+    if (!filter || FAILED(filter->EnumPins(pins.put())))
+        return {};
+    for (;;) {
+        ComPtr<IPin> pin;
+        if (pins->Next(1, pin.put(), nullptr) != S_OK)
+            return {};
+        PIN_DIRECTION dir;
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == wanted)
+            return pin;
+    }
+}
 
 class TestSource;
 
@@ -48,6 +66,15 @@ class TestSourceStream : public CSourceStream {
         std::lock_guard lock(mutex_);
         return finished_;
     }
+    // With an empty queue, wait for more buffers until finish() instead of ending the stream.
+    void waitWhenEmpty() {
+        std::lock_guard lock(mutex_);
+        waitWhenEmpty_ = true;
+    }
+    void finish() {
+        std::lock_guard lock(mutex_);
+        waitWhenEmpty_ = false;
+    }
 
   protected:
     HRESULT GetMediaType(CMediaType* pmt) override {
@@ -65,15 +92,30 @@ class TestSourceStream : public CSourceStream {
     }
     HRESULT FillBuffer(IMediaSample* sample) override {
         TestBuffer next;
-        {
-            std::lock_guard lock(mutex_);
-            if (buffers_.empty()) {
-                finished_ = true;
-                return S_FALSE;
+        for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (!buffers_.empty()) {
+                    next = std::move(buffers_.front());
+                    buffers_.pop_front();
+                    ++delivered_;
+                    break;
+                }
+                if (!waitWhenEmpty_) {
+                    finished_ = true;
+                    return S_FALSE;
+                }
             }
-            next = std::move(buffers_.front());
-            buffers_.pop_front();
-            ++delivered_;
+            // The filter is stopping: end the stream so that the worker can answer.
+            DWORD request = 0;
+            if (CheckRequest(&request))
+                return S_FALSE;
+            Sleep(5);
+        }
+        if (next.type) {
+            if (!m_Connected || m_Connected->QueryAccept(&*next.type) != S_OK)
+                return VFW_E_TYPE_NOT_ACCEPTED;
+            sample->SetMediaType(&*next.type);
         }
         BYTE* data = nullptr;
         sample->GetPointer(&data);
@@ -100,6 +142,7 @@ class TestSourceStream : public CSourceStream {
     std::deque<TestBuffer> buffers_;
     int delivered_ = 0;
     bool finished_ = false;
+    bool waitWhenEmpty_ = false;
 };
 
 class TestSource : public CSource {
@@ -193,19 +236,8 @@ class ComTest : public ::testing::Test {
         return graph;
     }
 
-    // The first pin of a filter in the given direction.
     static ComPtr<IPin> firstPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
-        ComPtr<IEnumPins> pins;
-        if (FAILED(filter->EnumPins(pins.put())))
-            return {};
-        for (;;) {
-            ComPtr<IPin> pin;
-            if (pins->Next(1, pin.put(), nullptr) != S_OK)
-                return {};
-            PIN_DIRECTION dir;
-            if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == wanted)
-                return pin;
-        }
+        return firstPinOf(filter, wanted);
     }
 
     static HRESULT connect(IFilterGraph2* graph, IBaseFilter* from, IBaseFilter* to) {

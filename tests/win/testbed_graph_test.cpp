@@ -7,6 +7,7 @@
 #include "si/nit.h"
 #include "si/scan.h"
 #include "si/win/scan_win.h"
+#include "testbed_support.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +22,6 @@ using namespace korvane::testbed;
 // The file pace: four seconds of multiplex play in half a second.
 constexpr const wchar_t* kSpeed = L"8";
 
-std::wstring windows_path(const char* unix_path) {
-    std::wstring out = L"Z:";
-    for (const char* c = unix_path; *c; ++c)
-        out += *c == '/' ? L'\\' : wchar_t(*c);
-    return out;
-}
-
 uint32_t crc32(const uint8_t* data, size_t size) {
     uint32_t crc = 0xFFFFFFFF;
     for (size_t i = 0; i < size; ++i) {
@@ -36,30 +30,6 @@ uint32_t crc32(const uint8_t* data, size_t size) {
             crc = (crc & 0x80000000) ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
     }
     return crc;
-}
-
-ComPtr<IPin> first_output(IBaseFilter* filter) {
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(pins.put())))
-        return {};
-    for (;;) {
-        ComPtr<IPin> pin;
-        if (pins->Next(1, pin.put(), nullptr) != S_OK)
-            return {};
-        PIN_DIRECTION dir;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT)
-            return pin;
-    }
-}
-
-long testbed_live_objects() {
-    HMODULE dll = GetModuleHandleW(L"testbed.dll");
-    if (!dll)
-        return 0;
-    // Through void* so that the cast between function types does not warn.
-    auto count = reinterpret_cast<long (*)()>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "TestbedLiveObjects")));
-    return count ? count() : -1;
 }
 
 AM_MEDIA_TYPE section_type(const GUID& subtype) {
@@ -76,7 +46,7 @@ class TestbedGraph : public ComTest {
     void SetUp() override {
         ComTest::SetUp();
         SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
-                                windows_path(KORVANE_BINARY_DIR "/testbed-data").c_str());
+                                windowsPath(KORVANE_BINARY_DIR "/testbed-data").c_str());
         SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", kSpeed);
         graph_ = makeGraph();
         ASSERT_TRUE(graph_);
@@ -99,7 +69,7 @@ class TestbedGraph : public ComTest {
         grabber_ = nullptr;
         demux_ = nullptr;
         graph_ = nullptr;
-        EXPECT_EQ(testbed_live_objects(), 0) << "testbed objects outlived their graph";
+        EXPECT_EQ(testbedLiveObjects(), 0) << "testbed objects outlived their graph";
         ComTest::TearDown();
     }
 
@@ -474,7 +444,7 @@ TEST_F(TestbedGraph, FolderCanComeFromTheRegistry) {
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Korvane\\Testbed", 0, nullptr, 0,
                               KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    std::wstring folder = windows_path(KORVANE_BINARY_DIR "/testbed-data");
+    std::wstring folder = windowsPath(KORVANE_BINARY_DIR "/testbed-data");
     RegSetValueExW(key, L"Dossier", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                    DWORD((folder.size() + 1) * sizeof(wchar_t)));
     tune(522167);
@@ -549,7 +519,7 @@ class TestbedCardTuner : public ComTest {};
 
 TEST_F(TestbedCardTuner, PlaysThroughItsReceiverComponent) {
     SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
-                            windows_path(KORVANE_BINARY_DIR "/testbed-data").c_str());
+                            windowsPath(KORVANE_BINARY_DIR "/testbed-data").c_str());
     SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", kSpeed);
     {
         ComPtr<IFilterGraph2> graph = makeGraph();
@@ -598,7 +568,7 @@ TEST_F(TestbedCardTuner, PlaysThroughItsReceiverComponent) {
             EXPECT_EQ((s.bytes[3] << 8) | s.bytes[4], 2) << "the second multiplex's PAT";
         }
     }
-    EXPECT_EQ(testbed_live_objects(), 0);
+    EXPECT_EQ(testbedLiveObjects(), 0);
 }
 
 TEST(TestbedDevices, TunersAreListedInTheirCategoryWithTheirTransportKind) {
@@ -628,7 +598,7 @@ TEST(TestbedDevices, TunersAreListedInTheirCategoryWithTheirTransportKind) {
             ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.putVoid()),
                       S_OK);
             // The classification looks at the output's media types.
-            ComPtr<IPin> out = first_output(filter.get());
+            ComPtr<IPin> out = firstPinOf(filter.get(), PINDIR_OUTPUT);
             ASSERT_TRUE(out);
             ComPtr<IEnumMediaTypes> types;
             out->EnumMediaTypes(types.put());

@@ -1,0 +1,958 @@
+#include "video_renderer.h"
+
+#include "testbed_settings.h"
+
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <numeric>
+#include <string>
+
+namespace korvane::testbed {
+
+namespace {
+
+constexpr DWORD kMaxStreams = 16;    // the platform's limit
+constexpr DWORD kPictureGapMs = 500; // a longer pause without pictures is traced again
+
+bool validRenderingMode(DWORD mode) {
+    return mode == VMRMode_Windowed || mode == VMRMode_Windowless || mode == VMRMode_Renderless;
+}
+
+bool validFilterRenderingPrefs(DWORD prefs) {
+    return !(prefs & ~DWORD(RenderPrefs_Mask)) && !(prefs & RenderPrefs_Reserved);
+}
+
+bool oneOf(DWORD value, std::initializer_list<DWORD> allowed) {
+    for (DWORD a : allowed) {
+        if (value == a)
+            return true;
+    }
+    return false;
+}
+
+// One decimation choice, one filter, one render target, and known dynamic flags only.
+bool validMixingPrefs(DWORD prefs) {
+    DWORD known = MixerPref_DecimateMask | MixerPref_FilteringMask | MixerPref_RenderTargetMask |
+                  MixerPref_DynamicSwitchToBOB | MixerPref_DynamicDecimateBy2;
+    if (prefs & ~known)
+        return false;
+    return oneOf(prefs & MixerPref_DecimateMask,
+                 {MixerPref_NoDecimation, MixerPref_DecimateOutput, MixerPref_ARAdjustXorY}) &&
+           oneOf(prefs & MixerPref_FilteringMask,
+                 {MixerPref_BiLinearFiltering, MixerPref_PointFiltering}) &&
+           oneOf(prefs & MixerPref_RenderTargetMask,
+                 {MixerPref_RenderTargetRGB, MixerPref_RenderTargetYUV,
+                  MixerPref_RenderTargetYUV420, MixerPref_RenderTargetYUV422,
+                  MixerPref_RenderTargetYUV444});
+}
+
+bool validDescription(const VMRVideoDesc* description) {
+    return description->dwSize == sizeof(VMRVideoDesc) && description->dwSampleWidth > 0 &&
+           description->dwSampleHeight > 0;
+}
+
+long long performanceTicks() {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double performanceTicksToMs(long long ticks) {
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart ? double(ticks) * 1000.0 / double(frequency.QuadPart) : 0.0;
+}
+
+double deviation(double sum, double squares, int count) {
+    if (count < 2)
+        return 0;
+    double mean = sum / count;
+    double variance = squares / count - mean * mean;
+    return variance > 0 ? std::sqrt(variance) : 0;
+}
+
+std::wstring formatText(const wchar_t* format, ...) {
+    wchar_t text[128] = {};
+    va_list args;
+    va_start(args, format);
+    std::vswprintf(text, 128, format, args);
+    va_end(args);
+    return text;
+}
+
+// The aspect ratio of part of a picture whose whole has X:Y over width x height.
+void croppedAspect(const Picture& picture, const RECT& source, DWORD* x, DWORD* y) {
+    long long cx = (long long)picture.aspectX * (source.right - source.left) * picture.height;
+    long long cy = (long long)picture.aspectY * (source.bottom - source.top) * picture.width;
+    long long g = std::gcd(cx, cy);
+    if (g == 0) {
+        *x = *y = 0;
+        return;
+    }
+    cx /= g;
+    cy /= g;
+    while (cx > 0xFFFF || cy > 0xFFFF) {
+        cx = (cx + 1) / 2;
+        cy = (cy + 1) / 2;
+    }
+    *x = DWORD(cx);
+    *y = DWORD(cy);
+}
+
+void fillBars(HDC dc, const RECT& outer, const RECT& inner, COLORREF colour) {
+    HBRUSH brush = CreateSolidBrush(colour);
+    if (!brush)
+        return;
+    RECT bars[4] = {{outer.left, outer.top, outer.right, inner.top},
+                    {outer.left, inner.bottom, outer.right, outer.bottom},
+                    {outer.left, inner.top, inner.left, inner.bottom},
+                    {inner.right, inner.top, outer.right, inner.bottom}};
+    for (const RECT& bar : bars) {
+        if (bar.left < bar.right && bar.top < bar.bottom)
+            FillRect(dc, &bar, brush);
+    }
+    DeleteObject(brush);
+}
+
+} // namespace
+
+void RenderStatistics::picture(long long tick, bool timed, double offsetMs) {
+    if (drawn > 0) {
+        double interval = performanceTicksToMs(tick - lastTick);
+        intervalSum += interval;
+        intervalSquares += interval * interval;
+    } else {
+        firstTick = tick;
+    }
+    lastTick = tick;
+    ++drawn;
+    if (timed) {
+        offsetSum += offsetMs;
+        offsetSquares += offsetMs * offsetMs;
+        ++offsets;
+    }
+}
+
+int RenderStatistics::averageFrameRate() const {
+    double elapsed = performanceTicksToMs(lastTick - firstTick);
+    return drawn > 1 && elapsed > 0 ? int((drawn - 1) * 100000.0 / elapsed) : 0;
+}
+
+int RenderStatistics::jitter() const {
+    return int(deviation(intervalSum, intervalSquares, drawn - 1));
+}
+
+int RenderStatistics::averageOffset() const {
+    return offsets ? int(offsetSum / offsets) : 0;
+}
+
+int RenderStatistics::offsetDeviation() const {
+    return int(deviation(offsetSum, offsetSquares, offsets));
+}
+
+CUnknown* VideoRenderer::CreateInstance(IUnknown* outer, HRESULT* phr) {
+    if (faultActive(Fault::RendererNotCreatable)) {
+        *phr = E_FAIL;
+        return nullptr;
+    }
+    Faults faults;
+    faults.noFilterConfig = faultActive(Fault::RendererNoFilterConfig);
+    faults.noAllocatorNotify = faultActive(Fault::RendererNoAllocatorNotify);
+    faults.noDeinterlaceControl = faultActive(Fault::RendererNoDeinterlaceControl);
+    faults.deinterlaceCountFails = faultActive(Fault::DeinterlaceCountFails);
+    faults.deinterlaceGuidFails = faultActive(Fault::DeinterlaceGuidFails);
+    faults.setDeinterlaceModeFails = faultActive(Fault::SetDeinterlaceModeFails);
+    faults.noWindowlessControl = faultActive(Fault::RendererNoWindowlessControl);
+    faults.noAspectRatioControl = faultActive(Fault::RendererNoAspectRatioControl);
+    return new (std::nothrow) VideoRenderer(outer, faults);
+}
+
+VideoRenderer::VideoRenderer(IUnknown* outer, const Faults& faults)
+    : CBaseRenderer(kClsidVideoMixingRenderer, L"Video Mixing Renderer de test", outer, nullptr),
+      faults_(faults) {}
+
+VideoRenderer::~VideoRenderer() {
+    if (presenterLink_)
+        presenterLink_->DetachRenderer(this);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (riid == IID_IVMRFilterConfig && !faults_.noFilterConfig)
+        return GetInterface(static_cast<IVMRFilterConfig*>(this), ppv);
+    if (riid == IID_IVMRSurfaceAllocatorNotify && !faults_.noAllocatorNotify)
+        return GetInterface(static_cast<IVMRSurfaceAllocatorNotify*>(this), ppv);
+    if (riid == IID_IVMRMixerControl)
+        return GetInterface(static_cast<IVMRMixerControl*>(this), ppv);
+    if (riid == IID_IVMRDeinterlaceControl && !faults_.noDeinterlaceControl)
+        return GetInterface(static_cast<IVMRDeinterlaceControl*>(this), ppv);
+    if (riid == IID_IVMRWindowlessControl && !faults_.noWindowlessControl)
+        return GetInterface(static_cast<IVMRWindowlessControl*>(this), ppv);
+    if (riid == IID_IVMRAspectRatioControl && !faults_.noAspectRatioControl)
+        return GetInterface(static_cast<IVMRAspectRatioControl*>(this), ppv);
+    if (riid == IID_ISpecifyPropertyPages)
+        return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+    if (riid == IID_IQualProp)
+        return GetInterface(static_cast<IQualProp*>(this), ppv);
+    if (riid == kIidStatisticsSource)
+        return GetInterface(static_cast<IStatisticsSource*>(this), ppv);
+    if (riid == kIidRendererLink)
+        return GetInterface(static_cast<IRendererLink*>(this), ppv);
+    return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
+}
+
+bool VideoRenderer::inputConnected() {
+    CAutoLock lock(&m_InterfaceLock);
+    return m_pInputPin && m_pInputPin->IsConnected();
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::Stop() {
+    CAutoLock lock(&m_InterfaceLock);
+    {
+        CAutoLock control(&control_);
+        pictureShown_ = false;
+    }
+    return CBaseRenderer::Stop();
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::Pause() {
+    CAutoLock lock(&m_InterfaceLock);
+    if (m_State == State_Stopped) {
+        CAutoLock control(&control_);
+        statistics_ = RenderStatistics{};
+    }
+    return CBaseRenderer::Pause();
+}
+
+HRESULT VideoRenderer::CheckMediaType(const CMediaType* pmt) {
+    PictureFormat format;
+    return pmt && parsePictureFormat(*pmt, &format) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+// On connection, and when a sample brings a new format.
+HRESULT VideoRenderer::SetMediaType(const CMediaType* pmt) {
+    PictureFormat format;
+    if (!parsePictureFormat(*pmt, &format))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    CAutoLock control(&control_);
+    format_ = format;
+    formatKnown_ = true;
+    return S_OK;
+}
+
+HRESULT VideoRenderer::CompleteConnect(IPin*) {
+    CAutoLock control(&control_);
+    // Renderless mode draws through the presenter the program supplies.
+    if (mode_ == VMRMode_Renderless && !presenter_)
+        return VFW_E_VMR_NO_AP_SUPPLIED;
+    return S_OK;
+}
+
+HRESULT VideoRenderer::BreakConnect() {
+    CAutoLock control(&control_);
+    formatKnown_ = false;
+    format_ = PictureFormat{};
+    picture_ = Picture{};
+    return S_OK;
+}
+
+// The first picture that arrives while paused is shown at once, as the platform's renderers
+// show their first picture; it is shown again when its time comes after Run.
+HRESULT VideoRenderer::Receive(IMediaSample* sample) {
+    {
+        CAutoLock lock(&m_InterfaceLock);
+        bool poster = false;
+        {
+            CAutoLock control(&control_);
+            poster = m_State == State_Paused && !pictureShown_;
+        }
+        if (poster) {
+            CAutoLock sampleLock(&m_RendererLock);
+            adoptMediaType(sample);
+            CAutoLock control(&control_);
+            present(sample, true);
+        }
+    }
+    return CBaseRenderer::Receive(sample);
+}
+
+// Called with the filter's and the renderer's locks held.
+HRESULT VideoRenderer::DoRenderSample(IMediaSample* sample) {
+    adoptMediaType(sample);
+    CAutoLock control(&control_);
+    present(sample, false);
+    return S_OK;
+}
+
+void VideoRenderer::adoptMediaType(IMediaSample* sample) {
+    AM_MEDIA_TYPE* changed = nullptr;
+    if (sample->GetMediaType(&changed) != S_OK || !changed)
+        return;
+    CMediaType type(*changed);
+    DeleteMediaType(changed);
+    LONG oldWidth = 0;
+    LONG oldHeight = 0;
+    {
+        CAutoLock control(&control_);
+        oldWidth = format_.width;
+        oldHeight = format_.height;
+    }
+    // What IPin::ConnectionMediaType answers from now on.
+    if (!m_pInputPin || FAILED(m_pInputPin->SetMediaType(&type)))
+        return;
+    CAutoLock control(&control_);
+    if (format_.width != oldWidth || format_.height != oldHeight)
+        CBaseFilter::NotifyEvent(EC_VIDEO_SIZE_CHANGED, MAKELPARAM(format_.width, format_.height),
+                                 0);
+}
+
+void VideoRenderer::present(IMediaSample* sample, bool poster) {
+    BYTE* data = nullptr;
+    if (!formatKnown_ || FAILED(sample->GetPointer(&data)) ||
+        !copyPicture(format_, data, sample->GetActualDataLength(), &picture_))
+        return;
+    drawIntoWindow();
+
+    // The picture shown while paused is counted when it is drawn in its time.
+    if (!poster) {
+        REFERENCE_TIME start = 0;
+        REFERENCE_TIME end = 0;
+        REFERENCE_TIME now = 0;
+        bool timed = SUCCEEDED(sample->GetTime(&start, &end)) && SUCCEEDED(StreamTime(now));
+        statistics_.picture(performanceTicks(), timed, timed ? double(now - start) / 10000.0 : 0.0);
+    }
+
+    DWORD tick = GetTickCount();
+    if (!pictureShown_ || tick - lastPictureTick_ > kPictureGapMs)
+        trace("picture %ldx%ld", picture_.width, picture_.height);
+    pictureShown_ = true;
+    lastPictureTick_ = tick;
+}
+
+RECT VideoRenderer::sourceRect() const {
+    RECT whole = {0, 0, picture_.width, picture_.height};
+    if (!sourceSet_)
+        return whole;
+    RECT clipped{};
+    return IntersectRect(&clipped, &source_, &whole) ? clipped : whole;
+}
+
+RECT VideoRenderer::pictureTarget(RECT* source) const {
+    *source = sourceRect();
+    DWORD aspectX = 0;
+    DWORD aspectY = 0;
+    croppedAspect(picture_, *source, &aspectX, &aspectY);
+    return aspectMode_ == VMR_ARMODE_LETTER_BOX ? letterBox(destination_, aspectX, aspectY)
+                                                : destination_;
+}
+
+DWORD VideoRenderer::effectivePrefs() const {
+    // Renderless mode presents through the presenter; windowless mode through the filter's
+    // own presenter, configured on the filter.
+    return presenterPrefsKnown_ ? presenterPrefs_ : renderPrefs_;
+}
+
+RECT VideoRenderer::draw(HDC dc) {
+    if (picture_.empty() || IsRectEmpty(&destination_))
+        return RECT{};
+    RECT source{};
+    RECT target = pictureTarget(&source);
+    if (!(effectivePrefs() & RenderPrefs_DoNotRenderColorKeyAndBorder))
+        fillBars(dc, destination_, target, border_);
+    BITMAPINFO info{};
+    info.bmiHeader = picture_.header();
+    SetStretchBltMode(dc, COLORONCOLOR);
+    // A bottom-up bitmap counts source rows from its bottom line.
+    StretchDIBits(dc, target.left, target.top, target.right - target.left,
+                  target.bottom - target.top, source.left, picture_.height - source.bottom,
+                  source.right - source.left, source.bottom - source.top, picture_.pixels.data(),
+                  &info, DIB_RGB_COLORS, SRCCOPY);
+    return target;
+}
+
+void VideoRenderer::drawIntoWindow() {
+    if (mode_ == VMRMode_Windowed || !window_ || picture_.empty() || IsRectEmpty(&destination_))
+        return;
+    // Child windows (a status bar) keep their own pixels.
+    HDC dc = GetDCEx(window_, nullptr, DCX_CACHE | DCX_CLIPCHILDREN | DCX_CLIPSIBLINGS);
+    if (!dc)
+        return;
+    RECT target{};
+    // An overlay whose colour key the program paints itself: the picture goes only where
+    // the key is, under whatever else the program draws.
+    DWORD prefs = effectivePrefs();
+    if ((prefs & RenderPrefs_ForceOverlays) && (prefs & RenderPrefs_DoNotRenderColorKeyAndBorder)) {
+        RECT source{};
+        target = pictureTarget(&source);
+        overlay_.draw(window_, dc, target, source, picture_, colourKey_);
+    } else {
+        target = draw(dc);
+    }
+    ReleaseDC(window_, dc);
+    // A smaller picture (another shape after a zap) hands the part it no longer covers back
+    // to the window, which repaints it with its own background, as an overlay would uncover
+    // the colour key the program painted there.
+    if (!IsRectEmpty(&drawnTarget_) && !EqualRect(&drawnTarget_, &target)) {
+        HRGN uncovered = CreateRectRgnIndirect(&drawnTarget_);
+        HRGN covered = CreateRectRgnIndirect(&target);
+        if (uncovered && covered &&
+            CombineRgn(uncovered, uncovered, covered, RGN_DIFF) != NULLREGION)
+            InvalidateRgn(window_, uncovered, TRUE);
+        if (uncovered)
+            DeleteObject(uncovered);
+        if (covered)
+            DeleteObject(covered);
+    }
+    drawnTarget_ = target;
+}
+
+void VideoRenderer::traceRenderSettings() {
+    if (renderTraced_ || !modeSet_ || !presenterPrefsKnown_)
+        return;
+    renderTraced_ = true;
+    trace("render %lu prefs %lx", static_cast<unsigned long>(mode_),
+          static_cast<unsigned long>(presenterPrefs_));
+}
+
+HRESULT VideoRenderer::checkStream(DWORD stream) const {
+    if (!streams_)
+        return VFW_E_VMR_NOT_IN_MIXER_MODE;
+    return stream < streams_ ? S_OK : E_INVALIDARG;
+}
+
+// IVMRFilterConfig
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetImageCompositor(IVMRImageCompositor*) {
+    CAutoLock control(&control_);
+    // The stand-in composes its one stream itself.
+    return streams_ ? E_NOTIMPL : VFW_E_VMR_NOT_IN_MIXER_MODE;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetNumberOfStreams(DWORD streams) {
+    if (inputConnected())
+        return VFW_E_WRONG_STATE;
+    if (streams < 1 || streams > kMaxStreams)
+        return E_INVALIDARG;
+    // Mixing several streams would need as many input pins; the stand-in has one.
+    if (streams > 1)
+        return E_NOTIMPL;
+    CAutoLock control(&control_);
+    if (streams_)
+        return VFW_E_WRONG_STATE;
+    streams_ = streams;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetNumberOfStreams(DWORD* streams) {
+    if (!streams)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    *streams = streams_;
+    return streams_ ? S_OK : VFW_E_VMR_NOT_IN_MIXER_MODE;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetRenderingPrefs(DWORD prefs) {
+    if (!validFilterRenderingPrefs(prefs))
+        return E_INVALIDARG;
+    CAutoLock control(&control_);
+    renderPrefs_ = prefs;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetRenderingPrefs(DWORD* prefs) {
+    return readLocked(prefs, renderPrefs_);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetRenderingMode(DWORD mode) {
+    if (!validRenderingMode(mode))
+        return E_INVALIDARG;
+    if (inputConnected())
+        return VFW_E_WRONG_STATE;
+    CAutoLock control(&control_);
+    mode_ = mode;
+    modeSet_ = true;
+    traceRenderSettings();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetRenderingMode(DWORD* mode) {
+    return readLocked(mode, mode_);
+}
+
+// IVMRSurfaceAllocatorNotify
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::AdviseSurfaceAllocator(DWORD_PTR userId,
+                                                                IVMRSurfaceAllocator* allocator) {
+    {
+        CAutoLock control(&control_);
+        if (mode_ != VMRMode_Renderless)
+            return VFW_E_WRONG_STATE;
+    }
+    ComPtr<IVMRSurfaceAllocator> presenter(allocator);
+    ComPtr<IPresenterLink> link;
+    DWORD prefs = 0;
+    bool prefsKnown = false;
+    if (allocator && SUCCEEDED(allocator->QueryInterface(kIidPresenterLink, link.putVoid()))) {
+        link->AttachRenderer(this);
+        prefsKnown = link->GetPrefsIfSet(&prefs) == S_OK;
+    }
+    // The previous presenter goes after the lock is left, so that its release calls nothing
+    // of ours under it.
+    ComPtr<IVMRSurfaceAllocator> oldPresenter;
+    ComPtr<IPresenterLink> oldLink;
+    {
+        CAutoLock control(&control_);
+        oldPresenter = std::move(presenter_);
+        oldLink = std::move(presenterLink_);
+        presenter_ = std::move(presenter);
+        presenterLink_ = std::move(link);
+        userId_ = userId;
+        presenterPrefs_ = prefs;
+        presenterPrefsKnown_ = prefsKnown;
+        traceRenderSettings();
+    }
+    if (oldLink && oldLink.get() != presenterLink_.get())
+        oldLink->DetachRenderer(this);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetDDrawDevice(LPDIRECTDRAW7 device, HMONITOR monitor) {
+    return device && monitor ? S_OK : E_POINTER;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::ChangeDDrawDevice(LPDIRECTDRAW7 device, HMONITOR monitor) {
+    return device && monitor ? S_OK : E_POINTER;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::RestoreDDrawSurfaces() {
+    CAutoLock control(&control_);
+    drawIntoWindow();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::NotifyEvent(LONG code, LONG_PTR param1, LONG_PTR param2) {
+    return CBaseFilter::NotifyEvent(code, param1, param2);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetBorderColor(COLORREF colour) {
+    CAutoLock control(&control_);
+    border_ = colour;
+    return S_OK;
+}
+
+// IVMRMixerControl
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetAlpha(DWORD stream, float alpha) {
+    CAutoLock control(&control_);
+    HRESULT hr = checkStream(stream);
+    if (FAILED(hr))
+        return hr;
+    if (!(alpha >= 0.0f && alpha <= 1.0f))
+        return E_INVALIDARG;
+    alpha_ = alpha;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetAlpha(DWORD stream, float* alpha) {
+    return readMixerSetting(stream, alpha, alpha_);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetZOrder(DWORD stream, DWORD z) {
+    CAutoLock control(&control_);
+    HRESULT hr = checkStream(stream);
+    if (SUCCEEDED(hr))
+        zOrder_ = z;
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetZOrder(DWORD stream, DWORD* z) {
+    return readMixerSetting(stream, z, zOrder_);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetOutputRect(DWORD stream, const NORMALIZEDRECT* rect) {
+    if (!rect)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    HRESULT hr = checkStream(stream);
+    if (FAILED(hr))
+        return hr;
+    if (!(rect->left < rect->right && rect->top < rect->bottom))
+        return E_INVALIDARG;
+    outputRect_ = *rect;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetOutputRect(DWORD stream, NORMALIZEDRECT* rect) {
+    return readMixerSetting(stream, rect, outputRect_);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetBackgroundClr(COLORREF colour) {
+    CAutoLock control(&control_);
+    if (!streams_)
+        return VFW_E_VMR_NOT_IN_MIXER_MODE;
+    background_ = colour;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetBackgroundClr(COLORREF* colour) {
+    return readMixerSetting(0, colour, background_);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetMixingPrefs(DWORD prefs) {
+    if (inputConnected())
+        return VFW_E_WRONG_STATE;
+    CAutoLock control(&control_);
+    if (!streams_)
+        return VFW_E_VMR_NOT_IN_MIXER_MODE;
+    if (!validMixingPrefs(prefs))
+        return E_INVALIDARG;
+    mixingPrefs_ = prefs;
+    trace("mixing %lx", static_cast<unsigned long>(prefs));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetMixingPrefs(DWORD* prefs) {
+    return readMixerSetting(0, prefs, mixingPrefs_);
+}
+
+// IVMRDeinterlaceControl
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetNumberOfDeinterlaceModes(VMRVideoDesc* description,
+                                                                     DWORD* count, GUID* modes) {
+    if (!description || !count)
+        return E_POINTER;
+    // Called without an array it counts the modes; with one it fetches them.
+    if (!modes && faults_.deinterlaceCountFails)
+        return E_FAIL;
+    if (modes && faults_.deinterlaceGuidFails)
+        return E_FAIL;
+    if (!validDescription(description))
+        return E_INVALIDARG;
+    CAutoLock control(&control_);
+    if (!streams_)
+        return VFW_E_VMR_NOT_IN_MIXER_MODE;
+    if (!modes) {
+        *count = 1;
+        return S_OK;
+    }
+    if (*count >= 1) {
+        modes[0] = kDeinterlaceBob;
+        *count = 1;
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetDeinterlaceModeCaps(GUID* mode,
+                                                                VMRVideoDesc* description,
+                                                                VMRDeinterlaceCaps* caps) {
+    if (!mode || !description || !caps)
+        return E_POINTER;
+    if (!validDescription(description) || caps->dwSize != sizeof(VMRDeinterlaceCaps) ||
+        *mode != kDeinterlaceBob)
+        return E_INVALIDARG;
+    CAutoLock control(&control_);
+    if (!streams_)
+        return VFW_E_VMR_NOT_IN_MIXER_MODE;
+    caps->dwNumPreviousOutputFrames = 0;
+    caps->dwNumForwardRefSamples = 0;
+    caps->dwNumBackwardRefSamples = 0;
+    caps->DeinterlaceTechnology = DeinterlaceTech_BOBVerticalStretch;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetDeinterlaceMode(DWORD stream, GUID* mode) {
+    if (!mode)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    HRESULT hr = checkStream(stream);
+    if (FAILED(hr))
+        return hr;
+    *mode = deinterlaceMode_;
+    return deinterlaceModeSet_ ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetDeinterlaceMode(DWORD stream, GUID* mode) {
+    if (!mode)
+        return E_POINTER;
+    if (faults_.setDeinterlaceModeFails)
+        return E_FAIL;
+    CAutoLock control(&control_);
+    HRESULT hr = stream == 0xFFFFFFFF ? (streams_ ? S_OK : VFW_E_VMR_NOT_IN_MIXER_MODE)
+                                      : checkStream(stream);
+    if (FAILED(hr))
+        return hr;
+    // GUID_NULL turns deinterlacing off.
+    if (*mode != kDeinterlaceBob && *mode != GUID_NULL)
+        return E_INVALIDARG;
+    deinterlaceMode_ = *mode;
+    deinterlaceModeSet_ = true;
+    wchar_t text[40] = {};
+    StringFromGUID2(*mode, text, 40);
+    char narrow[40] = {};
+    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof(narrow), nullptr, nullptr);
+    trace("deinterlace %s", narrow);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetDeinterlacePrefs(DWORD* prefs) {
+    return readLocked(prefs, deinterlacePrefs_);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetDeinterlacePrefs(DWORD prefs) {
+    if (!oneOf(prefs, {DeinterlacePref_NextBest, DeinterlacePref_BOB, DeinterlacePref_Weave}))
+        return E_INVALIDARG;
+    CAutoLock control(&control_);
+    deinterlacePrefs_ = prefs;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetActualDeinterlaceMode(DWORD stream, GUID* mode) {
+    if (!mode)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    HRESULT hr = checkStream(stream);
+    if (FAILED(hr))
+        return hr;
+    if (deinterlaceModeSet_)
+        *mode = deinterlaceMode_;
+    else
+        *mode = deinterlacePrefs_ == DeinterlacePref_Weave ? GUID_NULL : kDeinterlaceBob;
+    return S_OK;
+}
+
+// IVMRWindowlessControl
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetNativeVideoSize(LONG* width, LONG* height,
+                                                            LONG* aspectX, LONG* aspectY) {
+    if (!width && !height && !aspectX && !aspectY)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    if (width)
+        *width = format_.width;
+    if (height)
+        *height = format_.height;
+    if (aspectX)
+        *aspectX = LONG(format_.aspectX);
+    if (aspectY)
+        *aspectY = LONG(format_.aspectY);
+    return S_OK;
+}
+
+// GDI stretches as well in both directions: the native size is the ideal one.
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetMinIdealVideoSize(LONG* width, LONG* height) {
+    return GetNativeVideoSize(width, height, nullptr, nullptr);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetMaxIdealVideoSize(LONG* width, LONG* height) {
+    return GetNativeVideoSize(width, height, nullptr, nullptr);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetVideoPosition(const LPRECT source,
+                                                          const LPRECT destination) {
+    if (!source && !destination)
+        return E_POINTER;
+    if (source && (source->left < 0 || source->top < 0 || source->left >= source->right ||
+                   source->top >= source->bottom))
+        return E_INVALIDARG;
+    if (destination &&
+        (destination->left > destination->right || destination->top > destination->bottom))
+        return E_INVALIDARG;
+    CAutoLock control(&control_);
+    if (mode_ == VMRMode_Windowed)
+        return VFW_E_WRONG_STATE;
+    if (source) {
+        source_ = *source;
+        sourceSet_ = true;
+    }
+    if (destination)
+        destination_ = *destination;
+    trace("position %ld %ld %ld %ld", destination_.left, destination_.top, destination_.right,
+          destination_.bottom);
+    drawIntoWindow();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetVideoPosition(LPRECT source, LPRECT destination) {
+    if (!source && !destination)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    if (source)
+        *source = sourceSet_ ? source_ : RECT{0, 0, format_.width, format_.height};
+    if (destination)
+        *destination = destination_;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetAspectRatioMode(DWORD* mode) {
+    return readLocked(mode, aspectMode_);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetAspectRatioMode(DWORD mode) {
+    if (mode != VMR_ARMODE_NONE && mode != VMR_ARMODE_LETTER_BOX)
+        return E_INVALIDARG;
+    CAutoLock control(&control_);
+    aspectMode_ = mode;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetVideoClippingWindow(HWND window) {
+    if (!IsWindow(window))
+        return E_INVALIDARG;
+    CAutoLock control(&control_);
+    if (mode_ == VMRMode_Windowed)
+        return VFW_E_WRONG_STATE;
+    if (window != window_) {
+        drawnTarget_ = RECT{};
+        overlay_.reset();
+    }
+    window_ = window;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::RepaintVideo(HWND, HDC dc) {
+    if (!dc)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    if (mode_ == VMRMode_Windowed)
+        return VFW_E_WRONG_STATE;
+    draw(dc);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::DisplayModeChanged() {
+    CAutoLock control(&control_);
+    if (mode_ == VMRMode_Windowed)
+        return VFW_E_WRONG_STATE;
+    drawIntoWindow();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetCurrentImage(BYTE** bitmap) {
+    if (!bitmap)
+        return E_POINTER;
+    *bitmap = nullptr;
+    CAutoLock control(&control_);
+    if (picture_.empty())
+        return E_FAIL;
+    *bitmap = packedBitmap(picture_);
+    return *bitmap ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetBorderColor(COLORREF* colour) {
+    return readLocked(colour, border_);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::SetColorKey(COLORREF colour) {
+    CAutoLock control(&control_);
+    if (colour != colourKey_)
+        overlay_.reset();
+    colourKey_ = colour;
+    trace("colorkey %lx", static_cast<unsigned long>(colour));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetColorKey(COLORREF* colour) {
+    return readLocked(colour, colourKey_);
+}
+
+// ISpecifyPropertyPages
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetPages(CAUUID* pages) {
+    if (!pages)
+        return E_POINTER;
+    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+    if (!pages->pElems) {
+        pages->cElems = 0;
+        return E_OUTOFMEMORY;
+    }
+    pages->cElems = 1;
+    pages->pElems[0] = kClsidStatisticsPage;
+    return S_OK;
+}
+
+// IQualProp
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::get_FramesDroppedInRenderer(int* frames) {
+    if (!frames)
+        return E_POINTER;
+    // Late pictures are drawn late, never dropped.
+    *frames = 0;
+    return S_OK;
+}
+
+HRESULT VideoRenderer::statistic(int* value, int (RenderStatistics::*read)() const) {
+    if (!value)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    *value = (statistics_.*read)();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::get_FramesDrawn(int* frames) {
+    return statistic(frames, &RenderStatistics::framesDrawn);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::get_AvgFrameRate(int* rate) {
+    return statistic(rate, &RenderStatistics::averageFrameRate);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::get_Jitter(int* jitter) {
+    return statistic(jitter, &RenderStatistics::jitter);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::get_AvgSyncOffset(int* offset) {
+    return statistic(offset, &RenderStatistics::averageOffset);
+}
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::get_DevSyncOffset(int* deviation) {
+    return statistic(deviation, &RenderStatistics::offsetDeviation);
+}
+
+// IStatisticsSource
+
+HRESULT STDMETHODCALLTYPE VideoRenderer::GetStatistics(LPWSTR* title, LPWSTR* lines) {
+    if (!title || !lines)
+        return E_POINTER;
+    *title = nullptr;
+    *lines = nullptr;
+    std::wstring text;
+    {
+        CAutoLock control(&control_);
+        const wchar_t* mode = mode_ == VMRMode_Renderless   ? L"sans fenêtre, présentateur (4)"
+                              : mode_ == VMRMode_Windowless ? L"sans fenêtre (2)"
+                                                            : L"fenêtré (1)";
+        text += formatText(L"Mode de rendu\t%ls\n", mode);
+        if (formatKnown_) {
+            text += formatText(L"Taille native\t%ld x %ld\n", format_.width, format_.height);
+            text += formatText(L"Rapport d'aspect\t%lu:%lu\n",
+                               static_cast<unsigned long>(format_.aspectX),
+                               static_cast<unsigned long>(format_.aspectY));
+        } else {
+            text += L"Taille native\taucune image\nRapport d'aspect\t-\n";
+        }
+        text += formatText(L"Images affichées\t%d\n", statistics_.drawn);
+        int rate = statistics_.averageFrameRate();
+        text += formatText(L"Cadence\t%d,%02d images/s\n", rate / 100, rate % 100);
+        text += formatText(L"Position\t%ld, %ld - %ld, %ld", destination_.left, destination_.top,
+                           destination_.right, destination_.bottom);
+    }
+    HRESULT hr = copyToTaskMemory(L"Rendu vidéo", title);
+    if (SUCCEEDED(hr))
+        hr = copyToTaskMemory(text, lines);
+    if (FAILED(hr)) {
+        CoTaskMemFree(*title);
+        *title = nullptr;
+    }
+    return hr;
+}
+
+// IRendererLink
+
+void STDMETHODCALLTYPE VideoRenderer::PresenterPrefsSet(DWORD prefs) {
+    CAutoLock control(&control_);
+    presenterPrefs_ = prefs;
+    presenterPrefsKnown_ = true;
+    traceRenderSettings();
+}
+
+} // namespace korvane::testbed
