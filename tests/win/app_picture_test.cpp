@@ -3,6 +3,7 @@
 #include "app/win/screenshot.h"
 #include "app/win/video_area.h"
 #include "app/win/window_modes.h"
+#include "dialog_watcher.h"
 #include "picture_test_support.h"
 #include "res/resource.h"
 
@@ -98,56 +99,6 @@ TEST_F(PictureTest, TheWindowlessControlGetsTheZoomedRectangles) {
     SendMessageW(window_, WM_DISPLAYCHANGE, 32, MAKELPARAM(1280, 1024));
     EXPECT_EQ(control_.displayChanges, 1);
 }
-
-// The window's pixels, read back from the screen.
-class WindowCapture {
-  public:
-    explicit WindowCapture(HWND window) {
-        RECT client{};
-        GetClientRect(window, &client);
-        width_ = client.right;
-        height_ = client.bottom;
-        BITMAPINFO info{};
-        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width_, -height_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        HDC screen = GetDC(window);
-        HDC memory = CreateCompatibleDC(screen);
-        void* bits = nullptr;
-        HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ previous = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width_, height_, screen, 0, 0, SRCCOPY);
-        const auto* pixels = static_cast<const uint32_t*>(bits);
-        pixels_.assign(pixels, pixels + width_ * height_);
-        SelectObject(memory, previous);
-        DeleteObject(bitmap);
-        DeleteDC(memory);
-        ReleaseDC(window, screen);
-    }
-
-    // The box of the on-screen green inside [top, bottom), or nothing.
-    std::optional<RECT> greenBox(int top, int bottom) const {
-        std::optional<RECT> box;
-        for (int y = std::max(top, 0); y < std::min(bottom, height_); ++y) {
-            for (int x = 0; x < width_; ++x) {
-                const uint32_t p = pixels_[y * width_ + x];
-                const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-                if (g < 200 || r > 80 || b > 80)
-                    continue;
-                if (!box)
-                    box = RECT{x, y, x + 1, y + 1};
-                box->left = std::min<LONG>(box->left, x);
-                box->right = std::max<LONG>(box->right, x + 1);
-                box->top = std::min<LONG>(box->top, y);
-                box->bottom = std::max<LONG>(box->bottom, y + 1);
-            }
-        }
-        return box;
-    }
-
-  private:
-    int width_ = 0;
-    int height_ = 0;
-    std::vector<uint32_t> pixels_;
-};
 
 TEST_F(PictureTest, TextsArePaintedOnTheLetterboxedPicture) {
     // Without a status bar, an 800 x 600 client: a 16:9 picture covers y 75 ... 525 and the
@@ -501,6 +452,90 @@ TEST_F(PictureTest, ScreenshotWritesTheRenderersPictureBehindAFileHeader) {
     EXPECT_EQ(control_.imageRequests, 3);
     EXPECT_EQ(GetFileAttributesW(shots.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(filesIn(folder_).empty());
+}
+
+// The program's calls against the testbed's renderer stand-in: the layout reaches it, the
+// texts stay over the picture it draws, the screenshot holds its picture and its property
+// page opens from the "Filtres" menu.
+TEST_F(PictureTest, WorksWithTheRendererStandIn) {
+    dropStatusBar();
+    setClientSize(800, 600);
+    SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ComPtr<IFilterGraph2> graph = GraphTools::makeGraph();
+    RendererSetup renderer = setUpRendererLikeTheProgram(graph.get(), window_, false);
+    ASSERT_EQ(renderer.failed, RendererStep::None);
+    auto* source = new TestSource(rgb32Type(720, 576, 16, 9), 720 * 576 * 4);
+    source->stream().waitWhenEmpty();
+    ComPtr<IBaseFilter> decoder(source);
+    ASSERT_EQ(graph->AddFilter(decoder.get(), L"Codec vid\u00e9o"), S_OK);
+    ASSERT_EQ(GraphTools::connect(graph.get(), decoder.get(), renderer.vmr.get()), S_OK);
+    mediaGraph().graph = graph;
+    mediaGraph().vmr = renderer.vmr;
+    mediaGraph().windowlessControl = renderer.windowless;
+    renderer.windowless->SetColorKey(kProgramColourKey);
+
+    appConfig().zoomPercent = 200;
+    layoutVideo();
+    RECT from{}, to{};
+    ASSERT_EQ(renderer.windowless->GetVideoPosition(&from, &to), S_OK);
+    EXPECT_EQ(to, (RECT{-400, -300, 1200, 900}));
+    SendMessageW(window_, WM_COMMAND, IDM_DEFAULT_ZOOM, 0);
+    renderer.windowless->GetVideoPosition(&from, &to);
+    EXPECT_EQ(to, (RECT{0, 0, 800, 600}));
+
+    const TestPicture picture = blockPicture(
+        720, 576, {0xc0c0c0, 0xc0c000, 0x00c0c0, 0x00c000, 0xc000c0, 0xc00000, 0x0000c0, 0x101010});
+    // Pictures keep coming, as from a channel: the emulated overlay draws each one where the
+    // window shows the colour key.
+    for (int i = 0; i < 250; ++i)
+        source->stream().queue(TestBuffer{picture.pixels, i * 400000LL, std::nullopt});
+    auto control = graph.as<IMediaControl>();
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    auto quality = renderer.vmr.as<IQualProp>(IID_IQualProp);
+    ASSERT_TRUE(waitFor([&] {
+        int frames = 0;
+        return quality && SUCCEEDED(quality->get_FramesDrawn(&frames)) && frames >= 5;
+    }));
+
+    watchChannel("Arte", "Le journal");
+    appState().channelShownAt = GetTickCount();
+    showOsd();
+    pumpMessages(500);
+    const WindowCapture capture(window_);
+    EXPECT_FALSE(capture.greenBox(0, 75)) << "nothing over the bar above the 16:9 picture";
+    auto name = capture.greenBox(75, 118);
+    ASSERT_TRUE(name);
+    EXPECT_LE(name->right, 790);
+    EXPECT_GT(name->left, 400);
+    // The picture fills the letter-boxed area under the texts: its first block at the top left.
+    EXPECT_EQ(capture.at(100, 150), picture.colours[0]);
+    EXPECT_EQ(capture.at(100, 30), 0x000001u) << "the colour key in the bar";
+    const std::wstring shots = windowsPath(KORVANE_BINARY_DIR "/screenshots");
+    CreateDirectoryW(shots.c_str(), nullptr);
+    savePng(shots + L"\\main_window_osd.png", capture.pixels(), capture.width(), capture.height());
+
+    // The screenshot: the stand-in's picture behind the 14-byte header.
+    appConfig().screenshotFolder = std::u16string(folder_.begin(), folder_.end());
+    SendMessageW(window_, WM_COMMAND, IDM_SCREENSHOT, 0);
+    const std::vector<std::wstring> names = filesIn(folder_);
+    ASSERT_EQ(names.size(), 1u);
+    const std::vector<uint8_t> file = fileBytes(folder_ + L"\\" + names[0]);
+    DeleteFileW((folder_ + L"\\" + names[0]).c_str());
+    ASSERT_EQ(file.size(), 14u + 40u + 720u * 576u * 4u);
+    EXPECT_EQ(le32(file, 2), file.size());
+    EXPECT_EQ(le32(file, 10), 54u);
+    EXPECT_EQ(le32(file, 14), 40u);
+    EXPECT_TRUE(std::equal(picture.pixels.begin(), picture.pixels.end(), file.begin() + 54));
+
+    // The renderer's property page, opened and closed from the menu command.
+    {
+        DialogWatcher watcher(pressOk);
+        SendMessageW(window_, WM_COMMAND, IDM_VMR_PAGES, 0);
+        ASSERT_TRUE(watcher.seen());
+        EXPECT_NE(watcher.texts().find(L"720 x 576"), std::wstring::npos);
+    }
+    control->Stop();
+    source->stream().finish();
 }
 
 } // namespace

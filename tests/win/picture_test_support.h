@@ -9,11 +9,14 @@
 #include "app/win/status_bar.h"
 #include "dshow_test_filters.h"
 #include "graph/media_graph.h"
+#include "video_renderer_rig.h"
 
 #include <dvdmedia.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -127,18 +130,60 @@ class ConnectedRenderer {
     ComPtr<IBaseFilter> renderer_;
 };
 
-// Runs the thread's messages (timers included) for a while.
-inline void pumpMessages(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    do {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
+// The window's pixels, read back from the screen.
+class WindowCapture {
+  public:
+    explicit WindowCapture(HWND window) {
+        RECT client{};
+        GetClientRect(window, &client);
+        width_ = client.right;
+        height_ = client.bottom;
+        BITMAPINFO info{};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width_, -height_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        HDC screen = GetDC(window);
+        HDC memory = CreateCompatibleDC(screen);
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width_, height_, screen, 0, 0, SRCCOPY);
+        const auto* pixels = static_cast<const uint32_t*>(bits);
+        pixels_.assign(pixels, pixels + width_ * height_);
+        SelectObject(memory, previous);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(window, screen);
+    }
+
+    // The box of the on-screen green inside [top, bottom), or nothing.
+    std::optional<RECT> greenBox(int top, int bottom) const {
+        std::optional<RECT> box;
+        for (int y = std::max(top, 0); y < std::min(bottom, height_); ++y) {
+            for (int x = 0; x < width_; ++x) {
+                const uint32_t p = pixels_[y * width_ + x];
+                const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+                if (g < 200 || r > 80 || b > 80)
+                    continue;
+                if (!box)
+                    box = RECT{x, y, x + 1, y + 1};
+                box->left = std::min<LONG>(box->left, x);
+                box->right = std::max<LONG>(box->right, x + 1);
+                box->top = std::min<LONG>(box->top, y);
+                box->bottom = std::max<LONG>(box->bottom, y + 1);
+            }
         }
-        Sleep(10);
-    } while (GetTickCount() - start < milliseconds);
-}
+        return box;
+    }
+
+    const std::vector<uint32_t>& pixels() const { return pixels_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    uint32_t at(int x, int y) const { return pixels_[y * width_ + x]; }
+
+  private:
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<uint32_t> pixels_;
+};
 
 inline int cursorCounter() {
     ShowCursor(TRUE);
