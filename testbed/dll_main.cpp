@@ -2,9 +2,11 @@
 // platform's class identifiers and of the virtual devices in their BDA categories.
 
 #include "allocator_presenter.h"
+#include "decoders/decoders.h"
 #include "demux_filter.h"
 #include "dshow/com_ptr.h"
 #include "dshow/unknown.h"
+#include "filter_registration.h"
 #include "receiver_filter.h"
 #include "section_reader.h"
 #include "statistics_page.h"
@@ -47,6 +49,11 @@ const ClassEntry kClasses[] = {
      nullptr},
     {&kClsidStatisticsPage, L"Korvane Testbed Statistics Page", &StatisticsPage::CreateInstance,
      nullptr},
+    // Decoders: registered in the DirectShow filter category by registerDecoderFilters.
+    {&kClsidMpeg2VideoDecoder, kMpeg2VideoDecoderName, &createMpeg2VideoDecoder, nullptr},
+    {&kClsidH264VideoDecoder, kH264VideoDecoderName, &createH264VideoDecoder, nullptr},
+    {&kClsidMpegAudioDecoder, kMpegAudioDecoderName, &createMpegAudioDecoder, nullptr},
+    {&kClsidAc3AudioDecoder, kAc3AudioDecoderName, &createAc3AudioDecoder, nullptr},
 };
 
 class ClassFactory : public IClassFactory {
@@ -134,25 +141,13 @@ HRESULT register_class(const ClassEntry& entry, const std::wstring& dll) {
 HRESULT register_device(IFilterMapper2* mapper, const ClassEntry& entry) {
     bool receiver = entry.clsid == &kClsidReceiver;
     bool bdaTransport = entry.clsid != &kClsidCardTuner;
-    REGPINTYPES antenna = {&kTypeBdaAntenna, &GUID_NULL};
-    REGPINTYPES transport = {&kTypeStream, &kSubtypeMpeg2Transport};
-    REGPINTYPES stream = {&kTypeStream,
-                          bdaTransport ? &kSubtypeBdaTransport : &kSubtypeMpeg2Transport};
-    REGFILTERPINS pins[2] = {};
-    pins[0].strName = const_cast<LPWSTR>(L"Antenne");
-    pins[0].nMediaTypes = 1;
-    pins[0].lpMediaType = receiver ? &transport : &antenna;
-    pins[1].strName = const_cast<LPWSTR>(L"MPEG-2 Transport");
-    pins[1].bOutput = TRUE;
-    pins[1].nMediaTypes = 1;
-    pins[1].lpMediaType = &stream;
-    REGFILTER2 filter = {};
-    filter.dwVersion = 1;
-    filter.dwMerit = MERIT_DO_NOT_USE;
-    filter.cPins = 2;
-    filter.rgPins = pins;
-    return mapper->RegisterFilter(*entry.clsid, entry.name, nullptr, entry.category, entry.name,
-                                  &filter);
+    const REGPINTYPES antenna = {&kTypeBdaAntenna, &GUID_NULL};
+    const REGPINTYPES transport = {&kTypeStream, &kSubtypeMpeg2Transport};
+    const REGPINTYPES stream[] = {
+        {&kTypeStream, bdaTransport ? &kSubtypeBdaTransport : &kSubtypeMpeg2Transport}};
+    return registerTwoPinFilter(mapper, *entry.clsid, entry.name, entry.category, entry.name,
+                                MERIT_DO_NOT_USE, L"Antenne", {receiver ? &transport : &antenna, 1},
+                                L"MPEG-2 Transport", stream);
 }
 
 } // namespace
@@ -214,6 +209,8 @@ STDAPI DllRegisterServer() {
                 if (entry.category && SUCCEEDED(hr))
                     hr = register_device(mapper.get(), entry);
             }
+            if (SUCCEEDED(hr))
+                hr = registerDecoderFilters(mapper.get());
         }
     }
     if (SUCCEEDED(init))
@@ -231,6 +228,7 @@ STDAPI DllUnregisterServer() {
                 if (entry.category)
                     mapper->UnregisterFilter(entry.category, entry.name, *entry.clsid);
             }
+            unregisterDecoderFilters(mapper.get());
         }
     }
     if (SUCCEEDED(init))

@@ -55,6 +55,24 @@ TEST(MuxgenScenario, ReadsServicesStreamsChangesAndFaults) {
     EXPECT_EQ(s.muxes[0].faults[1].pid, 0x11);
 }
 
+TEST(MuxgenScenario, VideoStatementAppliesToTheStreamsAfterIt) {
+    ParseResult r = parse_scenario("video 176x144\n"
+                                   "mux R1 frequency 474167 tsid 1\n"
+                                   "service 0x101 \"A\" pmt 0x100\n"
+                                   "stream mpeg2 0x120\n"
+                                   "video 352x288 16:9\n"
+                                   "stream h264 0x121\n");
+    ASSERT_TRUE(r.scenario) << r.error;
+    const auto& streams = r.scenario->muxes.at(0).services.at(0).phases.at(0).streams;
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].width, 176);
+    EXPECT_EQ(streams[0].aspect, "");
+    EXPECT_EQ(streams[1].height, 288);
+    EXPECT_EQ(streams[1].aspect, "16:9");
+    EXPECT_EQ(error_of("video 352x288 wide\n"),
+              "line 1: bad aspect ratio 'wide', expected for example 16:9");
+}
+
 TEST(MuxgenScenario, ReportsMistakesWithTheirLine) {
     EXPECT_EQ(error_of("stream mpeg2 0x120\n"), "line 1: 'stream' before any mux");
     EXPECT_EQ(error_of(std::string(kMinimal) + "stream mp2 0x120\n"),

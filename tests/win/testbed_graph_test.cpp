@@ -1,13 +1,10 @@
 // The testbed in the platform's filter graph: virtual tuner -> Sample Grabber -> demultiplexer
 // stand-in, with section, elementary-stream and section-reader outputs, playing the
 // multiplexes muxgen made for the tests.
-#include "../../testbed/testbed_guids.h"
-#include "dshow_test_filters.h"
-#include "graph/platform_guids.h"
 #include "si/nit.h"
 #include "si/scan.h"
 #include "si/win/scan_win.h"
-#include "testbed_support.h"
+#include "testbed_graph_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +15,6 @@ namespace korvane::testing {
 namespace {
 
 using namespace korvane::testbed;
-
-// The file pace: four seconds of multiplex play in half a second.
-constexpr const wchar_t* kSpeed = L"8";
 
 uint32_t crc32(const uint8_t* data, size_t size) {
     uint32_t crc = 0xFFFFFFFF;
@@ -41,48 +35,8 @@ AM_MEDIA_TYPE section_type(const GUID& subtype) {
     return mt;
 }
 
-class TestbedGraph : public ComTest {
+class TestbedGraph : public TestbedGraphTest {
   protected:
-    void SetUp() override {
-        ComTest::SetUp();
-        SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
-                                windowsPath(KORVANE_BINARY_DIR "/testbed-data").c_str());
-        SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", kSpeed);
-        graph_ = makeGraph();
-        ASSERT_TRUE(graph_);
-        tuner_ = create(kClsidUsbTuner, L"Clé USB");
-        grabber_ = create(kClsidSampleGrabber, L"Grabber");
-        demux_ = create(kClsidMpeg2Demultiplexer, L"Demux");
-        ASSERT_TRUE(tuner_ && grabber_ && demux_);
-        ASSERT_EQ(connect(graph_.get(), tuner_.get(), grabber_.get()), S_OK);
-        ASSERT_EQ(connect(graph_.get(), grabber_.get(), demux_.get()), S_OK);
-        demuxControl_ = demux_.as<IMpeg2Demultiplexer>();
-        ASSERT_TRUE(demuxControl_);
-    }
-
-    void TearDown() override {
-        if (auto control = graph_.as<IMediaControl>())
-            control->Stop();
-        sinks_.clear();
-        demuxControl_ = nullptr;
-        tuner_ = nullptr;
-        grabber_ = nullptr;
-        demux_ = nullptr;
-        graph_ = nullptr;
-        EXPECT_EQ(testbedLiveObjects(), 0) << "testbed objects outlived their graph";
-        ComTest::TearDown();
-    }
-
-    ComPtr<IBaseFilter> create(const CLSID& clsid, const wchar_t* name) {
-        ComPtr<IBaseFilter> filter;
-        if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                    filter.putVoid())))
-            return {};
-        if (FAILED(graph_->AddFilter(filter.get(), name)))
-            return {};
-        return filter;
-    }
-
     // A demultiplexer output connected to a recording sink; returns its PID map.
     ComPtr<IMPEG2PIDMap> output(const wchar_t* name, AM_MEDIA_TYPE type, TestSink*& sink) {
         ComPtr<IPin> pin;
@@ -117,25 +71,6 @@ class TestbedGraph : public ComTest {
         return data;
     }
 
-    void tune(ULONG khz) {
-        auto control = tuner_.as<IBDA_DeviceControl>();
-        auto frequency = tuner_.as<IBDA_FrequencyFilter>();
-        ASSERT_TRUE(control && frequency);
-        control->StartChanges();
-        frequency->put_Bandwidth(8);
-        frequency->put_Frequency(khz);
-        control->CheckChanges();
-        ASSERT_EQ(control->CommitChanges(), S_OK);
-    }
-
-    void run() {
-        auto control = graph_.as<IMediaControl>();
-        ASSERT_TRUE(control);
-        ASSERT_TRUE(SUCCEEDED(control->Run()));
-    }
-
-    void stop() { graph_.as<IMediaControl>()->Stop(); }
-
     // The first section of a table, or empty; `elapsed` tells how long the reader took.
     std::vector<uint8_t> section(IMpeg2Data* data, PID pid, TID tid, DWORD timeout,
                                  DWORD* elapsed = nullptr) {
@@ -154,13 +89,6 @@ class TestbedGraph : public ComTest {
         list->Release();
         return out;
     }
-
-    ComPtr<IFilterGraph2> graph_;
-    ComPtr<IBaseFilter> tuner_;
-    ComPtr<IBaseFilter> grabber_;
-    ComPtr<IBaseFilter> demux_;
-    ComPtr<IMpeg2Demultiplexer> demuxControl_;
-    std::vector<ComPtr<IBaseFilter>> sinks_;
 };
 
 TEST_F(TestbedGraph, DeliversWholeSectionsAndPesPayloads) {
@@ -520,7 +448,7 @@ class TestbedCardTuner : public ComTest {};
 TEST_F(TestbedCardTuner, PlaysThroughItsReceiverComponent) {
     SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
                             windowsPath(KORVANE_BINARY_DIR "/testbed-data").c_str());
-    SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", kSpeed);
+    SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", kTestbedSpeed);
     {
         ComPtr<IFilterGraph2> graph = makeGraph();
         ASSERT_TRUE(graph);

@@ -80,15 +80,16 @@ std::string ffmpeg_command(const ElementaryRequest& r, const std::string& out,
                            const std::string& text_file) {
     std::ostringstream c;
     c << "ffmpeg -nostdin -hide_banner -loglevel error -y ";
+    std::string aspect = r.aspect.empty() ? "" : " -aspect " + r.aspect;
     switch (r.kind) {
     case StreamKind::Mpeg2Video:
-        c << "-f lavfi -i " << quoted(video_filter(r, text_file))
+        c << "-f lavfi -i " << quoted(video_filter(r, text_file)) << aspect
           << " -an -c:v mpeg2video -g 25 -bf 0 -flags +cgop -sc_threshold 1000000000 -b:v 350k "
              "-maxrate 400k"
              " -bufsize 400k -pix_fmt yuv420p -f mpeg2video ";
         break;
     case StreamKind::H264Video:
-        c << "-f lavfi -i " << quoted(video_filter(r, text_file))
+        c << "-f lavfi -i " << quoted(video_filter(r, text_file)) << aspect
           << " -an -c:v libx264 -preset ultrafast -profile:v main -g 25 -bf 0 -b:v 300k"
              " -maxrate 350k -bufsize 350k -x264-params aud=1:repeat-headers=1"
              " -pix_fmt yuv420p -f h264 ";
@@ -112,7 +113,7 @@ std::string cache_key(const ElementaryRequest& r) {
     std::ostringstream k;
     k << stream_kind_name(r.kind) << "|" << r.seconds;
     if (r.kind == StreamKind::Mpeg2Video || r.kind == StreamKind::H264Video)
-        k << "|" << r.width << "x" << r.height << "|" << r.label;
+        k << "|" << r.width << "x" << r.height << r.aspect << "|" << r.label;
     else
         k << "|" << r.tone_hz;
     return k.str();

@@ -37,6 +37,7 @@ struct ElementaryRequest {
     int tone_hz = 440; // audio
     int width = 352;
     int height = 288;
+    std::string aspect; // display aspect ratio of video, "16:9"; empty for square samples
     int seconds = 2;
 };
 

@@ -209,8 +209,9 @@ class Parser {
         return true;
     }
 
+    // video WxH [X:Y]: pictures of the video streams listed after it.
     bool video() {
-        if (!arity(2, 2))
+        if (!arity(2, 3))
             return false;
         int w = 0;
         int h = 0;
@@ -218,8 +219,14 @@ class Parser {
         if (std::sscanf(words_[1].c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 16 || h < 16 ||
             w > 1920 || h > 1088 || w % 2 || h % 2)
             return say("bad picture size '" + words_[1] + "'");
+        int x = 0;
+        int y = 0;
+        if (words_.size() == 3 && (std::sscanf(words_[2].c_str(), "%d:%d%c", &x, &y, &tail) != 2 ||
+                                   x < 1 || y < 1 || x > 100 || y > 100))
+            return say("bad aspect ratio '" + words_[2] + "', expected for example 16:9");
         scenario_.width = w;
         scenario_.height = h;
+        scenario_.aspect = words_.size() == 3 ? words_[2] : "";
         return true;
     }
 
@@ -346,6 +353,9 @@ class Parser {
             return say("unknown stream kind '" + words_[1] + "'");
         StreamSpec st;
         st.kind = *kind;
+        st.width = scenario_.width;
+        st.height = scenario_.height;
+        st.aspect = scenario_.aspect;
         if (!pid(2, st.pid) || st.pid == 0)
             return st.pid == 0 ? say("stream PID 0") : false;
         if (words_.size() == 4) {

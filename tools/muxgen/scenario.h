@@ -15,6 +15,10 @@ struct StreamSpec {
     StreamKind kind = StreamKind::Data;
     uint16_t pid = 0;
     std::string language; // ISO 639, three letters, empty for none
+    // Pictures of a video stream: the `video` statement in force where the stream is listed.
+    int width = 352;
+    int height = 288;
+    std::string aspect; // display aspect ratio, "16:9"; empty for square samples
 };
 
 // The stream set a service broadcasts from `start` (seconds into the file) on; every change
@@ -74,6 +78,7 @@ struct Scenario {
     double duration = 4;
     int width = 352;
     int height = 288;
+    std::string aspect;
     std::vector<MuxSpec> muxes;
 };
 

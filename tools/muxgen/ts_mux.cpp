@@ -193,8 +193,9 @@ class Multiplexer {
         req.kind = st.kind;
         req.label = s.name;
         req.tone_hz = 300 + int(st.pid % 20) * 40;
-        req.width = sc_.width;
-        req.height = sc_.height;
+        req.width = st.width;
+        req.height = st.height;
+        req.aspect = st.aspect;
         const Elementary* es = lib_.get(req, error);
         if (!es)
             return false;

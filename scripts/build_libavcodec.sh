@@ -1,0 +1,76 @@
+#!/bin/bash
+# Cross-compiles a minimal, static, LGPL libavcodec (and the libavutil it needs) for Win64
+# from Debian's own ffmpeg source package, once per machine: the result is cached under
+#   ${XDG_CACHE_HOME:-$HOME/.cache}/korvane/libavcodec-<source version>-win64-<recipe>
+# with include/ and lib/, so that another clone on the same machine finds it built.
+#   scripts/build_libavcodec.sh                builds it unless cached; prints the folder
+#   scripts/build_libavcodec.sh --print-prefix prints the folder only (nothing is built)
+# Needs the deb-src entries, dpkg-dev and nasm that scripts/setup.sh installs.
+set -euo pipefail
+
+# Only what the testbed's decoders use: their decoders and parsers, nothing else.
+CONFIGURE_OPTIONS=(
+    --arch=x86_64 --target-os=mingw32 --cross-prefix=x86_64-w64-mingw32-
+    --cc=x86_64-w64-mingw32-gcc-posix --enable-cross-compile
+    --enable-static --disable-shared --disable-programs --disable-doc --disable-debug
+    --disable-network --disable-devices --disable-avdevice --disable-avformat --disable-avfilter
+    --disable-swresample --disable-swscale --disable-postproc --disable-autodetect
+    --enable-w32threads --disable-everything
+    --enable-decoder=mpeg2video,mp2,mp3,ac3,eac3,h264
+    --enable-parser=mpegvideo,mpegaudio,ac3,h264
+)
+
+source_version() {
+    # The .dsc that apt-get source would fetch names the version (without its epoch).
+    local dsc
+    dsc=$(apt-get source --print-uris ffmpeg 2>/dev/null | awk '$2 ~ /\.dsc$/ { print $2; exit }')
+    if [ -z "$dsc" ]; then
+        echo "build_libavcodec: no ffmpeg source package known to apt; run scripts/setup.sh" >&2
+        return 1
+    fi
+    dsc=${dsc#ffmpeg_}
+    echo "${dsc%.dsc}"
+}
+
+version=$(source_version)
+recipe=$(printf '%s\n' "${CONFIGURE_OPTIONS[@]}" | sha256sum | cut -c1-8)
+cache_root="${XDG_CACHE_HOME:-$HOME/.cache}/korvane"
+prefix="$cache_root/libavcodec-$version-win64-$recipe"
+
+if [ "${1:-}" = "--print-prefix" ]; then
+    echo "$prefix"
+    exit 0
+fi
+
+mkdir -p "$cache_root"
+# Two trees building at once wait for each other rather than both building.
+exec 9>"$prefix.lock"
+flock 9
+if [ -f "$prefix/lib/libavcodec.a" ] && [ -f "$prefix/lib/libavutil.a" ]; then
+    echo "$prefix"
+    exit 0
+fi
+
+start=$(date +%s)
+work=$(mktemp -d "$cache_root/libavcodec-build.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+echo "build_libavcodec: fetching ffmpeg $version sources" >&2
+(cd "$work" && apt-get source -qq ffmpeg >"$work/source.log" 2>&1) ||
+    { tail -20 "$work/source.log" >&2; exit 1; }
+src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'ffmpeg-*' | head -1)
+[ -n "$src" ] || { echo "build_libavcodec: apt-get source gave no source tree" >&2; exit 1; }
+
+staging="$work/install"
+echo "build_libavcodec: configuring and building in $src" >&2
+(
+    cd "$src"
+    ./configure --prefix="$staging" "${CONFIGURE_OPTIONS[@]}" >"$work/configure.log" 2>&1 ||
+        { tail -30 "$work/configure.log" >&2; exit 1; }
+    make -j"$(nproc)" >"$work/make.log" 2>&1 || { tail -30 "$work/make.log" >&2; exit 1; }
+    make install >>"$work/make.log" 2>&1
+)
+# Appears complete or not at all.
+rm -rf "$prefix"
+mv "$staging" "$prefix"
+echo "build_libavcodec: built in $(($(date +%s) - start)) s" >&2
+echo "$prefix"
