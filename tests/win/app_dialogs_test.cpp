@@ -1,5 +1,6 @@
 // The small dialogs of the main window: signal quality, programme guide, About box with its
 // hyperlink, and the filter property pages.
+#include "../../testbed/decoders/decoder_guids.h"
 #include "app/win/about_box.h"
 #include "app/win/hyperlink.h"
 #include "app/win/shell_commands.h"
@@ -18,6 +19,9 @@
 namespace korvane::testing {
 namespace {
 
+// The platform's MPEG-2 demultiplexer, which the testbed stands in for.
+constexpr CLSID kMpeg2DemultiplexerClsid = {
+    0xafb6c280, 0x2c41, 0x11d3, {0x8a, 0x60, 0x00, 0x00, 0xf8, 0x1e, 0x0e, 0x4a}};
 // The testbed's virtual tuner that delivers the stream itself.
 constexpr CLSID kTestbedUsbTuner = {
     0x4b6f7276, 0x616e, 0x4501, {0x9e, 0x51, 0x54, 0x65, 0x73, 0x74, 0x62, 0x01}};
@@ -315,9 +319,15 @@ class NoPages : public ISpecifyPropertyPages {
     ULONG references = 1;
 };
 
-TEST_F(DialogsTest, FilterCommandsNameTheFilterOrSayWhyThereIsNoPage) {
+ComPtr<IBaseFilter> createFilter(const CLSID& clsid) {
+    ComPtr<IBaseFilter> filter;
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.putVoid());
+    return filter;
+}
+
+TEST_F(DialogsTest, FilterCommandsOpenThePagesOrSayWhyThereAreNone) {
     {
-        // No demultiplexer in the graph.
+        // Nothing in the graph yet.
         DialogWatcher watcher(pressOk);
         SendMessageW(window_, WM_COMMAND, IDM_DEMUX_PAGES, 0);
         ASSERT_TRUE(watcher.seen());
@@ -333,6 +343,43 @@ TEST_F(DialogsTest, FilterCommandsNameTheFilterOrSayWhyThereIsNoPage) {
         EXPECT_NE(watcher.texts().find(L"Ce filtre n'a pas de property page"), std::wstring::npos);
     }
     EXPECT_EQ(none.references, 1u);
+
+    // The testbed's decoders and renderer have a statistics page; the platform's sound
+    // renderer and the testbed's demultiplexer have none.
+    MediaGraph& graph = mediaGraph();
+    graph.videoCodec = createFilter(testbed::kClsidMpeg2VideoDecoder);
+    graph.audioCodec = createFilter(testbed::kClsidMpegAudioDecoder);
+    graph.ac3Codec = createFilter(testbed::kClsidAc3AudioDecoder);
+    graph.vmr = createFilter(kClsidVmr7);
+    graph.audioRenderer = createFilter(CLSID_DSoundRender);
+    graph.ac3Renderer = createFilter(CLSID_DSoundRender);
+    graph.demux = createFilter(kMpeg2DemultiplexerClsid);
+    appConfig().videoDecoderName = u"Korvane Testbed MPEG-2 Video Decoder";
+    appConfig().audioDecoderName = u"Korvane Testbed MPEG Audio Decoder";
+    appConfig().ac3DecoderName = u"Korvane Testbed AC-3 Audio Decoder";
+    struct Case {
+        UINT command;
+        const wchar_t* shown; // in the frame's title or one of its controls
+    };
+    const Case cases[] = {
+        {IDM_VIDEO_DECODER_PAGES, L"Images décodées"},
+        {IDM_AUDIO_DECODER_PAGES, L"Trames décodées"},
+        {IDM_AC3_DECODER_PAGES, L"Trames décodées"},
+        {IDM_VMR_PAGES, L"Taille native"},
+        {IDM_DSOUND_PAGES, L"Ce filtre n'a pas de property page"},
+        {IDM_DSOUND_AC3_PAGES, L"Ce filtre n'a pas de property page"},
+        {IDM_DEMUX_PAGES, L"Ce filtre n'a pas de property page"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const int cursor = cursorCounter();
+        DialogWatcher watcher(pressOk);
+        SendMessageW(window_, WM_COMMAND, c.command, 0);
+        ASSERT_TRUE(watcher.seen());
+        EXPECT_NE(watcher.texts().find(c.shown), std::wstring::npos);
+        EXPECT_EQ(cursorCounter(), cursor);
+        EXPECT_EQ(watcher.texts().find(L"Erreur lors de la création"), std::wstring::npos);
+    }
 }
 
 } // namespace
