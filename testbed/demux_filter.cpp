@@ -4,8 +4,10 @@
 #include "dshow/com_ptr.h"
 #include "dshow/enumerators.h"
 #include "dshow/media_type.h"
+#include "testbed_settings.h"
 
 #include <cstring>
+#include <string>
 
 namespace korvane::testbed {
 
@@ -62,6 +64,30 @@ bool has_optional_header(uint8_t stream_id) {
 uint64_t read_timestamp(const uint8_t* b) {
     return (uint64_t(b[0] & 0x0E) << 29) | (uint64_t(b[1]) << 22) | (uint64_t(b[2] & 0xFE) << 14) |
            (uint64_t(b[3]) << 7) | (b[4] >> 1);
+}
+
+// The output's name for the trace file.
+std::string narrow(const wchar_t* text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1)
+        return {};
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.resize(size_t(n - 1));
+    return out;
+}
+
+const char* content_name(MEDIA_SAMPLE_CONTENT content) {
+    switch (content) {
+    case MEDIA_MPEG2_PSI:
+        return "psi";
+    case MEDIA_ELEMENTARY_STREAM:
+        return "es";
+    case MEDIA_TRANSPORT_PACKET:
+        return "packet";
+    default:
+        return "payload";
+    }
 }
 
 REFERENCE_TIME now_100ns() {
@@ -151,11 +177,13 @@ HRESULT STDMETHODCALLTYPE DemuxOutputPin::MapPID(ULONG count, ULONG* pids,
         if (pids[i] > 0x1FFF)
             return E_INVALIDARG;
     }
+    const std::string name = narrow(Name());
     CAutoLock lock(demux_->MapLock());
     for (ULONG i = 0; i < count; ++i) {
         PidRoute route;
         route.content = content;
         routes_[uint16_t(pids[i])] = std::move(route);
+        trace("map %s %lu %s", name.c_str(), pids[i], content_name(content));
     }
     return S_OK;
 }
@@ -163,9 +191,11 @@ HRESULT STDMETHODCALLTYPE DemuxOutputPin::MapPID(ULONG count, ULONG* pids,
 HRESULT STDMETHODCALLTYPE DemuxOutputPin::UnmapPID(ULONG count, ULONG* pids) {
     if (!pids && count)
         return E_POINTER;
+    const std::string name = narrow(Name());
     CAutoLock lock(demux_->MapLock());
     HRESULT hr = S_OK;
     for (ULONG i = 0; i < count; ++i) {
+        trace("unmap %s %lu", name.c_str(), pids[i]);
         if (routes_.erase(uint16_t(pids[i])) == 0)
             hr = E_INVALIDARG;
     }

@@ -169,6 +169,46 @@ HRESULT TransportStream::FillBuffer(IMediaSample* sample) {
     return S_OK;
 }
 
+TunerFaults TunerFaults::current() {
+    TunerFaults faults;
+    faults.noDeviceControl = faultActive(Fault::TunerNoDeviceControl);
+    faults.noTopology = faultActive(Fault::TunerNoTopology);
+    faults.noStatisticsNode = faultActive(Fault::TunerNoStatisticsNode);
+    faults.frequencyOnTwoNodes = faultActive(Fault::TunerFrequencyOnTwoNodes);
+    faults.statisticsFail = faultActive(Fault::TunerStatisticsFail);
+    faults.runFails = faultActive(Fault::TunerRunFails);
+    return faults;
+}
+
+HRESULT STDMETHODCALLTYPE DemodulatorNode::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (riid == __uuidof(IBDA_FrequencyFilter))
+        return GetInterface(static_cast<IBDA_FrequencyFilter*>(this), ppv);
+    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT DemodulatorNode::answer(ULONG* out, ULONG value) {
+    if (!out)
+        return E_POINTER;
+    *out = value;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DemodulatorNode::put_Frequency(ULONG frequency) {
+    InterlockedExchange(&frequency_, LONG(frequency));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DemodulatorNode::get_Frequency(ULONG* frequency) {
+    return answer(frequency, ULONG(InterlockedCompareExchange(&frequency_, 0, 0)));
+}
+
+HRESULT STDMETHODCALLTYPE DemodulatorNode::get_Polarity(Polarisation* p) {
+    if (!p)
+        return E_POINTER;
+    *p = BDA_POLARISATION_NOT_SET;
+    return S_OK;
+}
+
 CUnknown* VirtualTuner::CreateUsb(IUnknown* outer, HRESULT* phr) {
     return new VirtualTuner(outer, phr, kClsidUsbTuner, kSubtypeBdaTransport);
 }
@@ -178,7 +218,7 @@ CUnknown* VirtualTuner::CreateCard(IUnknown* outer, HRESULT* phr) {
 }
 
 VirtualTuner::VirtualTuner(IUnknown* outer, HRESULT* phr, REFCLSID clsid, const GUID& subtype)
-    : CSource(L"Tuner virtuel", outer, clsid, phr),
+    : CSource(L"Tuner virtuel", outer, clsid, phr), faults_(TunerFaults::current()),
       antenna_(std::make_unique<AntennaPin>(this, &m_cStateLock, phr)) {
     // The stream registers itself with the filter, which deletes it.
     new TransportStream(phr, this, subtype);
@@ -187,9 +227,9 @@ VirtualTuner::VirtualTuner(IUnknown* outer, HRESULT* phr, REFCLSID clsid, const 
 VirtualTuner::~VirtualTuner() = default;
 
 HRESULT STDMETHODCALLTYPE VirtualTuner::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (riid == __uuidof(IBDA_Topology))
+    if (riid == __uuidof(IBDA_Topology) && !faults_.noTopology)
         return GetInterface(static_cast<IBDA_Topology*>(this), ppv);
-    if (riid == __uuidof(IBDA_DeviceControl))
+    if (riid == __uuidof(IBDA_DeviceControl) && !faults_.noDeviceControl)
         return GetInterface(static_cast<IBDA_DeviceControl*>(this), ppv);
     if (riid == __uuidof(IBDA_FrequencyFilter))
         return GetInterface(static_cast<IBDA_FrequencyFilter*>(this), ppv);
@@ -204,14 +244,48 @@ CBasePin* VirtualTuner::GetPin(int index) {
     return index == 1 ? CSource::GetPin(0) : nullptr;
 }
 
-// Node 0 is the RF tuner (frequency and signal), node 1 the demodulator (signal only).
+HRESULT STDMETHODCALLTYPE VirtualTuner::Pause() {
+    if (faults_.runFails)
+        return E_FAIL;
+    return CSource::Pause();
+}
+
+HRESULT STDMETHODCALLTYPE VirtualTuner::Run(REFERENCE_TIME start) {
+    if (faults_.runFails)
+        return E_FAIL;
+    return CSource::Run(start);
+}
+
+// Node 0 is the RF tuner (frequency and signal), node 1 the demodulator (signal only). The
+// fault switches take the signal away from both, or list the frequency on the demodulator
+// too.
+ULONG VirtualTuner::nodeTypeCount() const {
+    return faults_.noStatisticsNode && !faults_.frequencyOnTwoNodes ? 1 : 2;
+}
+
+std::vector<GUID> VirtualTuner::nodeInterfaces(ULONG nodeType) const {
+    std::vector<GUID> list;
+    if (nodeType == 0) {
+        list.push_back(__uuidof(IBDA_FrequencyFilter));
+        if (!faults_.noStatisticsNode)
+            list.push_back(__uuidof(IBDA_SignalStatistics));
+    } else if (nodeType == 1 && nodeType < nodeTypeCount()) {
+        if (faults_.frequencyOnTwoNodes)
+            list.push_back(__uuidof(IBDA_FrequencyFilter));
+        else
+            list.push_back(__uuidof(IBDA_SignalStatistics));
+    }
+    return list;
+}
+
 HRESULT STDMETHODCALLTYPE VirtualTuner::GetNodeTypes(ULONG* count, ULONG max, ULONG types[]) {
     if (!count || (max && !types))
         return E_POINTER;
-    *count = std::min<ULONG>(2, max);
+    const ULONG total = nodeTypeCount();
+    *count = std::min<ULONG>(total, max);
     for (ULONG i = 0; i < *count; ++i)
         types[i] = i;
-    return max >= 2 ? S_OK : S_FALSE;
+    return max >= total ? S_OK : S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE VirtualTuner::GetNodeDescriptors(ULONG* count, ULONG,
@@ -226,12 +300,8 @@ HRESULT STDMETHODCALLTYPE VirtualTuner::GetNodeInterfaces(ULONG nodeType, ULONG*
                                                           GUID interfaces[]) {
     if (!count || (max && !interfaces))
         return E_POINTER;
-    std::vector<GUID> list;
-    if (nodeType == 0)
-        list = {__uuidof(IBDA_FrequencyFilter), __uuidof(IBDA_SignalStatistics)};
-    else if (nodeType == 1)
-        list = {__uuidof(IBDA_SignalStatistics)};
-    else
+    std::vector<GUID> list = nodeInterfaces(nodeType);
+    if (list.empty())
         return E_INVALIDARG;
     *count = std::min<ULONG>(ULONG(list.size()), max);
     for (ULONG i = 0; i < *count; ++i)
@@ -265,8 +335,11 @@ HRESULT STDMETHODCALLTYPE VirtualTuner::GetControlNode(ULONG inputPin, ULONG out
     if (!node)
         return E_POINTER;
     *node = nullptr;
-    if (inputPin != 0 || outputPin != 1 || nodeType > 1)
+    if (inputPin != 0 || outputPin != 1 || nodeType >= nodeTypeCount())
         return E_INVALIDARG;
+    if (nodeType == 1 && faults_.frequencyOnTwoNodes)
+        return (new DemodulatorNode)
+            ->NonDelegatingQueryInterface(IID_IUnknown, reinterpret_cast<void**>(node));
     *node = static_cast<IBDA_Topology*>(this);
     (*node)->AddRef();
     return S_OK;
@@ -296,6 +369,7 @@ HRESULT STDMETHODCALLTYPE VirtualTuner::CommitChanges() {
     tuning_.signal = khz != 0 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     tuning_.path = tuning_.signal ? path : std::wstring();
     ++tuning_.generation;
+    trace("tune %lu", static_cast<unsigned long>(khz));
     return S_OK;
 }
 
@@ -377,6 +451,8 @@ HRESULT STDMETHODCALLTYPE VirtualTuner::get_FrequencyMultiplier(ULONG* m) {
 HRESULT STDMETHODCALLTYPE VirtualTuner::get_SignalStrength(LONG* strength) {
     if (!strength)
         return E_POINTER;
+    if (faults_.statisticsFail)
+        return E_FAIL;
     CAutoLock lock(&tuning_.lock);
     *strength = tuning_.signal ? 80 : 0;
     return S_OK;
@@ -385,6 +461,8 @@ HRESULT STDMETHODCALLTYPE VirtualTuner::get_SignalStrength(LONG* strength) {
 HRESULT STDMETHODCALLTYPE VirtualTuner::get_SignalQuality(LONG* quality) {
     if (!quality)
         return E_POINTER;
+    if (faults_.statisticsFail)
+        return E_FAIL;
     CAutoLock lock(&tuning_.lock);
     *quality = tuning_.signal ? 95 : 0;
     return S_OK;

@@ -69,6 +69,43 @@ class TransportStream : public CSourceStream {
     double speed_ = 1.0;
 };
 
+// The tuner's fault switches, read when it is created.
+struct TunerFaults {
+    bool noDeviceControl = false;
+    bool noTopology = false;
+    bool noStatisticsNode = false;
+    bool frequencyOnTwoNodes = false;
+    bool statisticsFail = false;
+    bool runFails = false;
+    static TunerFaults current();
+};
+
+// A second node that also lists the frequency interface (switch "tuner-frequency-on-two-
+// nodes"): the demodulator's own setting, a COM object of its own, which holds a value and
+// tunes nothing. A program that took it instead of the first node would tune nowhere.
+class DemodulatorNode : public CUnknown, public IBDA_FrequencyFilter {
+  public:
+    DemodulatorNode() : CUnknown(L"Demodulator node", nullptr) {}
+    DECLARE_IUNKNOWN
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    HRESULT STDMETHODCALLTYPE put_Autotune(ULONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Autotune(ULONG* v) override { return answer(v, 0); }
+    HRESULT STDMETHODCALLTYPE put_Frequency(ULONG frequency) override;
+    HRESULT STDMETHODCALLTYPE get_Frequency(ULONG* frequency) override;
+    HRESULT STDMETHODCALLTYPE put_Polarity(Polarisation) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Polarity(Polarisation* p) override;
+    HRESULT STDMETHODCALLTYPE put_Range(ULONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Range(ULONG* v) override { return answer(v, 0); }
+    HRESULT STDMETHODCALLTYPE put_Bandwidth(ULONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Bandwidth(ULONG* mhz) override { return answer(mhz, 8); }
+    HRESULT STDMETHODCALLTYPE put_FrequencyMultiplier(ULONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_FrequencyMultiplier(ULONG* m) override { return answer(m, 1000); }
+
+  private:
+    static HRESULT answer(ULONG* out, ULONG value);
+    volatile LONG frequency_ = 0;
+};
+
 class VirtualTuner : public CSource,
                      public IBDA_Topology,
                      public IBDA_DeviceControl,
@@ -82,6 +119,9 @@ class VirtualTuner : public CSource,
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
     int GetPinCount() override { return 2; }
     CBasePin* GetPin(int index) override;
+    // Both fail under the switch "tuner-run-fails".
+    HRESULT STDMETHODCALLTYPE Pause() override;
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override;
 
     // IBDA_Topology
     HRESULT STDMETHODCALLTYPE GetNodeTypes(ULONG* count, ULONG max, ULONG types[]) override;
@@ -136,6 +176,10 @@ class VirtualTuner : public CSource,
 
   private:
     VirtualTuner(IUnknown* outer, HRESULT* phr, REFCLSID clsid, const GUID& subtype);
+    // The interfaces listed on a node type of the topology.
+    std::vector<GUID> nodeInterfaces(ULONG nodeType) const;
+    ULONG nodeTypeCount() const;
+    const TunerFaults faults_;
     TuningState tuning_;
     std::unique_ptr<AntennaPin> antenna_;
     bool changing_ = false;

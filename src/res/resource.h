@@ -49,6 +49,19 @@
 #define IDM_FULL_WIDTH 40065
 #define IDM_DEFAULT_ZOOM 40071
 
+// Controls of the configuration dialog (103) and of the scan dialog (106).
+#define IDC_CITY 1001
+#define IDC_VIDEO_DECODER 1002
+#define IDC_AUDIO_DECODER 1003
+#define IDC_AC3_DECODER 1004
+#define IDC_SCAN_PROGRESS 1005
+#define IDC_SCAN_NAMES 1006
+#define IDC_TUNER 1009
+#define IDC_RECEIVER 1010
+
+// Timer of a channel number being typed.
+#define IDT_TYPED_NUMBER 123
+
 // Child window identifier of the status bar.
 #define IDC_STATUS_BAR 41234
 

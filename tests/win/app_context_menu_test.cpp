@@ -139,7 +139,7 @@ TEST(ContextMenu, ListsFiveFlatCopiesWithTheirStatesAndLeavesNothingBehind) {
     HWND window = createMainWindow(GetModuleHandleW(nullptr), appConfig());
     ASSERT_NE(window, nullptr);
     ShowWindow(window, SW_SHOWNORMAL);
-    ASSERT_EQ(initialiseSession(), 0);
+    ASSERT_EQ(openChannels(), 0);
     appState().fullMenu = GetMenu(window);
     setRecordingMenuState(true);
 

@@ -117,7 +117,7 @@ TEST_F(MainWindowTest, SessionInsertsTheChannelMenuAndSetsTheCheckMarks) {
     EXPECT_EQ(GetPriorityClass(GetCurrentProcess()), DWORD(BELOW_NORMAL_PRIORITY_CLASS));
     HWND window = createWindow();
 
-    ASSERT_EQ(initialiseSession(), 0);
+    ASSERT_EQ(openChannels(), 0);
     HMENU bar = GetMenu(window);
     const std::vector<std::wstring> titles = {L"Fichier", L"Filtres",   L"Commandes", L"Captures",
                                               L"Chaînes", L"Programme", L"Aide"};

@@ -50,17 +50,26 @@ void writeChannelFile(const ProgramRun& run, const ChannelRecords& records) {
     CloseHandle(file);
 }
 
+// Two channels of the first test multiplex, and the testbed's USB tuner to play them.
 void writeChannelFile(const ProgramRun& run) {
     ChannelRecords records(2);
     records[0].name.assign("France 2");
     records[0].number = 2;
     records[0].frequency = 474167;
-    records[0].videoPid = 120;
+    records[0].pmtPid = 0x200;
+    records[0].audio1Pid = 0x230;
     records[1].name.assign("Arte");
     records[1].number = 7;
     records[1].frequency = 474167;
-    records[1].videoPid = 220;
+    // What the multiplex's PMT says, so that no PMT change remaps it.
+    records[1].pmtPid = 0x100;
+    records[1].pcrPid = 0x120;
+    records[1].videoPid = 0x120;
+    records[1].audio1Pid = 0x130;
+    records[1].audio2Pid = 0x131;
+    records[1].ac3Pid = 0x133;
     writeChannelFile(run, records);
+    run.writeConfig(L"Tuner TNT", L"Korvane Testbed Tuner USB");
 }
 
 class ProgramSession : public ::testing::Test {
@@ -85,18 +94,32 @@ class ProgramSession : public ::testing::Test {
 
 TEST_F(ProgramSession, ChannelFileStartsTheLoopAndClosingSavesAndClearsTheMessenger) {
     ProgramRun run;
+    TestbedSettings testbed(run, "testbed-data");
     writeChannelFile(run);
     run.writeConfig(L"Fenêtre toujours devant", L"Vrai");
     run.writeConfig(L"Envoie programme regardé à MSN", L"Vrai");
+    // A name that matches no decoder: the platform chooses one.
+    run.writeConfig(L"Filtre vidéo", L"Décodeur introuvable");
+    run.writeConfig(L"Filtre audio", L"Korvane Testbed MPEG Audio Decoder");
+    run.writeConfig(L"Filtre AC3", L"Korvane Testbed AC-3 Audio Decoder");
+    run.writeConfig(L"Index chaine courante", L"1");
     startMessenger();
     ASSERT_TRUE(run.start());
     HWND window = run.waitForWindow(L"Korvane TV", 60000);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(run.waitForWindow(L"#32770", 3000), nullptr) << "no error box expected";
     EXPECT_NE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    // The stored channel is the one tuned and mapped.
+    EXPECT_EQ(testbed.trace("tune"), std::vector<std::string>{"tune 474167"});
+    EXPECT_EQ(testbed.trace("map son"), std::vector<std::string>{"map son 304 es"});
+    EXPECT_EQ(testbed.trace("map pmt"), std::vector<std::string>{"map pmt 256 psi"});
+    for (int i = 0; i < 100 && testbed.trace("picture").empty(); ++i)
+        Sleep(100);
+    EXPECT_FALSE(testbed.trace("picture").empty()) << "the video decoder was found all the same";
 
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(waitPumping(run, 30000), 0u);
+    EXPECT_EQ(run.readConfig(L"Index chaine courante"), L"1");
     ASSERT_EQ(copiedTexts.size(), 1u);
     EXPECT_EQ(copiedTexts[0], L"\\0Music\\00\\0\\0\\0\\0\\0\\0");
     EXPECT_EQ(run.configLines().size(), 21u);
@@ -106,6 +129,7 @@ TEST_F(ProgramSession, ChannelFileStartsTheLoopAndClosingSavesAndClearsTheMessen
 
 TEST_F(ProgramSession, QuitCommandEndsTheProgramWithoutTellingAMessengerWhenTheOptionIsOff) {
     ProgramRun run;
+    TestbedSettings testbed(run, "testbed-data");
     writeChannelFile(run);
     run.writeConfig(L"Facteur de zoom", L"130");
     startMessenger();
@@ -130,7 +154,9 @@ namespace {
 
 TEST(ProgramChannelFile, AFileWithoutChannelsEndsTheStartWithItsOwnMessage) {
     ProgramRun run;
+    TestbedSettings testbed(run, "testbed-data");
     writeChannelFile(run, ChannelRecords{});
+    run.writeConfig(L"Tuner TNT", L"Korvane Testbed Tuner USB");
     ASSERT_TRUE(run.start());
     HWND errorBox = run.waitForWindow(L"#32770", 60000);
     ASSERT_NE(errorBox, nullptr);

@@ -13,11 +13,11 @@ constexpr DWORD kStartTimeoutMs = 60000;
 constexpr DWORD kExitTimeoutMs = 30000;
 constexpr DWORD kFailedStart = static_cast<DWORD>(-1);
 
-// Until a channel file is found, start-up stops at the empty channel list: the main window
-// is up with an error box over it, and pressing OK ends the program after saving.
+// Without a configured tuner, start-up stops at the configuration dialog over the main
+// window; cancelling it ends the program after saving, since the tuner is still missing.
 struct StartedProgram {
     HWND mainWindow = nullptr;
-    HWND errorBox = nullptr;
+    HWND errorBox = nullptr; // the configuration dialog
 };
 
 StartedProgram startUntilErrorBox(ProgramRun& run) {
@@ -35,7 +35,8 @@ StartedProgram startUntilErrorBox(ProgramRun& run) {
 
 DWORD finish(ProgramRun& run, const StartedProgram& started) {
     if (started.errorBox)
-        pressOk(started.errorBox);
+        pressCancel(started.errorBox);
+    // A tuner that cannot be found ends the start without a message.
     return run.waitForExit(kExitTimeoutMs);
 }
 
@@ -43,9 +44,10 @@ TEST(ProgramStart, FirstRunWithoutSettingsSavesEveryKeyWithItsDefault) {
     ProgramRun run;
     StartedProgram started = startUntilErrorBox(run);
     ASSERT_NE(started.errorBox, nullptr);
-    // No channel file and nothing found to scan with.
-    EXPECT_NE(childTexts(started.errorBox).find(L"Aucune chaine n'a été trouvée"),
-              std::wstring::npos);
+    // No tuner configured: the configuration dialog is the first thing shown.
+    wchar_t caption[64] = {};
+    GetWindowTextW(started.errorBox, caption, 64);
+    EXPECT_STREQ(caption, L"Configuration");
     EXPECT_EQ(GetWindow(started.errorBox, GW_OWNER), started.mainWindow);
 
     wchar_t title[64] = {};

@@ -1,5 +1,7 @@
 #include "program_runner.h"
 
+#include "trace_lines.h"
+
 #include <utility>
 
 namespace korvane::testing {
@@ -16,6 +18,7 @@ std::wstring windowsPath(const char* unixPath) {
 struct WindowSearch {
     DWORD processId;
     const wchar_t* className;
+    const wchar_t* title;
     HWND found;
 };
 
@@ -31,6 +34,12 @@ BOOL CALLBACK findWindowOfProcess(HWND window, LPARAM data) {
         wchar_t name[64] = {};
         GetClassNameW(window, name, 64);
         if (std::wstring(name) != search->className)
+            return TRUE;
+    }
+    if (search->title) {
+        wchar_t text[256] = {};
+        GetWindowTextW(window, text, 256);
+        if (std::wstring(text) != search->title)
             return TRUE;
     }
     search->found = window;
@@ -113,10 +122,11 @@ bool ProgramRun::start() {
                           folder_.c_str(), &startup, &info_) != FALSE;
 }
 
-HWND ProgramRun::waitForWindow(const wchar_t* className, DWORD timeoutMs) const {
+HWND ProgramRun::waitForWindow(const wchar_t* className, DWORD timeoutMs,
+                               const wchar_t* title) const {
     const DWORD started = GetTickCount();
     do {
-        WindowSearch search{info_.dwProcessId, className, nullptr};
+        WindowSearch search{info_.dwProcessId, className, title, nullptr};
         EnumWindows(findWindowOfProcess, reinterpret_cast<LPARAM>(&search));
         if (search.found)
             return search.found;
@@ -127,7 +137,7 @@ HWND ProgramRun::waitForWindow(const wchar_t* className, DWORD timeoutMs) const 
 }
 
 bool ProgramRun::hasWindow() const {
-    WindowSearch search{info_.dwProcessId, nullptr, nullptr};
+    WindowSearch search{info_.dwProcessId, nullptr, nullptr, nullptr};
     EnumWindows(findWindowOfProcess, reinterpret_cast<LPARAM>(&search));
     return search.found != nullptr;
 }
@@ -145,8 +155,44 @@ std::wstring childTexts(HWND window) {
     return texts;
 }
 
+std::wstring messageText(HWND box) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(GetDlgItem(box, 0xFFFF), text, 1024);
+    return text;
+}
+
+TestbedSettings::TestbedSettings(const ProgramRun& run, const char* muxFolder,
+                                 const wchar_t* faults)
+    : tracePath_(run.folder() + L"\\trace.txt") {
+    SetEnvironmentVariableW(
+        L"KORVANE_TESTBED_DIR",
+        (windowsPath(KORVANE_BINARY_DIR) + L"\\" + windowsPath(muxFolder).substr(2)).c_str());
+    SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", L"8");
+    SetEnvironmentVariableW(L"KORVANE_TESTBED_TRACE", tracePath_.c_str());
+    SetEnvironmentVariableW(L"KORVANE_TESTBED_FAULTS", faults);
+}
+
+TestbedSettings::~TestbedSettings() {
+    for (const wchar_t* name : {L"KORVANE_TESTBED_DIR", L"KORVANE_TESTBED_SPEED",
+                                L"KORVANE_TESTBED_TRACE", L"KORVANE_TESTBED_FAULTS"})
+        SetEnvironmentVariableW(name, nullptr);
+}
+
+std::vector<std::string> TestbedSettings::trace(const std::string& prefix) const {
+    return traceLines(tracePath_, prefix);
+}
+
+bool copyCityFile(const ProgramRun& run) {
+    return CopyFileW((windowsPath(KORVANE_BINARY_DIR) + L"\\canaux.ini").c_str(),
+                     (run.folder() + L"\\canaux.ini").c_str(), FALSE) != FALSE;
+}
+
 void pressOk(HWND box) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+void pressCancel(HWND box) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 } // namespace korvane::testing

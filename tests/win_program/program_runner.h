@@ -26,9 +26,10 @@ class ProgramRun {
     DWORD processId() const { return info_.dwProcessId; }
     HANDLE process() const { return info_.hProcess; }
 
-    // The first visible top-level window of the process with this class, waiting up to
-    // timeoutMs.
-    HWND waitForWindow(const wchar_t* className, DWORD timeoutMs) const;
+    // The first visible top-level window of the process with this class (and this caption,
+    // when one is given), waiting up to timeoutMs.
+    HWND waitForWindow(const wchar_t* className, DWORD timeoutMs,
+                       const wchar_t* title = nullptr) const;
     // Any visible top-level window of the process right now.
     bool hasWindow() const;
     // The exit code, or STILL_ACTIVE after timeoutMs.
@@ -41,7 +42,29 @@ class ProgramRun {
 
 // The text of every child of a window (a message box's text is one of them).
 std::wstring childTexts(HWND window);
-// Presses OK in a message box of another process.
+// The message of a message box.
+std::wstring messageText(HWND box);
+
+// The testbed's settings for the programs started while it lives: the multiplex folder (a
+// folder of the build tree), eight times faster than broadcast, a trace file in the run's
+// folder and the fault switches.
+class TestbedSettings {
+  public:
+    TestbedSettings(const ProgramRun& run, const char* muxFolder, const wchar_t* faults = L"");
+    ~TestbedSettings();
+    TestbedSettings(const TestbedSettings&) = delete;
+    TestbedSettings& operator=(const TestbedSettings&) = delete;
+    // The trace's lines without time stamps, those that begin with prefix.
+    std::vector<std::string> trace(const std::string& prefix = "") const;
+
+  private:
+    std::wstring tracePath_;
+};
+
+// Copies the canaux.ini shipped beside the program into the run's folder.
+bool copyCityFile(const ProgramRun& run);
+// Presses OK, or Cancel, in a dialog box of another process.
 void pressOk(HWND box);
+void pressCancel(HWND box);
 
 } // namespace korvane::testing

@@ -2,6 +2,7 @@
 
 #include "app/app_config.h"
 #include "channels/channel_list.h"
+#include "si/scan.h"
 
 #include <windows.h>
 
@@ -24,7 +25,8 @@ struct AppState {
     LONG compactSavedStyle = 0;
     LONG fullScreenSavedStyle = 0;
     RECT windowedRect{};
-    bool scanPending = false;
+    // The scan at start-up: scanPending makes the scan dialog's first idle moment run it.
+    ScanState scan;
     // Tick counts, compared by unsigned subtraction so the counter's wrap is harmless.
     DWORD channelShownAt = 0;
     DWORD volumeShownAt = 0;

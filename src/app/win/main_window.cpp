@@ -1,7 +1,10 @@
 #include "app/win/main_window.h"
 
 #include "app/win/app_state.h"
+#include "app/win/channel_commands.h"
+#include "app/win/channel_scan.h"
 #include "app/win/config_store.h"
+#include "app/win/configuration_dialog.h"
 #include "app/win/menu_state.h"
 #include "app/win/now_playing.h"
 #include "app/win/picture_commands.h"
@@ -51,6 +54,42 @@ void onSize(HWND window, WPARAM wParam, LPARAM lParam) {
     RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE);
 }
 
+// Up and down step through the channels, digits type a channel number.
+void onKeyDown(WPARAM key) {
+    if (key == VK_UP)
+        previousChannel();
+    else if (key == VK_DOWN)
+        nextChannel();
+    else if (key >= '0' && key <= '9')
+        addTypedDigit(static_cast<int>(key - '0'));
+    else if (key >= VK_NUMPAD0 && key <= VK_NUMPAD9)
+        addTypedDigit(static_cast<int>(key - VK_NUMPAD0));
+}
+
+// A notch away from the user is the previous channel, towards the user the next.
+void onMouseWheel(WPARAM wParam) {
+    const int delta = GET_WHEEL_DELTA_WPARAM(wParam);
+    if (delta >= WHEEL_DELTA)
+        previousChannel();
+    else if (delta <= -WHEEL_DELTA)
+        nextChannel();
+}
+
+// The PMT decoder changed the PIDs of the channel being watched: map the new ones.
+void onStreamsChanged() {
+    const int32_t current = channelList().currentIndex();
+    if (current >= 0 && static_cast<std::size_t>(current) < channelList().size())
+        selectChannel(static_cast<std::size_t>(current));
+}
+
+// Channel menu items carry the channel's index as their command.
+bool selectChannelByCommand(UINT command) {
+    if (command >= channelList().size())
+        return false;
+    selectChannel(command);
+    return true;
+}
+
 } // namespace
 
 bool registerMainWindowClass(HINSTANCE instance) {
@@ -82,6 +121,14 @@ bool handleCommand(HWND window, UINT command) {
     switch (command) {
     case IDM_QUIT:
         closeMainWindow(window);
+        return true;
+    case IDM_CONFIGURATION:
+        showConfigurationDialog(window);
+        return true;
+    case IDM_FIRST_AUDIO:
+    case IDM_SECOND_AUDIO:
+    case IDM_AC3_TRACK:
+        onAudioTrackCommand(command);
         return true;
     case IDM_PRIORITY_HIGH:
     case IDM_PRIORITY_NORMAL:
@@ -132,7 +179,7 @@ bool handleCommand(HWND window, UINT command) {
         runPictureCommand(window, command);
         return true;
     default:
-        return false;
+        return selectChannelByCommand(command);
     }
 }
 
@@ -188,10 +235,6 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_DISPLAYCHANGE:
         onDisplayChange();
         return 0;
-    case WM_TIMER:
-        if (handlePictureTimer(window, wParam))
-            return 0;
-        break;
     case WM_MOUSEMOVE:
         onMouseMove(wParam, lParam);
         return 0;
@@ -227,6 +270,26 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_USER:
         // A guide event was stored for the channel being watched.
         refreshChannelInfo();
+        return 0;
+    case WM_USER + 1:
+        onStreamsChanged();
+        return 0;
+    case WM_KEYDOWN:
+        onKeyDown(wParam);
+        return 0;
+    case WM_MOUSEWHEEL:
+        onMouseWheel(wParam);
+        return 0;
+    case WM_TIMER:
+        if (wParam == IDT_TYPED_NUMBER) {
+            onTypedNumberTimer();
+            return 0;
+        }
+        if (handlePictureTimer(window, wParam))
+            return 0;
+        break;
+    case WM_ENTERIDLE:
+        onEnterIdle(wParam, lParam);
         return 0;
     case kRecordingFailedMessage:
         // A recorder lost its file: stop the recording and tell the user.

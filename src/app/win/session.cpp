@@ -2,15 +2,20 @@
 
 #include "app/session_rules.h"
 #include "app/win/app_state.h"
+#include "app/win/channel_commands.h"
+#include "app/win/channel_scan.h"
 #include "app/win/config_store.h"
+#include "app/win/configuration_dialog.h"
 #include "app/win/main_window.h"
 #include "app/win/menu_state.h"
 #include "app/win/now_playing.h"
-#include "app/win/recording_commands.h"
 #include "app/win/show_error.h"
 #include "app/win/status_bar.h"
 #include "app/win/window_modes.h"
 #include "channels/win/channel_file_win.h"
+#include "graph/devices.h"
+#include "graph/graph_builder.h"
+#include "graph/media_graph.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -57,20 +62,34 @@ bool anotherInstanceRuns() {
     return GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-// Without a readable channel file the channels come from a scan, which needs the media
-// graph's tuner and section reader. Until the graph is built here there is nothing to scan
-// with, so this start ends as a scan that found no channel does.
-int scanForChannels() {
-    showError(L"Aucune chaine n'a été trouvée");
-    return 1;
+// The configured tuner (and receiver), with the configuration dialog once when they are
+// not there.
+int checkDevices() {
+    if (selectDevices(appConfig(), mediaGraph()))
+        return 0;
+    showConfigurationDialog(appState().mainWindow);
+    return selectDevices(appConfig(), mediaGraph()) ? 0 : 1;
 }
 
-int requireChannels() {
+// The channel file, or a scan when it cannot be read.
+int loadOrScanChannels() {
+    if (loadChannelFile(channelList()) != 0) {
+        if (int status = runChannelScan()) {
+            showError(L"Aucune chaine n'a été trouvée");
+            return status;
+        }
+    }
     if (channelList().size() == 0) {
         showError(L"Aucune chaine n'est dans le fichier");
         return 1;
     }
     return 0;
+}
+
+// The video renderer keys the picture on the window's background colour.
+void applyColorKey() {
+    if (IVMRWindowlessControl* control = mediaGraph().windowlessControl.get())
+        control->SetColorKey(kVideoColorKey);
 }
 
 void insertChannelMenu() {
@@ -117,21 +136,30 @@ HMENU buildChannelMenu() {
     return menu;
 }
 
-int initialiseSession() {
-    if (loadChannelFile(channelList()) != 0)
-        return scanForChannels();
-    if (int status = requireChannels())
+int openChannels() {
+    if (int status = loadOrScanChannels())
         return status;
     insertChannelMenu();
     syncMenuChecks();
     applyAlwaysOnTop();
+    // The stored index is used at start-up only.
+    selectChannel(static_cast<std::size_t>(
+        startChannelIndex(appConfig().startChannelIndex, channelList().size())));
     appState().typedNumber = 0;
     return 0;
 }
 
+int initialiseSession() {
+    if (int status = checkDevices())
+        return status;
+    if (int status = buildGraph())
+        return status;
+    return openChannels();
+}
+
 void shutdownSession() {
     saveConfig();
-    releaseRecordingGrabber();
+    tearDownGraph();
 }
 
 int runProgram(HINSTANCE instance, int showCommand) {
@@ -152,14 +180,17 @@ int runProgram(HINSTANCE instance, int showCommand) {
     UpdateWindow(window);
     if (initialiseSession() != 0) {
         shutdownSession();
+        releaseVideoPresenter();
         return -1;
     }
     appState().fullMenu = GetMenu(window);
+    applyColorKey();
     AcceleratorTable accelerators(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS)));
     const int exitCode = messageLoop(accelerators.get());
     // The window is gone by now; its former handle is still given as the sender.
     if (appConfig().sendNowPlaying)
         clearNowPlaying();
+    releaseVideoPresenter();
     return exitCode;
 }
 

@@ -4,10 +4,13 @@
 
 namespace korvane {
 
-// After the main window exists: channel list check, channel menu, check marks, always on
-// top. 0 on success; non-zero after the user has been told why.
+// After the main window exists: device check (with the configuration dialog once), the
+// media graph, then openChannels. 0 on success; non-zero after the user has been told why.
 int initialiseSession();
-// Saves the settings. Safe after a start-up that failed half-way.
+// The channel file or a scan, the channel menu, the check marks, always on top and the
+// start channel.
+int openChannels();
+// Saves the settings and tears the graph down. Safe after a start-up that failed half-way.
 void shutdownSession();
 
 // The "Chaînes" popup: one item per channel in list order, command = list index.

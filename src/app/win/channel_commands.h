@@ -1,0 +1,32 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane {
+
+// The channel switch on the graph: retune when the multiplex changes, remap the four
+// demultiplexer outputs, then the recording and audio-track menu states and the status bar.
+// The index must name a channel.
+void selectChannel(std::size_t index);
+
+// Up and down keys and the wheel: the neighbouring channel, wrapping; while recording only
+// the channels of the recorded multiplex.
+void previousChannel();
+void nextChannel();
+
+// A digit key: the number grows and timer 123 starts again for a second.
+void addTypedDigit(int digit);
+// Timer 123: the channel of the typed number, if any, then the number starts afresh.
+void onTypedNumberTimer();
+// The first channel with that number; nothing when none has it.
+void selectChannelByNumber(int32_t number);
+
+// "Première piste audio", "Seconde piste audio" and "Piste AC3".
+void onAudioTrackCommand(UINT command);
+// The states of the three audio-track items, while the menu is attached.
+void updateAudioTrackMenu();
+
+} // namespace korvane

@@ -1,0 +1,284 @@
+#include "app/channel_switch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace korvane {
+namespace {
+
+// Every call on the outputs and the tuner, in order, as "<output> map 0x120 es",
+// "<output> unmap 0x120" and "tune 474167".
+struct CallLog {
+    std::vector<std::string> lines;
+};
+
+std::string hex(int32_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(pid));
+    return text;
+}
+
+class FakePidMap : public PidMap {
+  public:
+    FakePidMap(const char* name, CallLog& log) : name_(name), log_(log) {}
+    void mapPid(int32_t pid, PidContent content) override {
+        log_.lines.push_back(name_ + " map " + hex(pid) +
+                             (content == PidContent::Psi ? " psi" : " es"));
+        if (std::find(mapped.begin(), mapped.end(), pid) == mapped.end())
+            mapped.push_back(pid);
+    }
+    void unmapPid(int32_t pid) override {
+        log_.lines.push_back(name_ + " unmap " + hex(pid));
+        std::erase(mapped, pid);
+    }
+    std::vector<int32_t> mappedPids(std::size_t max) override {
+        return {mapped.begin(), mapped.begin() + std::min(max, mapped.size())};
+    }
+    std::vector<int32_t> mapped;
+
+  private:
+    std::string name_;
+    CallLog& log_;
+};
+
+class FakeTuner : public ScanTuner {
+  public:
+    explicit FakeTuner(CallLog& log) : log_(log) {}
+    int tuneFrequency(int32_t frequency) override {
+        log_.lines.push_back("tune " + std::to_string(frequency));
+        return 0;
+    }
+
+  private:
+    CallLog& log_;
+};
+
+ChannelInfo channel(int32_t frequency, int32_t number, int32_t pmt, int32_t video, int32_t audio1,
+                    int32_t audio2 = 0, int32_t ac3 = 0) {
+    ChannelInfo c;
+    c.frequency = frequency;
+    c.number = number;
+    c.pmtPid = pmt;
+    c.videoPid = video;
+    c.audio1Pid = audio1;
+    c.audio2Pid = audio2;
+    c.ac3Pid = ac3;
+    return c;
+}
+
+class ChannelSwitch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        list.append(channel(474167, 1, 0x100, 0x120, 0x130, 0x131, 0x133));
+        list.append(channel(474167, 2, 0x200, 0, 0x230));           // H.264 only: no video mapped
+        list.append(channel(522167, 3, 0x400, 0x420, 0, 0, 0x433)); // AC-3 only
+        list.append(channel(522167, 4, 0, 0x520, 0x530));           // PAT never named it
+    }
+    std::vector<std::string> select(std::size_t index, bool preferAc3 = false) {
+        log.lines.clear();
+        EXPECT_TRUE(switchChannel(list, index, preferAc3, tracks, outputs, &tuner));
+        return log.lines;
+    }
+
+    CallLog log;
+    FakePidMap video{"video", log}, audio{"son", log}, ac3{"ac3", log}, pmt{"pmt", log};
+    DemuxOutputs outputs{&video, &audio, &ac3, &pmt};
+    FakeTuner tuner{log};
+    AudioTracks tracks;
+    ChannelList list;
+};
+
+TEST_F(ChannelSwitch, RetunesOnlyForTheFirstSelectionOrAnotherFrequency) {
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(select(0), (Lines{"tune 474167", "video map 0x120 es", "son map 0x130 es",
+                                "pmt map 0x100 psi"}));
+    EXPECT_EQ(list.currentIndex(), 0);
+    // Same multiplex: the four outputs are emptied in order, no retune.
+    EXPECT_EQ(select(1), (Lines{"video unmap 0x120", "son unmap 0x130", "pmt unmap 0x100",
+                                "son map 0x230 es", "pmt map 0x200 psi"}));
+    EXPECT_EQ(select(2), (Lines{"son unmap 0x230", "pmt unmap 0x200", "tune 522167",
+                                "video map 0x420 es", "pmt map 0x400 psi"}));
+    // A PMT PID of 0 is mapped all the same.
+    EXPECT_EQ(select(3), (Lines{"video unmap 0x420", "pmt unmap 0x400", "video map 0x520 es",
+                                "son map 0x530 es", "pmt map 0x0 psi"}));
+    // Reselecting the current channel (after a PMT change) remaps without retuning.
+    EXPECT_EQ(select(3), (Lines{"video unmap 0x520", "son unmap 0x530", "pmt unmap 0x0",
+                                "video map 0x520 es", "son map 0x530 es", "pmt map 0x0 psi"}));
+
+    log.lines.clear();
+    EXPECT_FALSE(switchChannel(list, 4, false, tracks, outputs, &tuner));
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(list.currentIndex(), 3);
+}
+
+TEST_F(ChannelSwitch, PreferredAc3ReplacesTheFirstTrackWhenTheChannelHasOne) {
+    tracks.secondActive = true;
+    auto lines = select(0, true);
+    EXPECT_EQ(lines[2], "ac3 map 0x133 es");
+    EXPECT_TRUE(tracks.ac3Active);
+    EXPECT_FALSE(tracks.secondActive);
+    lines = select(1, true);
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"video unmap 0x120", "ac3 unmap 0x133", "pmt unmap 0x100",
+                                        "son map 0x230 es", "pmt map 0x200 psi"}));
+    EXPECT_FALSE(tracks.ac3Active);
+}
+
+TEST_F(ChannelSwitch, UnmapsAtMostEightPidsPerOutputAndToleratesMissingOutputs) {
+    for (int32_t pid = 1; pid <= 10; ++pid)
+        video.mapped.push_back(pid);
+    unmapAllPids(&video);
+    EXPECT_EQ(video.mapped, (std::vector<int32_t>{9, 10}));
+    unmapAllPids(nullptr);
+
+    DemuxOutputs none;
+    log.lines.clear();
+    EXPECT_TRUE(switchChannel(list, 2, true, tracks, none, nullptr));
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(list.currentIndex(), 2);
+    EXPECT_TRUE(tracks.ac3Active);
+}
+
+TEST(RetuneDecision, FirstSelectionAlwaysRetunes) {
+    EXPECT_TRUE(retuneNeeded(std::nullopt, 474167));
+    EXPECT_FALSE(retuneNeeded(474167, 474167));
+    EXPECT_TRUE(retuneNeeded(474167, 522167));
+}
+
+ChannelRecords onFrequencies(std::vector<int32_t> frequencies) {
+    ChannelRecords records;
+    for (int32_t f : frequencies)
+        records.push_back(channel(f, 0, 0, 0, 0));
+    return records;
+}
+
+TEST(PreviousNext, WrapAndStayOnTheRecordedMultiplex) {
+    const ChannelRecords records = onFrequencies({1, 2, 1, 3, 1, 2});
+    struct Case {
+        int32_t current;
+        bool recording;
+        std::optional<std::size_t> previous, next;
+    };
+    const Case cases[] = {
+        {0, false, 5, 1},
+        {5, false, 4, 0},
+        {2, false, 1, 3},
+        {-1, false, 5, 0}, // nothing selected yet
+        {2, true, 0, 4},
+        {0, true, 4, 2},
+        {4, true, 2, 0},
+        {1, true, 5, 5},                       // the other channel on frequency 2, both ways round
+        {3, true, std::nullopt, std::nullopt}, // alone on its frequency
+        {-1, true, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(previousChannelIndex(records, c.current, c.recording), c.previous)
+            << c.current << (c.recording ? " recording" : "");
+        EXPECT_EQ(nextChannelIndex(records, c.current, c.recording), c.next)
+            << c.current << (c.recording ? " recording" : "");
+    }
+    EXPECT_EQ(previousChannelIndex({}, 0, false), std::nullopt);
+    EXPECT_EQ(nextChannelIndex({}, 0, true), std::nullopt);
+}
+
+TEST(TypedNumbers, DigitsAccumulateWithoutOverflow) {
+    int32_t typed = 0;
+    for (int digit : {1, 2})
+        typed = appendTypedDigit(typed, digit);
+    EXPECT_EQ(typed, 12);
+    for (int i = 0; i < 20; ++i)
+        typed = appendTypedDigit(typed, 9);
+    EXPECT_EQ(typed, 12999999);
+    EXPECT_EQ(appendTypedDigit(5, 10), 5);
+}
+
+TEST(TypedNumbers, FirstMatchWinsAndWhileRecordingOnlyOnTheCurrentFrequency) {
+    ChannelRecords records = onFrequencies({1, 2, 1, 2});
+    const int32_t numbers[] = {12, 5, 5, 1};
+    for (std::size_t i = 0; i < records.size(); ++i)
+        records[i].number = numbers[i];
+    struct Case {
+        int32_t current;
+        int32_t number;
+        bool recording;
+        std::optional<std::size_t> chosen;
+    };
+    const Case cases[] = {
+        {0, 12, false, 0},
+        {0, 5, false, 1},
+        {0, 7, false, std::nullopt},
+        {3, 5, true, 1},
+        {0, 1, true, std::nullopt},
+        // The first channel numbered 5 is on another frequency: a later one on this
+        // frequency is not looked for.
+        {2, 5, true, std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(typedNumberChoice(records, c.current, c.number, c.recording), c.chosen)
+            << c.number << " from " << c.current;
+}
+
+TEST_F(ChannelSwitch, AudioTrackCommandsMovePidsAndSetTheMenuStates) {
+    using Lines = std::vector<std::string>;
+    const ChannelInfo une = *list.copyAt(0);
+    select(0);
+    const MenuItemState enabled{false, false}, disabled{false, true}, checkedDisabled{true, true};
+    EXPECT_EQ(audioTrackMenu(tracks, une), (AudioTrackMenu{checkedDisabled, enabled, enabled}));
+
+    log.lines.clear();
+    ASSERT_TRUE(selectSecondAudioTrack(une, tracks, outputs));
+    EXPECT_EQ(log.lines, (Lines{"son unmap 0x130", "son map 0x131 es"}));
+    EXPECT_EQ(audioTrackMenu(tracks, une), (AudioTrackMenu{enabled, checkedDisabled, disabled}));
+    // Entered from the first track only (reachable by accelerator while the menu is detached).
+    EXPECT_FALSE(selectAc3Track(une, tracks, outputs));
+
+    log.lines.clear();
+    selectFirstAudioTrack(une, tracks, outputs);
+    EXPECT_EQ(log.lines, (Lines{"son unmap 0x131", "son map 0x130 es"}));
+    EXPECT_FALSE(tracks.secondActive);
+
+    log.lines.clear();
+    ASSERT_TRUE(selectAc3Track(une, tracks, outputs));
+    EXPECT_EQ(log.lines, (Lines{"son unmap 0x130", "ac3 map 0x133 es"}));
+    EXPECT_EQ(audioTrackMenu(tracks, une), (AudioTrackMenu{enabled, disabled, checkedDisabled}));
+    EXPECT_FALSE(selectSecondAudioTrack(une, tracks, outputs));
+
+    log.lines.clear();
+    selectFirstAudioTrack(une, tracks, outputs);
+    EXPECT_EQ(log.lines, (Lines{"ac3 unmap 0x133", "son map 0x130 es"}));
+    EXPECT_EQ(video.mapped, (std::vector<int32_t>{0x120}));
+    EXPECT_EQ(audio.mapped, (std::vector<int32_t>{0x130}));
+    EXPECT_TRUE(ac3.mapped.empty());
+
+    log.lines.clear();
+    selectFirstAudioTrack(une, tracks, outputs);
+    EXPECT_TRUE(log.lines.empty()) << "already on the first track";
+}
+
+TEST_F(ChannelSwitch, ChannelsWithoutTheTracksLeaveTheirItemsDisabled) {
+    const ChannelInfo deux = *list.copyAt(1);
+    const ChannelInfo trois = *list.copyAt(2);
+    select(1);
+    log.lines.clear();
+    EXPECT_FALSE(selectSecondAudioTrack(deux, tracks, outputs));
+    EXPECT_FALSE(selectAc3Track(deux, tracks, outputs));
+    EXPECT_TRUE(log.lines.empty());
+    const MenuItemState disabled{false, true}, checkedDisabled{true, true};
+    EXPECT_EQ(audioTrackMenu(tracks, deux), (AudioTrackMenu{checkedDisabled, disabled, disabled}));
+
+    // An AC-3-only channel under the AC-3 preference: back to the first track unmaps the
+    // AC-3 and has no first track to map.
+    select(2, true);
+    EXPECT_TRUE(tracks.ac3Active);
+    EXPECT_FALSE(selectAc3Track(trois, tracks, outputs));
+    log.lines.clear();
+    selectFirstAudioTrack(trois, tracks, outputs);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"ac3 unmap 0x433"}));
+    EXPECT_FALSE(tracks.ac3Active);
+}
+
+} // namespace
+} // namespace korvane

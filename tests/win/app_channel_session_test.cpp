@@ -1,0 +1,397 @@
+// Watching with the testbed: the channel switch, keys, wheel, typed numbers, audio tracks,
+// a PMT change of the channel being watched, and the scan of the demo city in its dialog.
+// The graph is the program's own up to the demultiplexer, with its section branches; sinks
+// stand in for the decoders and renderers.
+#include "app/win/channel_commands.h"
+#include "app/win/menu_state.h"
+#include "app/win/session.h"
+#include "box_collector.h"
+#include "demo_city_channels.h"
+#include "dshow_test_filters.h"
+#include "graph/devices.h"
+#include "res/resource.h"
+#include "session_fixture.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+namespace korvane::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Texts = std::vector<std::wstring>;
+
+ChannelInfo channel(const char* name, int32_t number, int32_t frequency, int32_t pmt, int32_t video,
+                    int32_t audio1, int32_t audio2 = 0, int32_t ac3 = 0, int32_t h264 = 0) {
+    ChannelInfo c;
+    c.name.assign(name);
+    c.number = number;
+    c.frequency = frequency;
+    c.pmtPid = pmt;
+    c.videoPid = video;
+    c.audio1Pid = audio1;
+    c.audio2Pid = audio2;
+    c.ac3Pid = ac3;
+    c.videoMpeg4Pid = h264;
+    return c;
+}
+
+class ChannelSession : public SessionTest {
+  protected:
+    void TearDown() override {
+        sinks_.clear();
+        SessionTest::TearDown();
+    }
+
+    // buildGraph up to the demultiplexer, its "video", "son" and "ac3" outputs into sinks,
+    // its "data", "epg" and "pmt" branches, then the run without a clock, so that the
+    // sinks take what comes at the speeded-up pace.
+    void buildWithSinks() {
+        appConfig().tunerName = u"Korvane Testbed Tuner USB";
+        ASSERT_TRUE(selectDevices(appConfig(), mediaGraph()));
+        ASSERT_EQ(buildSourceChain(), 0);
+        MediaGraph& graph = mediaGraph();
+        auto demux = graph.demux.as<IMpeg2Demultiplexer>(IID_IMpeg2Demultiplexer);
+        ASSERT_TRUE(demux);
+        graph.videoPidMap = sinkOutput(demux.get(), L"video", MEDIATYPE_Video);
+        graph.audioPidMap = sinkOutput(demux.get(), L"son", MEDIATYPE_Audio);
+        graph.ac3PidMap = sinkOutput(demux.get(), L"ac3", MEDIATYPE_Audio);
+        ASSERT_EQ(buildSectionDataBranch(demux.get()), 0);
+        ASSERT_EQ(buildEpgBranch(demux.get()), 0);
+        ASSERT_EQ(buildPmtBranch(demux.get()), 0);
+        ASSERT_EQ(graph.graph.as<IMediaFilter>(IID_IMediaFilter)->SetSyncSource(nullptr), S_OK);
+        ASSERT_EQ(runGraph(), 0);
+    }
+
+    ComPtr<IMPEG2PIDMap> sinkOutput(IMpeg2Demultiplexer* demux, const wchar_t* name,
+                                    const GUID& major) {
+        AM_MEDIA_TYPE type{};
+        type.majortype = major;
+        ComPtr<IPin> pin;
+        EXPECT_EQ(demux->CreateOutputPin(&type, const_cast<LPWSTR>(name), pin.put()), S_OK);
+        auto* sink = new TestSink(major);
+        ComPtr<IBaseFilter> filter(sink);
+        sinks_.push_back(filter);
+        sinkByName_[name] = sink;
+        EXPECT_EQ(mediaGraph().graph->AddFilter(filter.get(), name), S_OK);
+        ComPtr<IPin> input;
+        filter->FindPin(L"In", input.put());
+        if (!input) {
+            ComPtr<IEnumPins> pins;
+            filter->EnumPins(pins.put());
+            pins->Next(1, input.put(), nullptr);
+        }
+        EXPECT_EQ(mediaGraph().graph->ConnectDirect(pin.get(), input.get(), nullptr), S_OK);
+        return pin.as<IMPEG2PIDMap>(IID_IMPEG2PIDMap);
+    }
+
+    void writeChannels(const ChannelRecords& records) {
+        writeFile(L"chaines.xml", formatChannelFile(records));
+    }
+
+    // The tune lines and the PID maps of the four switched outputs since the last call.
+    Lines switched() {
+        Lines lines;
+        for (const std::string& line : trace()) {
+            if (line.rfind("tune ", 0) == 0 || line.find(" video ") != std::string::npos ||
+                line.find(" son ") != std::string::npos ||
+                line.find(" ac3 ") != std::string::npos || line.find(" pmt ") != std::string::npos)
+                lines.push_back(line);
+        }
+        Lines fresh(lines.begin() + static_cast<long>(std::min(seen_, lines.size())), lines.end());
+        seen_ = lines.size();
+        return fresh;
+    }
+
+    void key(WPARAM virtualKey) { SendMessageW(window_, WM_KEYDOWN, virtualKey, 0); }
+    void wheel(short delta) {
+        SendMessageW(window_, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(delta)), 0);
+    }
+    std::string statusText(int part) {
+        char text[256] = {};
+        SendMessageA(appState().statusBar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+
+    std::vector<ComPtr<IBaseFilter>> sinks_;
+    std::map<std::wstring, TestSink*> sinkByName_;
+    std::size_t seen_ = 0;
+};
+
+// Télé Une and Canal Deux HD share the first multiplex, Info Trois is on the second. The
+// records hold what their PMTs say, so that no PMT change comes to remap them.
+ChannelRecords smallCity() {
+    ChannelRecords records = {
+        channel("T\xE9l\xE9 Une", 1, 474167, 0x100, 0x120, 0x130, 0x131, 0x133),
+        channel("Canal Deux HD", 12, 474167, 0x200, 0, 0x230, 0, 0, 0x220),
+        channel("Info Trois", 2, 522167, 0x400, 0, 0, 0, 0x433, 0x420)};
+    records[0].pcrPid = 0x120;
+    records[1].pcrPid = 0x220;
+    records[2].pcrPid = 0x420;
+    return records;
+}
+
+TEST_F(ChannelSession, SwitchingRetunesAcrossMultiplexesAndRemapsTheOutputs) {
+    writeChannels(smallCity());
+    appConfig().startChannelIndex = 7; // not a channel: the first one
+    buildWithSinks();
+    ASSERT_EQ(openChannels(), 0);
+    EXPECT_EQ(switched(),
+              (Lines{"tune 474167", "map video 288 es", "map son 304 es", "map pmt 256 psi"}));
+    EXPECT_EQ(statusText(0), "T\xE9l\xE9 Une");
+    EXPECT_EQ(channelList().currentIndex(), 0);
+    EXPECT_TRUE(pumpUntil([&] { return sinkByName_[L"video"]->count() > 5; }))
+        << "the mapped video reaches its output";
+
+    // Channel menu: same multiplex, no retune.
+    ASSERT_TRUE(handleCommand(window_, 1));
+    EXPECT_EQ(switched(), (Lines{"unmap video 288", "unmap son 304", "unmap pmt 256",
+                                 "map son 560 es", "map pmt 512 psi"}));
+    EXPECT_FALSE(handleCommand(window_, 3)) << "no such channel";
+
+    struct Step {
+        std::function<void()> act;
+        int32_t current;
+        Lines lines;
+    };
+    const Step steps[] = {
+        {[&] { key(VK_DOWN); },
+         2,
+         {"unmap son 560", "unmap pmt 512", "tune 522167", "map pmt 1024 psi"}},
+        {[&] { key(VK_DOWN); },
+         0,
+         {"unmap pmt 1024", "tune 474167", "map video 288 es", "map son 304 es",
+          "map pmt 256 psi"}},
+        {[&] { wheel(120); },
+         2,
+         {"unmap video 288", "unmap son 304", "unmap pmt 256", "tune 522167", "map pmt 1024 psi"}},
+        {[&] { wheel(-60); }, 2, {}},
+        {[&] { wheel(-240); },
+         0,
+         {"unmap pmt 1024", "tune 474167", "map video 288 es", "map son 304 es",
+          "map pmt 256 psi"}},
+        // While recording, only the recorded multiplex: 0 -> 1 -> 0, never 2.
+        {[&] { setRecordingMenuState(true); }, 0, {}},
+        {[&] { key(VK_UP); },
+         1,
+         {"unmap video 288", "unmap son 304", "unmap pmt 256", "map son 560 es",
+          "map pmt 512 psi"}},
+        {[&] { key(VK_UP); },
+         0,
+         {"unmap son 560", "unmap pmt 512", "map video 288 es", "map son 304 es",
+          "map pmt 256 psi"}},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].act();
+        EXPECT_EQ(channelList().currentIndex(), steps[i].current) << "step " << i;
+        EXPECT_EQ(switched(), steps[i].lines) << "step " << i;
+    }
+    EXPECT_NE(menuState(IDM_RECORD_MULTIPLEX) & MF_GRAYED, 0u) << "recording items kept";
+}
+
+TEST_F(ChannelSession, TypedNumbersSelectAfterASecondAndRespectTheRecording) {
+    writeChannels(smallCity());
+    buildWithSinks();
+    ASSERT_EQ(openChannels(), 0);
+    switched();
+    struct Case {
+        std::vector<WPARAM> keys;
+        bool recording;
+        int32_t current;
+    };
+    const Case cases[] = {
+        {{'1', VK_NUMPAD2}, false, 1}, // 12 within a second
+        {{'2'}, false, 2},
+        {{'1'}, true, 2},       // first channel numbered 1 is on another multiplex
+        {{'9', '9'}, false, 2}, // no such number
+        {{VK_NUMPAD1}, false, 0},
+    };
+    for (const Case& c : cases) {
+        setRecordingMenuState(c.recording);
+        for (WPARAM k : c.keys)
+            key(k);
+        EXPECT_NE(appState().typedNumber, 0);
+        pumpFor(1300);
+        EXPECT_EQ(appState().typedNumber, 0);
+        EXPECT_EQ(channelList().currentIndex(), c.current) << c.keys.front();
+    }
+}
+
+TEST_F(ChannelSession, AudioTrackCommandsMovePidsAndSetTheMenuStates) {
+    writeChannels(smallCity());
+    buildWithSinks();
+    ASSERT_EQ(openChannels(), 0);
+    switched();
+    const UINT off = MF_GRAYED | MF_DISABLED;
+    auto states = [&] {
+        return std::vector<UINT>{menuState(IDM_FIRST_AUDIO) & (off | MF_CHECKED),
+                                 menuState(IDM_SECOND_AUDIO) & (off | MF_CHECKED),
+                                 menuState(IDM_AC3_TRACK) & (off | MF_CHECKED)};
+    };
+    using States = std::vector<UINT>;
+    struct Step {
+        UINT command;
+        Lines lines;
+        States states;
+    };
+    const Step steps[] = {
+        {IDM_SECOND_AUDIO, {"unmap son 304", "map son 305 es"}, {0, MF_CHECKED | off, off}},
+        {IDM_AC3_TRACK, {}, {0, MF_CHECKED | off, off}},
+        {IDM_FIRST_AUDIO, {"unmap son 305", "map son 304 es"}, {MF_CHECKED | off, 0, 0}},
+        {IDM_AC3_TRACK, {"unmap son 304", "map ac3 307 es"}, {0, off, MF_CHECKED | off}},
+        {IDM_FIRST_AUDIO, {"unmap ac3 307", "map son 304 es"}, {MF_CHECKED | off, 0, 0}},
+    };
+    EXPECT_EQ(states(), (States{MF_CHECKED | off, 0, 0}));
+    for (const Step& step : steps) {
+        handleCommand(window_, step.command);
+        EXPECT_EQ(switched(), step.lines) << step.command;
+        EXPECT_EQ(states(), step.states) << step.command;
+    }
+
+    // AC-3 by default where there is one; a channel without the tracks grays them.
+    appConfig().preferAc3 = true;
+    handleCommand(window_, 0);
+    EXPECT_EQ(switched(), (Lines{"unmap video 288", "unmap son 304", "unmap pmt 256",
+                                 "map video 288 es", "map ac3 307 es", "map pmt 256 psi"}));
+    EXPECT_TRUE(appState().ac3Active);
+    handleCommand(window_, 1);
+    EXPECT_FALSE(appState().ac3Active);
+    EXPECT_EQ(states(), (States{MF_CHECKED | off, off, off}));
+    handleCommand(window_, IDM_SECOND_AUDIO);
+    EXPECT_EQ(switched(), (Lines{"unmap video 288", "unmap ac3 307", "unmap pmt 256",
+                                 "map son 560 es", "map pmt 512 psi"}));
+}
+
+TEST_F(ChannelSession, APmtChangeOfTheWatchedChannelRemapsIt) {
+    // The multiplex of 490167 moves its first service's video and sound two seconds in and
+    // adds an AC-3 track; the file loops, so the change comes back again and again.
+    ChannelInfo change = channel("Change TV", 7, 490167, 0x100, 0x120, 0x130);
+    change.pcrPid = 0x120;
+    writeChannels({change, channel("Stable TV", 8, 490167, 0x200, 0, 0x230, 0, 0, 0x220)});
+    appConfig().preferAc3 = true;
+    buildWithSinks();
+    ASSERT_EQ(openChannels(), 0);
+    EXPECT_EQ(switched(),
+              (Lines{"tune 490167", "map video 288 es", "map son 304 es", "map pmt 256 psi"}));
+    Lines after;
+    bool fileChanged = false;
+    ASSERT_TRUE(pumpUntil([&] {
+        for (const std::string& line : switched())
+            after.push_back(line);
+        ChannelRecords saved;
+        if (parseChannelFile(readFile(L"chaines.xml"), saved, replaceWithQuestionMarks) &&
+            saved.size() == 2 && saved[0].videoPid == 0x121 && saved[0].ac3Pid == 0x133 &&
+            saved[1].videoMpeg4Pid == 0x220)
+            fileChanged = true;
+        return fileChanged &&
+               std::find(after.begin(), after.end(), "map video 289 es") != after.end();
+    }));
+    // Reselected without a retune, with the new PIDs and the preferred AC-3 track.
+    auto mapped = std::find(after.begin(), after.end(), "map video 289 es");
+    ASSERT_GE(mapped - after.begin(), 3);
+    EXPECT_EQ(Lines(mapped - 3, mapped + 3),
+              (Lines{"unmap video 288", "unmap son 304", "unmap pmt 256", "map video 289 es",
+                     "map ac3 307 es", "map pmt 256 psi"}));
+    EXPECT_EQ(std::count(after.begin(), after.end(), "tune 490167"), 0);
+    EXPECT_TRUE(appState().ac3Active);
+}
+
+TEST_F(ChannelSession, ARunThatFailsHalfWayStillEndsWithEveryFilterStopped) {
+    setFaults(L"tuner-run-fails");
+    buildWithSinks(); // the run's failure is not reported
+    std::vector<ComPtr<IBaseFilter>> filters;
+    ComPtr<IEnumFilters> all;
+    ASSERT_EQ(mediaGraph().graph->EnumFilters(all.put()), S_OK);
+    for (ComPtr<IBaseFilter> filter; all->Next(1, filter.put(), nullptr) == S_OK;)
+        filters.push_back(filter);
+    all.reset();
+    auto running = [&] {
+        int count = 0;
+        for (const auto& filter : filters) {
+            FILTER_STATE state = State_Stopped;
+            filter->GetState(0, &state);
+            count += state != State_Stopped;
+        }
+        return count;
+    };
+    EXPECT_GT(running(), 0) << "the filters after the tuner were started before it refused";
+    tearDownGraph();
+    EXPECT_EQ(running(), 0);
+}
+
+TEST_F(ChannelSession, ScanOfTheDemoCityFillsItsDialogAndSavesTheChannels) {
+    SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
+                            windowsPath(KORVANE_BINARY_DIR "/testbed/muxes").c_str());
+    ASSERT_TRUE(CopyFileW(windowsPath(KORVANE_BINARY_DIR "/canaux.ini").c_str(),
+                          (folder_ + L"\\canaux.ini").c_str(), FALSE));
+    appConfig().city = u"Démoville";
+    buildWithSinks();
+
+    struct Dialog {
+        std::wstring title;
+        LONG style = 0, listStyle = 0;
+        LRESULT range = 0, lastPosition = -1;
+        std::vector<LRESULT> nameCounts; // each larger count seen, as the list grew
+        std::string firstName;
+    } dialog;
+    BoxCollector collector([&](HWND box) {
+        dialog.title = windowTitle(box);
+        dialog.style = GetWindowLongW(box, GWL_STYLE);
+        dialog.listStyle = GetWindowLongW(GetDlgItem(box, IDC_SCAN_NAMES), GWL_STYLE);
+        // Read as the scan goes, until it ends the dialog.
+        while (IsWindow(box)) {
+            const LRESULT range =
+                SendDlgItemMessageW(box, IDC_SCAN_PROGRESS, PBM_GETRANGE, FALSE, 0);
+            const LRESULT position = SendDlgItemMessageW(box, IDC_SCAN_PROGRESS, PBM_GETPOS, 0, 0);
+            const LRESULT names = SendDlgItemMessageW(box, IDC_SCAN_NAMES, LB_GETCOUNT, 0, 0);
+            if (IsWindow(box)) {
+                dialog.range = std::max(dialog.range, range);
+                dialog.lastPosition = std::max(dialog.lastPosition, position);
+                if (dialog.nameCounts.empty() || dialog.nameCounts.back() < names)
+                    dialog.nameCounts.push_back(names);
+            }
+            if (dialog.firstName.empty() && names > 0) {
+                char first[256] = {};
+                SendDlgItemMessageA(box, IDC_SCAN_NAMES, LB_GETTEXT, 0, LPARAM(first));
+                dialog.firstName = first;
+            }
+            Sleep(20);
+        }
+        return dialog.title;
+    });
+    ASSERT_EQ(openChannels(), 0);
+
+    EXPECT_TRUE(pumpUntil([&] { return !collector.seen().empty(); }, 3000));
+    EXPECT_EQ(collector.seen(), Texts{L"Scan des fréquences en cours"});
+    EXPECT_EQ(dialog.style & WS_SYSMENU, 0) << "the user cannot close it";
+    EXPECT_NE(dialog.style & WS_CAPTION, 0);
+    EXPECT_EQ(dialog.listStyle & LBS_SORT, 0);
+    EXPECT_EQ(dialog.range, 6);
+    EXPECT_EQ(dialog.lastPosition, 5);
+    // The list grows frequency by frequency (the last names come as the scan ends the
+    // dialog, too late to be seen from here): every service, radio and data ones too.
+    EXPECT_GE(dialog.nameCounts.size(), 3u);
+    EXPECT_GE(dialog.nameCounts.back(), 22);
+    EXPECT_EQ(dialog.firstName, "Hexagone 2");
+    EXPECT_FALSE(appState().scan.scanPending);
+
+    expectDemoCityChannels(readFile(L"chaines.xml"));
+    HMENU channels = GetSubMenu(GetMenu(window_), 4);
+    ASSERT_EQ(GetMenuItemCount(channels), static_cast<int>(std::size(kDemoCity)));
+    char item[64] = {};
+    GetMenuStringA(channels, 22, item, 64, MF_BYPOSITION);
+    EXPECT_STREQ(item, "56: Six TV HD");
+    // The first channel plays: its multiplex is tuned last, then its outputs are mapped.
+    const Lines tuned = trace("tune");
+    EXPECT_EQ(tuned, (Lines{"tune 586167", "tune 474167", "tune 522167", "tune 498167",
+                            "tune 538167", "tune 562167", "tune 562167"}));
+    const Lines lines = switched();
+    EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
+              (Lines{"tune 562167", "map video 288 es", "map son 304 es", "map pmt 1061 psi"}));
+}
+
+} // namespace
+} // namespace korvane::testing
