@@ -170,6 +170,7 @@ bool handleCommand(HWND window, UINT command) {
     case IDM_FULL_SCREEN:
     case IDM_MUTE:
     case IDM_SIGNAL_QUALITY:
+    case IDM_GUIDE:
     case IDM_VOLUME_UP:
     case IDM_VOLUME_DOWN:
     case IDM_ZOOM_IN:

@@ -1,6 +1,7 @@
 #include "app/win/picture_commands.h"
 
 #include "app/win/about_box.h"
+#include "app/win/channel_commands.h"
 #include "app/win/screenshot.h"
 #include "app/win/shell_commands.h"
 #include "app/win/signal_dialog.h"
@@ -8,6 +9,7 @@
 #include "app/win/volume.h"
 #include "app/win/window_modes.h"
 #include "res/resource.h"
+#include "si/win/guide_dialog.h"
 
 namespace korvane {
 
@@ -36,6 +38,9 @@ void runPictureCommand(HWND window, UINT command) {
         break;
     case IDM_SIGNAL_QUALITY:
         showSignalQualityDialog(window);
+        break;
+    case IDM_GUIDE:
+        showGuideDialog(window, selectChannel);
         break;
     case IDM_VOLUME_UP:
     case IDM_VOLUME_DOWN:
