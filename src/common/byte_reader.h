@@ -8,7 +8,7 @@ namespace korvane {
 
 // Bounds-checked view over untrusted bytes (sections from the air, files, packets).
 // Reads use absolute offsets from the start of the view, multi-byte fields most
-// significant byte first. A read that would pass the end yields nothing.
+// significant byte first unless the name says le. A read that would pass the end yields nothing.
 class ByteReader {
   public:
     ByteReader(const uint8_t* data, std::size_t size) : data_(data), size_(data ? size : 0) {}
@@ -38,6 +38,20 @@ class ByteReader {
             return std::nullopt;
         return (uint32_t{data_[offset]} << 24) | (uint32_t{data_[offset + 1]} << 16) |
                (uint32_t{data_[offset + 2]} << 8) | uint32_t{data_[offset + 3]};
+    }
+
+    // Little-endian fields, for the platform's own structures (bitmap headers).
+    std::optional<uint16_t> u16le(std::size_t offset) const {
+        if (!contains(offset, 2))
+            return std::nullopt;
+        return static_cast<uint16_t>(data_[offset] | (data_[offset + 1] << 8));
+    }
+
+    std::optional<uint32_t> u32le(std::size_t offset) const {
+        if (!contains(offset, 4))
+            return std::nullopt;
+        return uint32_t{data_[offset]} | (uint32_t{data_[offset + 1]} << 8) |
+               (uint32_t{data_[offset + 2]} << 16) | (uint32_t{data_[offset + 3]} << 24);
     }
 
     // A 13-bit PID: the high byte masked with 0x1F.

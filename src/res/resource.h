@@ -64,3 +64,12 @@
 
 // Child window identifier of the status bar.
 #define IDC_STATUS_BAR 41234
+
+// Controls of the picture, guide, signal and About dialogs.
+#define IDC_ABOUT_LINK 1008
+#define IDC_GUIDE_LIST 1013
+#define IDC_GUIDE_REFRESH 1014
+#define IDC_SIGNAL_PRESENT 1015
+#define IDC_SIGNAL_LOCKED 1016
+#define IDC_SIGNAL_QUALITY 1017
+#define IDC_SIGNAL_STRENGTH 1018

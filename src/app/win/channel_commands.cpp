@@ -4,6 +4,7 @@
 #include "app/win/app_state.h"
 #include "app/win/menu_state.h"
 #include "app/win/status_bar.h"
+#include "app/win/video_area.h"
 #include "graph/media_graph.h"
 #include "graph/tuning.h"
 #include "res/resource.h"
@@ -50,6 +51,7 @@ void selectChannel(std::size_t index) {
     refreshChannelInfo();
     // The on-screen display shows the channel for a while from this moment.
     state.channelShownAt = GetTickCount();
+    showOsd();
 }
 
 void previousChannel() {
@@ -112,7 +114,7 @@ void onAudioTrackCommand(UINT command) {
 
 void updateAudioTrackMenu() {
     std::optional<ChannelInfo> channel = channelList().copyCurrent();
-    if (!channel || !menuAttached())
+    if (!channel)
         return;
     const AudioTrackMenu menu = audioTrackMenu(currentTracks(), *channel);
     setMenuItemState(IDM_FIRST_AUDIO, menuState(menu.first));

@@ -26,7 +26,7 @@ void selectChannelByNumber(int32_t number);
 
 // "Première piste audio", "Seconde piste audio" and "Piste AC3".
 void onAudioTrackCommand(UINT command);
-// The states of the three audio-track items, while the menu is attached.
+// The states of the three audio-track items, in the full menu even while it is detached.
 void updateAudioTrackMenu();
 
 } // namespace korvane

@@ -7,11 +7,13 @@
 #include "app/win/configuration_dialog.h"
 #include "app/win/menu_state.h"
 #include "app/win/now_playing.h"
+#include "app/win/picture_commands.h"
 #include "app/win/recording_commands.h"
 #include "app/win/session.h"
 #include "app/win/shell_commands.h"
 #include "app/win/show_error.h"
 #include "app/win/status_bar.h"
+#include "app/win/video_area.h"
 #include "app/win/window_modes.h"
 #include "capture/win/recording_failure.h"
 #include "res/resource.h"
@@ -48,6 +50,7 @@ void onSize(HWND window, WPARAM wParam, LPARAM lParam) {
         SendMessageW(bar, WM_SIZE, wParam, lParam);
         layoutStatusBar();
     }
+    layoutVideo();
     RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE);
 }
 
@@ -155,6 +158,27 @@ bool handleCommand(HWND window, UINT command) {
     case IDM_STOP_RECORDING:
         stopRecording();
         return true;
+    case IDM_ABOUT:
+    case IDM_VIDEO_DECODER_PAGES:
+    case IDM_AUDIO_DECODER_PAGES:
+    case IDM_VMR_PAGES:
+    case IDM_DSOUND_PAGES:
+    case IDM_DEMUX_PAGES:
+    case IDM_AC3_DECODER_PAGES:
+    case IDM_DSOUND_AC3_PAGES:
+    case IDM_SCREENSHOT:
+    case IDM_FULL_SCREEN:
+    case IDM_MUTE:
+    case IDM_SIGNAL_QUALITY:
+    case IDM_GUIDE:
+    case IDM_VOLUME_UP:
+    case IDM_VOLUME_DOWN:
+    case IDM_ZOOM_IN:
+    case IDM_ZOOM_OUT:
+    case IDM_FULL_WIDTH:
+    case IDM_DEFAULT_ZOOM:
+        runPictureCommand(window, command);
+        return true;
     default:
         return selectChannelByCommand(command);
     }
@@ -200,8 +224,29 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         setErrorOwner(nullptr);
         PostQuitMessage(0);
         return 0;
+    case WM_MOVE:
+        layoutVideo();
+        return 0;
     case WM_SIZE:
         onSize(window, wParam, lParam);
+        return 0;
+    case WM_PAINT:
+        paintOsd(window);
+        return 0;
+    case WM_DISPLAYCHANGE:
+        onDisplayChange();
+        return 0;
+    case WM_MOUSEMOVE:
+        onMouseMove(wParam, lParam);
+        return 0;
+    case WM_LBUTTONDOWN:
+        onLeftButtonDown();
+        return 0;
+    case WM_LBUTTONUP:
+        onLeftButtonUp(window);
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        onLeftButtonDoubleClick(window);
         return 0;
     case WM_SETFOCUS:
         appState().activatedAt = GetTickCount();
@@ -241,6 +286,8 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             onTypedNumberTimer();
             return 0;
         }
+        if (handlePictureTimer(window, wParam))
+            return 0;
         break;
     case WM_ENTERIDLE:
         onEnterIdle(wParam, lParam);

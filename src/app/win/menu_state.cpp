@@ -12,13 +12,19 @@ bool menuAttached() {
 }
 
 void setMenuItemState(UINT command, UINT state) {
-    if (!menuAttached())
+    // Once start-up has recorded the full menu, its states are kept up to date while it is
+    // detached too: the context menu copies them, and when the menu comes back a stale gray
+    // item would block its accelerator (Ctrl+Entrée for a recording started in full screen).
+    HMENU menu = appState().fullMenu;
+    if (!menu && menuAttached())
+        menu = GetMenu(appState().mainWindow);
+    if (!menu)
         return;
     MENUITEMINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = MIIM_STATE;
     info.fState = state;
-    SetMenuItemInfoW(GetMenu(appState().mainWindow), command, FALSE, &info);
+    SetMenuItemInfoW(menu, command, FALSE, &info);
 }
 
 void setMenuCheck(UINT command, bool on) {

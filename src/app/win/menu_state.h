@@ -7,7 +7,8 @@ namespace korvane {
 // True while the main window exists and has its menu bar (detached in compact mode and
 // full screen).
 bool menuAttached();
-// Sets an item's state by command (MIIM_STATE), only while the menu is attached.
+// Sets an item's state by command (MIIM_STATE) in the full menu, attached or not; before
+// start-up has recorded the full menu, in the window's menu while it is attached.
 // State 0 also clears a disabled state.
 void setMenuItemState(UINT command, UINT state);
 void setMenuCheck(UINT command, bool on);

@@ -11,6 +11,7 @@
 #include "app/win/now_playing.h"
 #include "app/win/show_error.h"
 #include "app/win/status_bar.h"
+#include "app/win/video_area.h"
 #include "app/win/window_modes.h"
 #include "channels/win/channel_file_win.h"
 #include "graph/devices.h"
@@ -185,6 +186,7 @@ int runProgram(HINSTANCE instance, int showCommand) {
     }
     appState().fullMenu = GetMenu(window);
     applyColorKey();
+    layoutVideo();
     AcceleratorTable accelerators(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS)));
     const int exitCode = messageLoop(accelerators.get());
     // The window is gone by now; its former handle is still given as the sender.

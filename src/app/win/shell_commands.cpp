@@ -5,6 +5,7 @@
 #include "app/win/show_error.h"
 #include "app/win/wide_text.h"
 #include "dshow/com_ptr.h"
+#include "graph/media_graph.h"
 #include "res/resource.h"
 
 #include <ocidl.h>
@@ -71,11 +72,16 @@ void showFilterProperties(IUnknown* filter, const wchar_t* caption) {
         showError(L"Ce filtre n'a pas de property page");
         return;
     }
-    ComPtr<IUnknown> object;
-    filter->QueryInterface(IID_IUnknown, object.putVoid());
     PageList list;
     if (FAILED(specify->GetPages(&list.pages)))
         list.pages = CAUUID{0, nullptr};
+    // A filter that offers the interface but no page would open an empty frame.
+    if (list.pages.cElems == 0 || !list.pages.pElems) {
+        showError(L"Ce filtre n'a pas de property page");
+        return;
+    }
+    ComPtr<IUnknown> object;
+    filter->QueryInterface(IID_IUnknown, object.putVoid());
     IUnknown* objects[] = {object.get()};
     ShowCursor(TRUE);
     HRESULT result = OleCreatePropertyFrame(appState().mainWindow, 10, 10, caption, 1, objects,
@@ -84,6 +90,36 @@ void showFilterProperties(IUnknown* filter, const wchar_t* caption) {
     ShowCursor(FALSE);
     if (FAILED(result))
         showError(L"Erreur lors de la création de la property page");
+}
+
+void showFilterPages(UINT command) {
+    const MediaGraph& graph = mediaGraph();
+    const AppConfig& config = appConfig();
+    switch (command) {
+    case IDM_VIDEO_DECODER_PAGES:
+        showFilterProperties(graph.videoCodec.get(), toWide(config.videoDecoderName).c_str());
+        break;
+    case IDM_AUDIO_DECODER_PAGES:
+        showFilterProperties(graph.audioCodec.get(), toWide(config.audioDecoderName).c_str());
+        break;
+    case IDM_VMR_PAGES:
+        showFilterProperties(graph.vmr.get(), L"VMR");
+        break;
+    case IDM_DSOUND_PAGES:
+        showFilterProperties(graph.audioRenderer.get(), L"Direct sound");
+        break;
+    case IDM_DEMUX_PAGES:
+        showFilterProperties(graph.demux.get(), L"Demux");
+        break;
+    case IDM_AC3_DECODER_PAGES:
+        showFilterProperties(graph.ac3Codec.get(), toWide(config.ac3DecoderName).c_str());
+        break;
+    case IDM_DSOUND_AC3_PAGES:
+        showFilterProperties(graph.ac3Renderer.get(), L"Direct sound AC3");
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace korvane

@@ -15,4 +15,8 @@ void chooseFolder(HWND owner, UINT command);
 // null when its device or decoder was not configured.
 void showFilterProperties(IUnknown* filter, const wchar_t* caption);
 
+// The property pages of the graph filter a "Filtres" command (IDM_VIDEO_DECODER_PAGES ...
+// IDM_DSOUND_AC3_PAGES) names, captioned with its configured name or its role.
+void showFilterPages(UINT command);
+
 } // namespace korvane
