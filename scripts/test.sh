@@ -19,7 +19,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "$root/win64" -j2 --output-on-failure --timeout 240 2>&1 | tee "$logs/win64.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 # The Wine servers of the build tree's prefixes linger after their last program; stop them.
-for prefix in "$root"/win64/wine*/prefix; do
+for prefix in "$(cd "$root" && pwd)"/win64/wine*/prefix; do
     [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
 done
 
