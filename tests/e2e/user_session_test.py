@@ -94,14 +94,20 @@ def find_run(source, kept, recorded):
 
 def continuity_breaks(recorded, seams):
     """Packets whose continuity counter does not follow the one before on their PID, except
-    at the given positions (where the played file starts again)."""
+    for the first packet of each PID after a restart of the played file (seams: positions of
+    the first packet after each restart)."""
     last = {}
+    restarted = set()
     breaks = []
     for position, packet in enumerate(recorded):
+        if position in seams:
+            restarted = set(last)
         pid = pid_of(packet)
         cc = packet[3] & 0x0F
         has_payload = packet[3] & 0x10
-        if pid in last and position not in seams:
+        if pid in restarted:
+            restarted.discard(pid)
+        elif pid in last:
             expected = (last[pid] + 1) & 0x0F if has_payload else last[pid]
             if cc != expected:
                 breaks.append((position, pid, last[pid], cc))
