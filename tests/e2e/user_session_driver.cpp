@@ -237,6 +237,113 @@ void listFile(FILE* list, std::initializer_list<std::string> fields) {
     std::printf("Made: %s\n", line.c_str());
 }
 
+// What the scan's dialog listed while it ran: it closes as soon as the scan ends, so the
+// last frequency's names may come too late to be read.
+struct ScanSeen {
+    std::size_t listed = 0;
+    std::set<std::wstring> names;
+};
+
+ScanSeen watchScan(HWND scan) {
+    ScanSeen seen;
+    while (IsWindow(scan)) {
+        HWND names = GetDlgItem(scan, IDC_SCAN_NAMES);
+        DWORD_PTR count = 0;
+        if (SendMessageTimeoutW(names, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 500, &count) &&
+            count != static_cast<DWORD_PTR>(LB_ERR)) {
+            seen.listed = std::max(seen.listed, static_cast<std::size_t>(count));
+            for (DWORD_PTR i = 0; i < count; ++i) {
+                wchar_t text[256] = {};
+                DWORD_PTR length = 0;
+                if (SendMessageTimeoutW(names, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text),
+                                        SMTO_ABORTIFHUNG, 500, &length) &&
+                    length > 0 && length < 256 && length == wcslen(text))
+                    seen.names.insert(text);
+            }
+        }
+        Sleep(20);
+    }
+    return seen;
+}
+
+struct Step {
+    const char* what;
+    std::function<void()> act;
+    Lines expected; // the tunes and PID maps it implies, in order
+};
+
+// Keys, the wheel and the menu, from the first channel (TV Une) to Hexagone 2 with its AC-3
+// track. The channels are numbered as the city's multiplexes announce them; "TV Une" (1) is
+// first, "Six TV HD" (56) last.
+std::vector<Step> channelSteps(HWND window) {
+    return {
+        {"Down: the next channel, Hexagone 2, on another frequency",
+         [=] { press(window, {{VK_DOWN}}); },
+         {"unmap video 288", "unmap son 304", "unmap pmt 1061", "tune 586167", "map video 288 es",
+          "map son 304 es", "map pmt 1011 psi"}},
+        {"Up: back to TV Une",
+         [=] { press(window, {{VK_UP}}); },
+         {"unmap video 288", "unmap son 304", "unmap pmt 1011", "tune 562167", "map video 288 es",
+          "map son 304 es", "map pmt 1061 psi"}},
+        {"5, 6: Six TV HD, whose H.264 picture is not mapped",
+         [=] {
+             press(window, {{'5'}, {'6'}});
+         },
+         {"unmap video 288", "unmap son 304", "unmap pmt 1061", "tune 538167", "map son 816 es",
+          "map pmt 1053 psi"}},
+        {"wheel towards the user: the next channel after the last is the first, TV Une",
+         [=] { turnWheel(window, -1); },
+         {"unmap son 816", "unmap pmt 1053", "tune 562167", "map video 288 es", "map son 304 es",
+          "map pmt 1061 psi"}},
+        {"\"Utilise l'AC3 par défaut\" from the Commandes menu, then Down: Hexagone 2 plays "
+         "its AC-3 track",
+         [=] {
+             // The menu bar (F10), its third menu, its sixth item (the separator skipped).
+             press(window, {{VK_F10},
+                            {VK_RIGHT},
+                            {VK_RIGHT},
+                            {VK_DOWN},
+                            {VK_DOWN},
+                            {VK_DOWN},
+                            {VK_DOWN},
+                            {VK_DOWN},
+                            {VK_DOWN},
+                            {VK_RETURN},
+                            {VK_DOWN}});
+         },
+         {"unmap video 288", "unmap son 304", "unmap pmt 1061", "tune 586167", "map video 288 es",
+          "map ac3 307 es", "map pmt 1011 psi"}},
+        {"Down: Hexagone 3 on the same frequency, without AC-3: its first track, no tune",
+         [=] { press(window, {{VK_DOWN}}); },
+         {"unmap video 288", "unmap ac3 307", "unmap pmt 1011", "map video 544 es",
+          "map son 560 es", "map pmt 1012 psi"}},
+        {"wheel away from the user: back to Hexagone 2 on the same frequency, its AC-3 track",
+         [=] { turnWheel(window, 1); },
+         {"unmap video 544", "unmap son 560", "unmap pmt 1012", "map video 288 es",
+          "map ac3 307 es", "map pmt 1011 psi"}},
+        {"Ctrl+2 (greyed while AC-3 plays: nothing), Ctrl+1: the first track",
+         [=] {
+             press(window, {{'2', VK_CONTROL}, {'1', VK_CONTROL}});
+         },
+         {"unmap ac3 307", "map son 304 es"}},
+        {"Ctrl+2: the second track",
+         [=] {
+             press(window, {{'2', VK_CONTROL}});
+         },
+         {"unmap son 304", "map son 305 es"}},
+        {"Ctrl+3 (greyed on the second track: nothing), Ctrl+1: the first track",
+         [=] {
+             press(window, {{'3', VK_CONTROL}, {'1', VK_CONTROL}});
+         },
+         {"unmap son 305", "map son 304 es"}},
+        {"Ctrl+3: the AC-3 track",
+         [=] {
+             press(window, {{'3', VK_CONTROL}});
+         },
+         {"unmap son 304", "map ac3 307 es"}},
+    };
+}
+
 class UserSession : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -248,6 +355,33 @@ class UserSession : public ::testing::Test {
     void TearDown() override {
         if (list_)
             std::fclose(list_);
+    }
+
+    // The testbed's tuner and decoders and the demo city, then OK, all through the dialog's
+    // own controls.
+    static void configure(HWND dialog) {
+        const struct {
+            int id;
+            const wchar_t* item;
+        } choices[] = {{IDC_TUNER, L"Korvane Testbed Tuner USB"},
+                       {IDC_CITY, L"Démoville"},
+                       {IDC_VIDEO_DECODER, L"Korvane Testbed MPEG-2 Video Decoder"},
+                       {IDC_AUDIO_DECODER, L"Korvane Testbed MPEG Audio Decoder"},
+                       {IDC_AC3_DECODER, L"Korvane Testbed AC-3 Audio Decoder"}};
+        for (const auto& choice : choices)
+            ASSERT_TRUE(chooseInCombo(dialog, choice.id, choice.item)) << utf8(choice.item);
+        clickButton(dialog, IDOK);
+    }
+
+    // The names listed are those of the city's services, the radios and the data service too.
+    static void expectCityNames(const ScanSeen& seen) {
+        std::set<std::wstring> cityNames = {L"Radio Hexagone", L"Guide Infos", L"Radio Une"};
+        for (const DemoChannel& c : kDemoCity)
+            cityNames.insert(shownName(c));
+        std::printf("The scan's list showed up to %zu names while it ran.\n", seen.listed);
+        EXPECT_GE(seen.listed, 3u) << "the scan's list filled while it ran";
+        for (const std::wstring& name : seen.names)
+            EXPECT_TRUE(cityNames.count(name)) << "listed by the scan: " << utf8(name);
     }
 
     // Starts a recording with its key, lets it run about two seconds, stops it with
@@ -269,202 +403,54 @@ class UserSession : public ::testing::Test {
         return {name, (GetTickCount() - started) / 1000.0};
     }
 
-    std::wstring folder_;
-    FILE* list_ = nullptr;
-};
-
-TEST_F(UserSession, FirstStartConfiguresScansPlaysRecordsAndTheSecondStartResumes) {
-    ProgramRun run(folder_);
-    ASSERT_TRUE(copyCityFile(run)) << "canaux.ini is shipped beside the program";
-    // Broadcast speed, so that a recording's length is the time it ran.
-    TestbedSettings testbed(run, "testbed/muxes", L"", L"1");
-    const Trace trace(folder_ + L"\\trace.txt");
-    ASSERT_TRUE(run.start());
-
-    // The configuration dialog: the testbed's tuner and decoders, the demo city.
-    HWND dialog = run.waitForWindow(L"#32770", 60000, L"Configuration");
-    ASSERT_NE(dialog, nullptr) << "a first start asks for the configuration";
-    const struct {
-        int id;
-        const wchar_t* item;
-    } choices[] = {{IDC_TUNER, L"Korvane Testbed Tuner USB"},
-                   {IDC_CITY, L"Démoville"},
-                   {IDC_VIDEO_DECODER, L"Korvane Testbed MPEG-2 Video Decoder"},
-                   {IDC_AUDIO_DECODER, L"Korvane Testbed MPEG Audio Decoder"},
-                   {IDC_AC3_DECODER, L"Korvane Testbed AC-3 Audio Decoder"}};
-    for (const auto& choice : choices)
-        ASSERT_TRUE(chooseInCombo(dialog, choice.id, choice.item)) << utf8(choice.item);
-    clickButton(dialog, IDOK);
-
-    // The scan: its list fills with the names found while it runs.
-    HWND scan = run.waitForWindow(L"#32770", 30000, L"Scan des fréquences en cours");
-    ASSERT_NE(scan, nullptr);
-    std::set<std::wstring> scanned;
-    std::size_t listed = 0;
-    while (IsWindow(scan)) {
-        HWND names = GetDlgItem(scan, IDC_SCAN_NAMES);
-        DWORD_PTR count = 0;
-        if (SendMessageTimeoutW(names, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 500, &count) &&
-            count != static_cast<DWORD_PTR>(LB_ERR)) {
-            listed = std::max(listed, static_cast<std::size_t>(count));
-            for (DWORD_PTR i = 0; i < count; ++i) {
-                wchar_t text[256] = {};
-                DWORD_PTR length = 0;
-                if (SendMessageTimeoutW(names, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text),
-                                        SMTO_ABORTIFHUNG, 500, &length) &&
-                    length > 0 && length < 256 && length == wcslen(text))
-                    scanned.insert(text);
-            }
+    // The three recordings of the channel playing its AC-3 track; what each must hold goes
+    // to session.tsv.
+    void recordThreeWays(HWND window, const DemoChannel& on) {
+        const std::string frequency = std::to_string(on.frequency);
+        const std::wstring prefix = shownName(on) + L" ";
+        {
+            SCOPED_TRACE("Ctrl+T, Ctrl+Enter: the channel as a transport stream");
+            const auto [name, seconds] = record(window, 'T');
+            EXPECT_EQ(name.rfind(prefix, 0), 0u) << utf8(name);
+            listFile(list_,
+                     {"channel-ts", utf8(name), frequency, std::to_string(on.pmt),
+                      std::to_string(on.video), std::to_string(on.ac3), std::to_string(seconds)});
         }
-        Sleep(20);
+        {
+            SCOPED_TRACE("Ctrl+Space, Ctrl+Enter: the channel as a program stream");
+            const auto [name, seconds] = record(window, VK_SPACE);
+            EXPECT_EQ(name.rfind(prefix, 0), 0u) << utf8(name);
+            listFile(list_, {"channel-ps", utf8(name), frequency, std::to_string(on.video),
+                             std::to_string(on.ac3), "ac3", std::to_string(seconds)});
+        }
+        {
+            SCOPED_TRACE("Ctrl+M, Ctrl+Enter: the whole multiplex");
+            const auto [name, seconds] = record(window, 'M');
+            EXPECT_EQ(name.rfind(L"Transport Stream ", 0), 0u) << utf8(name);
+            listFile(list_, {"multiplex", utf8(name), frequency, std::to_string(seconds)});
+        }
     }
-    // Every service of the city is listed, the radios and the data service too.
-    std::set<std::wstring> cityNames = {L"Radio Hexagone", L"Guide Infos", L"Radio Une"};
-    for (const DemoChannel& c : kDemoCity)
-        cityNames.insert(shownName(c));
-    std::printf("The scan's list showed up to %zu names while it ran.\n", listed);
-    EXPECT_GE(listed, 3u) << "the scan's list filled while it ran";
-    for (const std::wstring& name : scanned)
-        EXPECT_TRUE(cityNames.count(name)) << "listed by the scan: " << utf8(name);
 
-    // The first channel plays: the six frequencies of the city scanned, then the first
-    // channel's tuned again and mapped, and its pictures drawn.
-    HWND window = run.waitForWindow(L"Korvane TV", 30000);
-    ASSERT_NE(window, nullptr);
-    const Lines started = trace.waitSince(0, 10);
-    EXPECT_EQ(started, (Lines{"tune 586167", "tune 474167", "tune 522167", "tune 498167",
-                              "tune 538167", "tune 562167", "tune 562167", "map video 288 es",
-                              "map son 304 es", "map pmt 1061 psi"}));
-    EXPECT_TRUE(waitUntil([&] { return trace.pictureAfterLast("tune "); }, kStepTimeoutMs))
-        << "no picture drawn";
-    EXPECT_EQ(run.waitForWindow(L"#32770", 200), nullptr) << "no box after the start";
-
-    // Each step and the tunes and PID maps it implies, in order. The channels are numbered
-    // as the city's multiplexes announce them; "TV Une" (1) is first, "Six TV HD" (56) last.
-    struct Step {
-        const char* what;
-        std::function<void()> act;
-        Lines expected;
-    };
-    const Step steps[] = {
-        {"Down: the next channel, Hexagone 2, on another frequency",
-         [&] { press(window, {{VK_DOWN}}); },
-         {"unmap video 288", "unmap son 304", "unmap pmt 1061", "tune 586167", "map video 288 es",
-          "map son 304 es", "map pmt 1011 psi"}},
-        {"Up: back to TV Une",
-         [&] { press(window, {{VK_UP}}); },
-         {"unmap video 288", "unmap son 304", "unmap pmt 1011", "tune 562167", "map video 288 es",
-          "map son 304 es", "map pmt 1061 psi"}},
-        {"5, 6: Six TV HD, whose H.264 picture is not mapped",
-         [&] {
-             press(window, {{'5'}, {'6'}});
-         },
-         {"unmap video 288", "unmap son 304", "unmap pmt 1061", "tune 538167", "map son 816 es",
-          "map pmt 1053 psi"}},
-        {"wheel towards the user: the next channel after the last is the first, TV Une",
-         [&] { turnWheel(window, -1); },
-         {"unmap son 816", "unmap pmt 1053", "tune 562167", "map video 288 es", "map son 304 es",
-          "map pmt 1061 psi"}},
-        {"\"Utilise l'AC3 par défaut\" from the Commandes menu, then Down: Hexagone 2 plays "
-         "its AC-3 track",
-         [&] {
-             // The menu bar (F10), its third menu, its sixth item (the separator skipped).
-             press(window, {{VK_F10},
-                            {VK_RIGHT},
-                            {VK_RIGHT},
-                            {VK_DOWN},
-                            {VK_DOWN},
-                            {VK_DOWN},
-                            {VK_DOWN},
-                            {VK_DOWN},
-                            {VK_DOWN},
-                            {VK_RETURN},
-                            {VK_DOWN}});
-         },
-         {"unmap video 288", "unmap son 304", "unmap pmt 1061", "tune 586167", "map video 288 es",
-          "map ac3 307 es", "map pmt 1011 psi"}},
-        {"Down: Hexagone 3 on the same frequency, without AC-3: its first track, no tune",
-         [&] { press(window, {{VK_DOWN}}); },
-         {"unmap video 288", "unmap ac3 307", "unmap pmt 1011", "map video 544 es",
-          "map son 560 es", "map pmt 1012 psi"}},
-        {"wheel away from the user: back to Hexagone 2 on the same frequency, its AC-3 track",
-         [&] { turnWheel(window, 1); },
-         {"unmap video 544", "unmap son 560", "unmap pmt 1012", "map video 288 es",
-          "map ac3 307 es", "map pmt 1011 psi"}},
-        {"Ctrl+2 (greyed while AC-3 plays: nothing), Ctrl+1: the first track",
-         [&] {
-             press(window, {{'2', VK_CONTROL}, {'1', VK_CONTROL}});
-         },
-         {"unmap ac3 307", "map son 304 es"}},
-        {"Ctrl+2: the second track",
-         [&] {
-             press(window, {{'2', VK_CONTROL}});
-         },
-         {"unmap son 304", "map son 305 es"}},
-        {"Ctrl+3 (greyed on the second track: nothing), Ctrl+1: the first track",
-         [&] {
-             press(window, {{'3', VK_CONTROL}, {'1', VK_CONTROL}});
-         },
-         {"unmap son 305", "map son 304 es"}},
-        {"Ctrl+3: the AC-3 track",
-         [&] {
-             press(window, {{'3', VK_CONTROL}});
-         },
-         {"unmap son 304", "map ac3 307 es"}},
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.what);
-        const std::size_t mark = trace.mark();
-        step.act();
-        EXPECT_EQ(trace.waitSince(mark, step.expected.size()), step.expected);
-        std::printf("Step done: %s.\n", step.what);
-    }
-    const std::size_t afterSteps = trace.mark();
-
-    // The three recordings of Hexagone 2 with its AC-3 track; what each must hold goes to
-    // session.tsv.
-    const DemoChannel& hexagone2 = channel("Hexagone 2");
-    const std::string frequency = std::to_string(hexagone2.frequency);
-    {
-        SCOPED_TRACE("Ctrl+T, Ctrl+Enter: the channel as a transport stream");
-        const auto [name, seconds] = record(window, 'T');
-        EXPECT_EQ(name.rfind(L"Hexagone 2 ", 0), 0u) << utf8(name);
-        listFile(list_, {"channel-ts", utf8(name), frequency, std::to_string(hexagone2.pmt),
-                         std::to_string(hexagone2.video), std::to_string(hexagone2.ac3),
-                         std::to_string(seconds)});
-    }
-    {
-        SCOPED_TRACE("Ctrl+Space, Ctrl+Enter: the channel as a program stream");
-        const auto [name, seconds] = record(window, VK_SPACE);
-        EXPECT_EQ(name.rfind(L"Hexagone 2 ", 0), 0u) << utf8(name);
-        listFile(list_, {"channel-ps", utf8(name), frequency, std::to_string(hexagone2.video),
-                         std::to_string(hexagone2.ac3), "ac3", std::to_string(seconds)});
-    }
-    {
-        SCOPED_TRACE("Ctrl+M, Ctrl+Enter: the whole multiplex");
-        const auto [name, seconds] = record(window, 'M');
-        EXPECT_EQ(name.rfind(L"Transport Stream ", 0), 0u) << utf8(name);
-        listFile(list_, {"multiplex", utf8(name), frequency, std::to_string(seconds)});
-    }
-    {
-        SCOPED_TRACE("Ctrl+X: a screenshot of Hexagone 2");
+    // Ctrl+X: a screenshot named after the channel, listed with the video PIDs of the other
+    // channels of its multiplex, the pictures it must not be.
+    void screenshot(HWND window, const DemoChannel& on) {
         const std::set<std::wstring> before = filesMatching(folder_, L"*.bmp");
         press(window, {{'X', VK_CONTROL}});
         const std::wstring name = waitForNewFile(folder_, L"*.bmp", before);
         ASSERT_FALSE(name.empty()) << "no screenshot written";
         EXPECT_TRUE(
             waitUntil([&] { return closedByProgram(folder_ + L"\\" + name); }, kStepTimeoutMs));
-        EXPECT_EQ(name.rfind(L"Hexagone 2 ", 0), 0u) << utf8(name);
-        // The other pictures it could show: the channels of the same multiplex.
+        EXPECT_EQ(name.rfind(shownName(on) + L" ", 0), 0u) << utf8(name);
         std::string others;
         for (const DemoChannel& c : kDemoCity)
-            if (c.frequency == hexagone2.frequency && c.video && c.video != hexagone2.video)
+            if (c.frequency == on.frequency && c.video && c.video != on.video)
                 others += (others.empty() ? "" : ",") + std::to_string(c.video);
-        listFile(list_,
-                 {"screenshot", utf8(name), frequency, std::to_string(hexagone2.video), others});
+        listFile(list_, {"screenshot", utf8(name), std::to_string(on.frequency),
+                         std::to_string(on.video), others});
     }
-    {
-        SCOPED_TRACE("G: the guide opens, Escape closes it");
+
+    // G opens the guide, which lists programmes; Escape closes it.
+    static void guide(const ProgramRun& run, HWND window) {
         press(window, {{'G'}});
         HWND guide = run.waitForWindow(L"#32770", kStepTimeoutMs, L"Guide des programmes");
         ASSERT_NE(guide, nullptr);
@@ -475,8 +461,9 @@ TEST_F(UserSession, FirstStartConfiguresScansPlaysRecordsAndTheSecondStartResume
         press(guide, {{VK_ESCAPE}});
         EXPECT_TRUE(waitUntil([&] { return !IsWindow(guide); }, kStepTimeoutMs));
     }
-    {
-        SCOPED_TRACE("Space: full screen, Space again: the window as it was");
+
+    // Space: the whole screen without a caption; Space again: the window as it was.
+    static void fullScreenAndBack(HWND window) {
         RECT windowed{};
         GetWindowRect(window, &windowed);
         const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
@@ -492,23 +479,71 @@ TEST_F(UserSession, FirstStartConfiguresScansPlaysRecordsAndTheSecondStartResume
         EXPECT_TRUE(waitUntil([&] { return rectIs(windowed); }, kStepTimeoutMs));
         EXPECT_EQ(GetWindowLongW(window, GWL_STYLE) & WS_CAPTION, WS_CAPTION);
     }
+
+    // The choices and the last channel are kept; the channel file holds the city.
+    void expectSavedSession(const ProgramRun& run) const {
+        EXPECT_EQ(run.readConfig(L"Tuner TNT"), L"Korvane Testbed Tuner USB");
+        EXPECT_EQ(run.readConfig(L"Récepteur TNT"), L"");
+        EXPECT_EQ(run.readConfig(L"Ville"), L"Démoville");
+        EXPECT_EQ(run.readConfig(L"Filtre vidéo"), L"Korvane Testbed MPEG-2 Video Decoder");
+        EXPECT_EQ(run.readConfig(L"Filtre audio"), L"Korvane Testbed MPEG Audio Decoder");
+        EXPECT_EQ(run.readConfig(L"Filtre AC3"), L"Korvane Testbed AC-3 Audio Decoder");
+        EXPECT_EQ(run.readConfig(L"Utilise AC3 quand dispo"), L"Vrai");
+        EXPECT_EQ(run.readConfig(L"Index chaine courante"), L"1") << "Hexagone 2";
+        expectDemoCityChannels(readFile(folder_ + L"\\chaines.xml"));
+    }
+
+    std::wstring folder_;
+    FILE* list_ = nullptr;
+};
+
+TEST_F(UserSession, FirstStartConfiguresScansPlaysRecordsAndTheSecondStartResumes) {
+    ProgramRun run(folder_);
+    ASSERT_TRUE(copyCityFile(run)) << "canaux.ini is shipped beside the program";
+    // Broadcast speed, so that a recording's length is the time it ran.
+    TestbedSettings testbed(run, "testbed/muxes", L"", L"1");
+    const Trace trace(folder_ + L"\\trace.txt");
+    ASSERT_TRUE(run.start());
+
+    HWND dialog = run.waitForWindow(L"#32770", 60000, L"Configuration");
+    ASSERT_NE(dialog, nullptr) << "a first start asks for the configuration";
+    ASSERT_NO_FATAL_FAILURE(configure(dialog));
+    HWND scan = run.waitForWindow(L"#32770", 30000, L"Scan des fréquences en cours");
+    ASSERT_NE(scan, nullptr);
+    expectCityNames(watchScan(scan));
+
+    // The first channel plays: the six frequencies of the city scanned, then the first
+    // channel's tuned again and mapped, and its pictures drawn.
+    HWND window = run.waitForWindow(L"Korvane TV", 30000);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(trace.waitSince(0, 10),
+              (Lines{"tune 586167", "tune 474167", "tune 522167", "tune 498167", "tune 538167",
+                     "tune 562167", "tune 562167", "map video 288 es", "map son 304 es",
+                     "map pmt 1061 psi"}));
+    EXPECT_TRUE(waitUntil([&] { return trace.pictureAfterLast("tune "); }, kStepTimeoutMs))
+        << "no picture drawn";
+    EXPECT_EQ(run.waitForWindow(L"#32770", 200), nullptr) << "no box after the start";
+
+    for (const Step& step : channelSteps(window)) {
+        SCOPED_TRACE(step.what);
+        const std::size_t mark = trace.mark();
+        step.act();
+        EXPECT_EQ(trace.waitSince(mark, step.expected.size()), step.expected);
+        std::printf("Step done: %s.\n", step.what);
+    }
+    const std::size_t afterSteps = trace.mark();
+    const DemoChannel& hexagone2 = channel("Hexagone 2");
+    recordThreeWays(window, hexagone2);
+    screenshot(window, hexagone2);
+    guide(run, window);
+    fullScreenAndBack(window);
     EXPECT_EQ(trace.waitSince(afterSteps, 0, 0), Lines{})
         << "recording, the screenshot, the guide and full screen change no channel";
 
     // "Quitter": the Fichier menu's last item, reached upwards from its first.
     press(window, {{VK_F10}, {VK_DOWN}, {VK_UP}, {VK_RETURN}});
     EXPECT_EQ(run.waitForExit(30000), 0u);
-
-    // The choices and the last channel are kept; the channel file holds the city.
-    EXPECT_EQ(run.readConfig(L"Tuner TNT"), L"Korvane Testbed Tuner USB");
-    EXPECT_EQ(run.readConfig(L"Récepteur TNT"), L"");
-    EXPECT_EQ(run.readConfig(L"Ville"), L"Démoville");
-    EXPECT_EQ(run.readConfig(L"Filtre vidéo"), L"Korvane Testbed MPEG-2 Video Decoder");
-    EXPECT_EQ(run.readConfig(L"Filtre audio"), L"Korvane Testbed MPEG Audio Decoder");
-    EXPECT_EQ(run.readConfig(L"Filtre AC3"), L"Korvane Testbed AC-3 Audio Decoder");
-    EXPECT_EQ(run.readConfig(L"Utilise AC3 quand dispo"), L"Vrai");
-    EXPECT_EQ(run.readConfig(L"Index chaine courante"), L"1") << "Hexagone 2";
-    expectDemoCityChannels(readFile(folder_ + L"\\chaines.xml"));
+    expectSavedSession(run);
 
     // The second start goes straight to Hexagone 2 with its AC-3 track, without a scan.
     ProgramRun again(folder_);
