@@ -83,4 +83,5 @@ include(${PROJECT_SOURCE_DIR}/cmake/package.cmake)
 
 if(EXISTS ${PROJECT_SOURCE_DIR}/testbed/CMakeLists.txt)
     add_subdirectory(${PROJECT_SOURCE_DIR}/testbed ${PROJECT_BINARY_DIR}/testbed)
+    include(${PROJECT_SOURCE_DIR}/tests/e2e/user_session.cmake)
 endif()

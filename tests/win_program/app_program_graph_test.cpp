@@ -19,41 +19,6 @@ using Texts = std::vector<std::wstring>;
 
 constexpr DWORD kFailedStart = static_cast<DWORD>(-1);
 
-Texts comboItems(HWND dialog, int id) {
-    Texts items;
-    HWND combo = GetDlgItem(dialog, id);
-    const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        wchar_t text[256] = {};
-        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-        items.emplace_back(text);
-    }
-    return items;
-}
-
-bool choose(HWND dialog, int id, const std::wstring& item) {
-    const Texts items = comboItems(dialog, id);
-    auto found = std::find(items.begin(), items.end(), item);
-    if (found == items.end())
-        return false;
-    SendMessageW(GetDlgItem(dialog, id), CB_SETCURSEL, found - items.begin(), 0);
-    return true;
-}
-
-std::string readFile(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
-}
-
 struct FirstRun {
     const wchar_t* tuner;
     const wchar_t* receiver;
@@ -84,12 +49,12 @@ TEST(ProgramFirstRun, ConfigurationThenTheScanThenTheFirstChannelPlays) {
                         {1003, L"Korvane Testbed MPEG Audio Decoder"},
                         {1004, L"Korvane Testbed AC-3 Audio Decoder"}};
         for (const auto& decoder : decoders)
-            EXPECT_TRUE(choose(dialog, decoder.id, decoder.name)) << decoder.id;
-        ASSERT_TRUE(choose(dialog, 1009, c.tuner));
+            EXPECT_TRUE(chooseInCombo(dialog, decoder.id, decoder.name)) << decoder.id;
+        ASSERT_TRUE(chooseInCombo(dialog, 1009, c.tuner));
         if (c.receiver) {
-            ASSERT_TRUE(choose(dialog, 1010, c.receiver));
+            ASSERT_TRUE(chooseInCombo(dialog, 1010, c.receiver));
         }
-        ASSERT_TRUE(choose(dialog, 1001, L"Démoville"));
+        ASSERT_TRUE(chooseInCombo(dialog, 1001, L"Démoville"));
         pressOk(dialog);
 
         EXPECT_NE(run.waitForWindow(L"#32770", 30000, L"Scan des fréquences en cours"), nullptr);

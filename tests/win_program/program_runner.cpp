@@ -2,6 +2,7 @@
 
 #include "trace_lines.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace korvane::testing {
@@ -78,6 +79,8 @@ ProgramRun::ProgramRun() {
     CreateDirectoryW(folder_.c_str(), nullptr);
 }
 
+ProgramRun::ProgramRun(std::wstring folder) : folder_(std::move(folder)), keepFolder_(true) {}
+
 ProgramRun::~ProgramRun() {
     if (info_.hProcess) {
         if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
@@ -87,7 +90,8 @@ ProgramRun::~ProgramRun() {
         CloseHandle(info_.hThread);
         CloseHandle(info_.hProcess);
     }
-    removeFolder(folder_);
+    if (!keepFolder_)
+        removeFolder(folder_);
 }
 
 void ProgramRun::writeConfig(const wchar_t* key, const wchar_t* value) const {
@@ -162,12 +166,12 @@ std::wstring messageText(HWND box) {
 }
 
 TestbedSettings::TestbedSettings(const ProgramRun& run, const char* muxFolder,
-                                 const wchar_t* faults)
+                                 const wchar_t* faults, const wchar_t* speed)
     : tracePath_(run.folder() + L"\\trace.txt") {
     SetEnvironmentVariableW(
         L"KORVANE_TESTBED_DIR",
         (windowsPath(KORVANE_BINARY_DIR) + L"\\" + windowsPath(muxFolder).substr(2)).c_str());
-    SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", L"8");
+    SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", speed);
     SetEnvironmentVariableW(L"KORVANE_TESTBED_TRACE", tracePath_.c_str());
     SetEnvironmentVariableW(L"KORVANE_TESTBED_FAULTS", faults);
 }
@@ -185,6 +189,48 @@ std::vector<std::string> TestbedSettings::trace(const std::string& prefix) const
 bool copyCityFile(const ProgramRun& run) {
     return CopyFileW((windowsPath(KORVANE_BINARY_DIR) + L"\\canaux.ini").c_str(),
                      (run.folder() + L"\\canaux.ini").c_str(), FALSE) != FALSE;
+}
+
+std::string readFile(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+std::vector<std::wstring> comboItems(HWND dialog, int id) {
+    std::vector<std::wstring> items;
+    HWND combo = GetDlgItem(dialog, id);
+    const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        items.emplace_back(text);
+    }
+    return items;
+}
+
+bool chooseInCombo(HWND dialog, int id, const std::wstring& item) {
+    const std::vector<std::wstring> items = comboItems(dialog, id);
+    auto found = std::find(items.begin(), items.end(), item);
+    if (found == items.end())
+        return false;
+    HWND combo = GetDlgItem(dialog, id);
+    SendMessageW(combo, CB_SETCURSEL, found - items.begin(), 0);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+    return true;
+}
+
+void clickButton(HWND dialog, int id) {
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
 void pressOk(HWND box) {

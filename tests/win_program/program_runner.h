@@ -11,6 +11,9 @@ namespace korvane::testing {
 class ProgramRun {
   public:
     ProgramRun();
+    // The program in a folder that already exists and stays after the run, so that its files
+    // can be checked from outside and the next start can find them.
+    explicit ProgramRun(std::wstring folder);
     ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
@@ -37,6 +40,7 @@ class ProgramRun {
 
   private:
     std::wstring folder_;
+    bool keepFolder_ = false;
     PROCESS_INFORMATION info_{};
 };
 
@@ -46,11 +50,12 @@ std::wstring childTexts(HWND window);
 std::wstring messageText(HWND box);
 
 // The testbed's settings for the programs started while it lives: the multiplex folder (a
-// folder of the build tree), eight times faster than broadcast, a trace file in the run's
-// folder and the fault switches.
+// folder of the build tree), the speed (eight times faster than broadcast unless said), a
+// trace file in the run's folder and the fault switches.
 class TestbedSettings {
   public:
-    TestbedSettings(const ProgramRun& run, const char* muxFolder, const wchar_t* faults = L"");
+    TestbedSettings(const ProgramRun& run, const char* muxFolder, const wchar_t* faults = L"",
+                    const wchar_t* speed = L"8");
     ~TestbedSettings();
     TestbedSettings(const TestbedSettings&) = delete;
     TestbedSettings& operator=(const TestbedSettings&) = delete;
@@ -63,6 +68,16 @@ class TestbedSettings {
 
 // Copies the canaux.ini shipped beside the program into the run's folder.
 bool copyCityFile(const ProgramRun& run);
+// The whole file, or nothing when it cannot be read.
+std::string readFile(const std::wstring& path);
+
+// The items of a combo box of a dialog of another process.
+std::vector<std::wstring> comboItems(HWND dialog, int id);
+// Selects the item as the mouse would: the selection, then the notification the dialog gets
+// from its box. False when the box has no such item.
+bool chooseInCombo(HWND dialog, int id, const std::wstring& item);
+// Clicks a button of a dialog of another process, through the button itself.
+void clickButton(HWND dialog, int id);
 // Presses OK, or Cancel, in a dialog box of another process.
 void pressOk(HWND box);
 void pressCancel(HWND box);
