@@ -59,6 +59,15 @@ TEST(ClassifyPmtStreams, AudioVideoAndAc3Rules) {
     EXPECT_EQ(p.ac3Pid2, 0x114);
     EXPECT_EQ(p.audio1Pid, 0);
 
+    // An AC-3 descriptor counts on a stream of type 6 only, wherever the stream comes.
+    for (uint8_t type : {0x03, 0x05, 0x81}) {
+        p = classify(pmt(1, 0x100, {{type, 0x115, kAc3}}));
+        EXPECT_EQ(p.ac3Pid, 0) << int(type);
+        p = classify(pmt(1, 0x100, {{0x06, 0x116, kAc3}, {type, 0x117, kAc3}}));
+        EXPECT_EQ(p.ac3Pid, 0x116) << int(type);
+        EXPECT_EQ(p.ac3Pid2, 0) << int(type);
+    }
+
     p = classify(pmt(1, 0x100, {{0x01, 0x120, {}}, {0x1B, 0x121, {}}, {0x1B, 0x122, {}}}));
     EXPECT_EQ(p.videoPid, 0x120);
     EXPECT_EQ(p.videoMpeg4Pid, 0x122);
