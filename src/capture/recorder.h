@@ -36,13 +36,16 @@ struct RecorderSettings {
     int32_t keepPid = 0;  // channel TS: the PMT PID
     int32_t videoPid = 0; // channel TS and PS
     int32_t audioPid = 0; // channel TS and PS: the track being played
+    // Channel PS: the channel's PCR PID. 0 (unknown), 0x1FFF (none) or the video PID: the pack
+    // headers take the PCR from the video PID.
+    int32_t pcrPid = 0;
 
     static RecorderSettings multiplex() { return {}; }
     static RecorderSettings channelTs(int32_t pmtPid, int32_t videoPid, int32_t audioPid) {
-        return {RecorderMode::ChannelTs, pmtPid, videoPid, audioPid};
+        return {RecorderMode::ChannelTs, pmtPid, videoPid, audioPid, 0};
     }
-    static RecorderSettings channelPs(int32_t videoPid, int32_t audioPid) {
-        return {RecorderMode::ChannelPs, 0, videoPid, audioPid};
+    static RecorderSettings channelPs(int32_t videoPid, int32_t audioPid, int32_t pcrPid = 0) {
+        return {RecorderMode::ChannelPs, 0, videoPid, audioPid, pcrPid};
     }
 };
 
