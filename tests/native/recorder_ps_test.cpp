@@ -99,8 +99,9 @@ std::vector<int64_t> packScrs(const Bytes& ps) {
 
 // A channel whose PCR rides in payload packets of the video PID, with what the recorder must
 // pass over: PCRs on the audio PID and on a PID of no interest, adaptation-only packets
-// without a PCR, a PCR flag in a too-short adaptation field, a continuity break, a video PES
-// longer than one PES packet, null packets.
+// without a PCR, and one with a PCR followed by a video PES start without one (as in
+// multiplexers that also send PCR-only packets), a PCR flag in a too-short adaptation field,
+// a continuity break, a video PES longer than one PES packet, null packets.
 Bytes payloadPcrStream() {
     uint8_t vcc = 0, acc = 0, occ = 0;
     Bytes ts = packetizePes(kAudio, pesOf(0xC0, 600, 5), acc);
@@ -121,6 +122,7 @@ Bytes payloadPcrStream() {
     append(ts, packetizePes(kAudio, pesOf(0xC0, 900, 7), acc));
     vcc = static_cast<uint8_t>((vcc + 3) & 0x0F); // continuity break
     append(ts, packetizePes(kVideo, pesOf(0xE0, 5000, 4), vcc, pcrBytes(97200, 299)));
+    append(ts, pcrOnlyPacket(kVideo, vcc, pcrBytes(98000, 0)));
     append(ts, packetizePes(kVideo, pesOf(0xE0, 800, 8), vcc));
     append(ts, packetizePes(kAudio, pesOf(0xC0, 300, 9), acc));
     return ts;
@@ -151,29 +153,33 @@ TEST(RecorderPackHeader, CarriesThePcrAsScrWithMarkerBits) {
     }
 }
 
-// Many multiplexers send the PCR in packets of the video PID that carry no payload: each one
-// gives a pack header too, so the recording is not left empty.
+// Many multiplexers send the PCR in packets of the video PID that carry no payload: the next
+// video PES start gets a pack header from the latest one, so the recording is not left empty.
 TEST(RecorderPackHeader, PcrInAdaptationOnlyPacketsOfTheVideoPidGivesPackHeaders) {
     Bytes ts;
     uint8_t cc = 0;
     const Bytes first = pesOf(0xE0, 1000, 1), second = pesOf(0xE0, 1000, 2);
+    append(ts, pcrOnlyPacket(kVideo, 0, pcrBytes(900, 7)));
     append(ts, pcrOnlyPacket(kVideo, 0, pcrBytes(1000, 7)));
     append(ts, packetizePes(kVideo, first, cc));
     append(ts, pcrOnlyPacket(kVideo, cc, pcrBytes(4600, 0)));
     append(ts, packetizePes(kVideo, second, cc));
+    append(ts, packetizePes(kVideo, pesOf(0xE0, 500, 3), cc));
     for (const RecorderSettings& s : {kPs, RecorderSettings::channelPs(kVideo, kAudio, kVideo),
                                       RecorderSettings::channelPs(kVideo, kAudio, 0x1FFF)}) {
         const Bytes out = recordWhole(s, ts);
+        // Each PCR serves once: the third PES, with none since, has no pack header.
         EXPECT_EQ(packScrs(out), (std::vector<int64_t>{1000, 4600}));
         auto units = walkProgramStream(out);
-        ASSERT_EQ(units.size(), 4u);
-        EXPECT_EQ(units[2].size, first.size());
+        ASSERT_EQ(units.size(), 5u);
+        EXPECT_TRUE(units[0].pack && units[2].pack);
+        EXPECT_EQ(units[1].size, first.size());
         EXPECT_EQ(units[3].size, second.size());
     }
 }
 
 // When the channel's PCR travels on a PID of its own, the pack headers take it from there,
-// adaptation-only or not, and a PCR on the video PID no longer counts.
+// in payload packets or not, and a PCR on the video PID no longer counts.
 TEST(RecorderPackHeader, PcrOnTheChannelsOwnPcrPid) {
     constexpr int kPcr = 0x1F0;
     uint8_t vcc = 0, acc = 0, pcc = 0;
@@ -187,13 +193,14 @@ TEST(RecorderPackHeader, PcrOnTheChannelsOwnPcrPid) {
     const Bytes out = recordWhole(RecorderSettings::channelPs(kVideo, kAudio, kPcr), ts);
     EXPECT_EQ(packScrs(out), (std::vector<int64_t>{500, 900}));
     auto units = walkProgramStream(out);
-    ASSERT_EQ(units.size(), 6u); // pack, pack, video, audio, then what finish writes
-    EXPECT_EQ(units[2].size, video.size());
+    ASSERT_EQ(units.size(), 6u); // pack, video, pack, audio, then what finish writes
+    EXPECT_EQ(units[1].size, video.size());
     EXPECT_EQ(units[3].size, audio.size());
 
     // The PCR riding on the audio PID, in its payload packets.
-    acc = 0;
+    acc = vcc = 0;
     Bytes onAudio = packetizePes(kAudio, audio, acc, pcrBytes(700, 0));
+    append(onAudio, packetizePes(kVideo, pesOf(0xE0, 200), vcc));
     append(onAudio, packetizePes(kAudio, pesOf(0xC0, 100), acc));
     EXPECT_EQ(packScrs(recordWhole(RecorderSettings::channelPs(kVideo, kAudio, kAudio), onAudio)),
               (std::vector<int64_t>{700}));
