@@ -6,6 +6,8 @@
 
 namespace korvane {
 
+class ByteReader;
+
 // Where a recording's bytes go: a file on Windows, memory or a stdio file elsewhere.
 class ByteSink {
   public:
@@ -101,6 +103,7 @@ class Recorder {
     void flushPes(PesCollector& pes);
     void flushVideoPes(PesCollector& pes);
     void flushAudioPes(PesCollector& pes);
+    void keepPendingPcr(const ByteReader& packet);
     void writePackHeader(const uint8_t* pcr);
     void closeRun();
     void emit(const uint8_t* data, std::size_t size);
@@ -111,11 +114,15 @@ class Recorder {
     int32_t keepPid_;
     int32_t videoPid_;
     int32_t audioPid_;
+    int32_t pcrPid_; // channel PS: where the pack headers' PCR comes from
     ByteSink* sink_;
     RecordingFailureReporter* reporter_;
     bool failed_ = false;
     bool finished_ = false;
     bool packHeaderWritten_ = false;
+    bool pendingPcr_ = false;
+    bool videoPayloadPcr_ = false; // a payload packet of the video PID has carried a PCR
+    std::array<uint8_t, 6> pendingPcrBytes_{};
 
     std::array<uint8_t, kPacketSize> carryPacket_{};
     std::size_t carryLength_ = 0;
