@@ -61,9 +61,14 @@ if(KORVANE_IS_CLANG)
         target_link_options(${fuzz_name} PRIVATE -fsanitize=fuzzer)
         set(corpus ${PROJECT_BINARY_DIR}/fuzz-corpus/${fuzz_name})
         file(MAKE_DIRECTORY ${corpus})
+        # New inputs go to the build tree's corpus; the seeds in fuzz/corpus are only read.
+        set(seeds ${PROJECT_SOURCE_DIR}/fuzz/corpus/${fuzz_name})
+        if(NOT IS_DIRECTORY ${seeds})
+            set(seeds "")
+        endif()
         add_test(NAME fuzz_smoke.${fuzz_name}
                  COMMAND ${fuzz_name} -max_total_time=${KORVANE_FUZZ_SECONDS} -print_final_stats=1
-                         -rss_limit_mb=4096 ${corpus})
+                         -rss_limit_mb=4096 ${corpus} ${seeds})
         set_tests_properties(fuzz_smoke.${fuzz_name} PROPERTIES LABELS fuzz)
     endforeach()
 endif()

@@ -19,12 +19,13 @@ struct VectorSink : korvane::ByteSink {
 korvane::RecorderSettings settingsFrom(const uint8_t* head) {
     int32_t video = ((head[1] & 0x1F) << 8) | head[2];
     int32_t audio = ((head[3] & 0x1F) << 8) | head[4];
-    int32_t pmt = ((head[5] & 0x1F) << 8) | head[6];
+    // The PMT PID of a channel TS, the PCR PID of a channel PS.
+    int32_t third = ((head[5] & 0x1F) << 8) | head[6];
     switch (head[0] % 3) {
     case 1:
-        return korvane::RecorderSettings::channelTs(pmt, video, audio);
+        return korvane::RecorderSettings::channelTs(third, video, audio);
     case 2:
-        return korvane::RecorderSettings::channelPs(video, audio);
+        return korvane::RecorderSettings::channelPs(video, audio, third);
     default:
         return korvane::RecorderSettings::multiplex();
     }

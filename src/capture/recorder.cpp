@@ -26,11 +26,25 @@ int32_t packetPid(const ByteReader& p) {
     return p.pid(1).value_or(kNullPid);
 }
 
+bool hasPayload(const ByteReader& p) {
+    return (p.u8(3).value_or(0) & 0x10) != 0;
+}
+
+// The six PCR bytes of a packet's adaptation field (its flags byte, then the PCR), or null
+// when it carries none.
+const uint8_t* packetPcr(const ByteReader& p) {
+    if ((p.u8(3).value_or(0) & 0x20) == 0 || p.u8(4).value_or(0) < 7 ||
+        (p.u8(5).value_or(0) & 0x10) == 0)
+        return nullptr;
+    return p.bytes(6, 6);
+}
+
 } // namespace
 
 Recorder::Recorder(const RecorderSettings& settings, ByteSink* sink,
                    RecordingFailureReporter* reporter)
-    : mode_(settings.mode), keepPid_(kNoPid), videoPid_(kNoPid), audioPid_(kNoPid), sink_(sink),
+    : mode_(settings.mode), keepPid_(kNoPid), videoPid_(kNoPid), audioPid_(kNoPid), pcrPid_(kNoPid),
+      sink_(sink),
       reporter_(reporter), video_{videoBuffer_.data(), kVideoCapacity, 0, false, 0, true},
       audio_{audioBuffer_.data(), kAudioCapacity, 0, false, 0, false} {
     if (mode_ == RecorderMode::ChannelTs) {
@@ -40,6 +54,9 @@ Recorder::Recorder(const RecorderSettings& settings, ByteSink* sink,
     } else if (mode_ == RecorderMode::ChannelPs) {
         videoPid_ = presentPid(settings.videoPid);
         audioPid_ = presentPid(settings.audioPid);
+        // A PMT without a PCR names 0x1FFF: the video PID's PCR, if any, is taken then.
+        const int32_t pcr = presentPid(settings.pcrPid);
+        pcrPid_ = pcr == kNoPid || pcr == kNullPid ? videoPid_ : pcr;
     }
     if (sink_ == nullptr)
         fail(RecordingFailure::CreateFailed);
@@ -140,6 +157,9 @@ void Recorder::processPacket(const uint8_t* packet, bool inBuffer) {
             collect(video_, packet);
         else if (pid == audioPid_)
             collect(audio_, packet);
+        // A PCR in a payload packet of the video PID is used by collect as that packet goes by.
+        if (pid == pcrPid_ && (pid != videoPid_ || !hasPayload(p)))
+            keepPendingPcr(p);
         break;
     }
 }
@@ -171,7 +191,8 @@ void Recorder::collect(PesCollector& pes, const uint8_t* packet) {
         pes.inPes = false;
         flushPes(pes);
     }
-    if (p.u8(1).value_or(0) & 0x40) {
+    const bool start = (p.u8(1).value_or(0) & 0x40) != 0;
+    if (start) {
         pes.inPes = true;
         flushPes(pes);
     }
@@ -193,9 +214,28 @@ void Recorder::collect(PesCollector& pes, const uint8_t* packet) {
         std::memcpy(pes.buffer + pes.fill, p.bytes(offset, length), length);
         pes.fill += length;
     }
-    // The PCR takes the flags byte and six more bytes of the adaptation field.
-    if (pes.video && hasAdaptation && adaptationLength >= 7 && (p.u8(5).value_or(0) & 0x10))
-        writePackHeader(p.bytes(6, 6));
+    if (!pes.video)
+        return;
+    if (const uint8_t* pcr = pcrPid_ == videoPid_ ? packetPcr(p) : nullptr) {
+        writePackHeader(pcr);
+        pendingPcr_ = false;
+        videoPayloadPcr_ = true;
+    } else if (start && pendingPcr_ && !videoPayloadPcr_) {
+        writePackHeader(pendingPcrBytes_.data());
+        pendingPcr_ = false;
+    }
+}
+
+// A PCR that came without video payload: from an adaptation-only packet of the video PID or
+// from the channel's own PCR PID. The next video PES start without a PCR of its own gets a
+// pack header from the latest one, so there is at most one pack header per video PES, as
+// when the PCR rides in the video's payload packets. Once a PCR has come in those, the
+// stream is one whose pack headers they give alone, as they always have.
+void Recorder::keepPendingPcr(const ByteReader& packet) {
+    if (const uint8_t* pcr = packetPcr(packet)) {
+        std::memcpy(pendingPcrBytes_.data(), pcr, pendingPcrBytes_.size());
+        pendingPcr_ = true;
+    }
 }
 
 void Recorder::flushPes(PesCollector& pes) {

@@ -6,6 +6,8 @@
 
 namespace korvane {
 
+class ByteReader;
+
 // Where a recording's bytes go: a file on Windows, memory or a stdio file elsewhere.
 class ByteSink {
   public:
@@ -36,13 +38,16 @@ struct RecorderSettings {
     int32_t keepPid = 0;  // channel TS: the PMT PID
     int32_t videoPid = 0; // channel TS and PS
     int32_t audioPid = 0; // channel TS and PS: the track being played
+    // Channel PS: the channel's PCR PID. 0 (unknown), 0x1FFF (none) or the video PID: the pack
+    // headers take the PCR from the video PID.
+    int32_t pcrPid = 0;
 
     static RecorderSettings multiplex() { return {}; }
     static RecorderSettings channelTs(int32_t pmtPid, int32_t videoPid, int32_t audioPid) {
-        return {RecorderMode::ChannelTs, pmtPid, videoPid, audioPid};
+        return {RecorderMode::ChannelTs, pmtPid, videoPid, audioPid, 0};
     }
-    static RecorderSettings channelPs(int32_t videoPid, int32_t audioPid) {
-        return {RecorderMode::ChannelPs, 0, videoPid, audioPid};
+    static RecorderSettings channelPs(int32_t videoPid, int32_t audioPid, int32_t pcrPid = 0) {
+        return {RecorderMode::ChannelPs, 0, videoPid, audioPid, pcrPid};
     }
 };
 
@@ -98,6 +103,7 @@ class Recorder {
     void flushPes(PesCollector& pes);
     void flushVideoPes(PesCollector& pes);
     void flushAudioPes(PesCollector& pes);
+    void keepPendingPcr(const ByteReader& packet);
     void writePackHeader(const uint8_t* pcr);
     void closeRun();
     void emit(const uint8_t* data, std::size_t size);
@@ -108,11 +114,15 @@ class Recorder {
     int32_t keepPid_;
     int32_t videoPid_;
     int32_t audioPid_;
+    int32_t pcrPid_; // channel PS: where the pack headers' PCR comes from
     ByteSink* sink_;
     RecordingFailureReporter* reporter_;
     bool failed_ = false;
     bool finished_ = false;
     bool packHeaderWritten_ = false;
+    bool pendingPcr_ = false;
+    bool videoPayloadPcr_ = false; // a payload packet of the video PID has carried a PCR
+    std::array<uint8_t, 6> pendingPcrBytes_{};
 
     std::array<uint8_t, kPacketSize> carryPacket_{};
     std::size_t carryLength_ = 0;

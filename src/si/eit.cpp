@@ -1,6 +1,7 @@
 #include "si/eit.h"
 
 #include "common/byte_reader.h"
+#include "si/descriptor_loop.h"
 #include "si/section_check.h"
 
 #include <cstdio>
@@ -73,24 +74,18 @@ bool readShortEvent(const ByteReader& body, EpgEvent& event) {
     return true;
 }
 
-// Walks an event's descriptor loop; false when a descriptor does not fit in it.
-bool readDescriptors(const ByteReader& loop, EpgEvent& event) {
-    std::size_t d = 0;
-    while (d < loop.size()) {
-        auto tag = loop.u8(d);
-        auto len = loop.u8(d + 1);
-        if (!tag || !len || !loop.contains(d + 2, *len))
-            return false;
-        if (*tag == kShortEventTag && !readShortEvent(loop.sub(d + 2, *len), event))
-            return false;
-        d += 2 + std::size_t{*len};
-    }
-    return true;
+// Walks an event's descriptor loop; false when a descriptor reaches past the section or a
+// short event descriptor's texts do not fit in its body.
+bool readDescriptors(const ByteReader& section, std::size_t loop, std::size_t loopLength,
+                     EpgEvent& event) {
+    return walkDescriptors(section, loop, loopLength, [&](uint8_t tag, const ByteReader& body) {
+        return tag != kShortEventTag || readShortEvent(body, event);
+    });
 }
 
 // Builds the slot value of a new event; nothing when its descriptors are malformed.
-std::optional<EpgEvent> buildEvent(const ByteReader& in, std::size_t e, FileTime start,
-                                   const DateTime& localStart, const ByteReader& descriptors,
+std::optional<EpgEvent> buildEvent(const ByteReader& in, std::size_t e, std::size_t loopLength,
+                                   FileTime start, const DateTime& localStart,
                                    const TimeConverter& clock) {
     EpgEvent event;
     event.latest = 1;
@@ -101,7 +96,7 @@ std::optional<EpgEvent> buildEvent(const ByteReader& in, std::size_t e, FileTime
         if (auto localEnd = clock.fileTimeToLocal(start + *duration * kTicksPerSecond))
             formatClock(*localEnd, event.endText);
     }
-    if (!readDescriptors(descriptors, event))
+    if (!readDescriptors(in, e + kEventHeader, loopLength, event))
         return std::nullopt;
     return event;
 }
@@ -129,8 +124,7 @@ int storeSectionEvents(ChannelInfo& channel, const ByteReader& in, const TimeCon
             channel.present.latest = 0;
             channel.following.latest = 1;
         } else {
-            auto event =
-                buildEvent(in, e, *start, *localStart, in.sub(e + kEventHeader, loopLength), clock);
+            auto event = buildEvent(in, e, loopLength, *start, *localStart, clock);
             if (!event)
                 break;
             storeEvent(channel, *event);

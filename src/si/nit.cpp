@@ -1,6 +1,7 @@
 #include "si/nit.h"
 
 #include "common/byte_reader.h"
+#include "si/descriptor_loop.h"
 
 namespace korvane {
 
@@ -20,20 +21,15 @@ void applyLcnDescriptor(ChannelRecords& records, const ByteReader& body, int32_t
     }
 }
 
-// Walks one transport stream entry's descriptors; false when one runs past the loop.
-bool applyEntryDescriptors(ChannelRecords& records, const ByteReader& loop, int32_t onid,
-                           int32_t tsid) {
-    std::size_t d = 0;
-    while (d < loop.size()) {
-        auto tag = loop.u8(d);
-        auto len = loop.u8(d + 1);
-        if (!tag || !len || !loop.contains(d + 2, *len))
-            return false;
-        if (*tag == kLogicalChannelTag)
-            applyLcnDescriptor(records, loop.sub(d + 2, *len), onid, tsid);
-        d += 2 + std::size_t{*len};
-    }
-    return true;
+// Applies the numbers of one transport stream entry's descriptors; false when one reaches
+// past the section.
+bool applyEntryDescriptors(ChannelRecords& records, const ByteReader& section, std::size_t loop,
+                           std::size_t loopLength, int32_t onid, int32_t tsid) {
+    return walkDescriptors(section, loop, loopLength, [&](uint8_t tag, const ByteReader& body) {
+        if (tag == kLogicalChannelTag)
+            applyLcnDescriptor(records, body, onid, tsid);
+        return true;
+    });
 }
 
 } // namespace
@@ -70,7 +66,8 @@ void readLogicalChannelNumbers(ChannelRecords& records, const uint8_t* section,
     if (!loopLength)
         return;
     // A loop length past the section's end is trusted as far as that end.
-    const ByteReader loop = body.sub(q + 2, *loopLength);
+    const std::size_t loopStart = q + 2;
+    const ByteReader loop = body.sub(loopStart, *loopLength);
     std::size_t p = 0;
     while (loop.contains(p, kEntryHeader)) {
         const int32_t tsid = *loop.u16(p);
@@ -78,8 +75,8 @@ void readLogicalChannelNumbers(ChannelRecords& records, const uint8_t* section,
         const std::size_t descriptorsLength = *loop.length12(p + 4);
         if (!loop.contains(p + kEntryHeader, descriptorsLength))
             return;
-        if (!applyEntryDescriptors(records, loop.sub(p + kEntryHeader, descriptorsLength), onid,
-                                   tsid))
+        if (!applyEntryDescriptors(records, body, loopStart + p + kEntryHeader, descriptorsLength,
+                                   onid, tsid))
             return;
         p += kEntryHeader + descriptorsLength;
     }

@@ -1,6 +1,7 @@
 #include "si/pmt.h"
 
 #include "common/byte_reader.h"
+#include "si/descriptor_loop.h"
 #include "si/section_check.h"
 
 namespace korvane {
@@ -11,20 +12,17 @@ constexpr std::size_t kProgramInfoLength = 10;
 constexpr std::size_t kEntryHeader = 5;
 constexpr uint8_t kAc3Tag = 0x6A;
 
-// One elementary stream entry; false when its descriptor loop is malformed, in which case
-// nothing of the entry is taken.
-bool classifyEntry(uint8_t type, int32_t pid, const ByteReader& descriptors, PmtPids& pids) {
+// One elementary stream entry whose descriptor loop of loopLength bytes starts at loop; false
+// when a descriptor reaches past the section, in which case nothing of the entry is taken.
+bool classifyEntry(uint8_t type, int32_t pid, const ByteReader& section, std::size_t loop,
+                   std::size_t loopLength, PmtPids& pids) {
     int ac3Descriptors = 0;
-    std::size_t q = 0;
-    while (q < descriptors.size()) {
-        auto tag = descriptors.u8(q);
-        auto len = descriptors.u8(q + 1);
-        if (!tag || !len || !descriptors.contains(q + 2, *len))
-            return false;
-        if (*tag == kAc3Tag && type == 0x06)
-            ++ac3Descriptors;
-        q += 2 + std::size_t{*len};
-    }
+    if (!walkDescriptors(section, loop, loopLength, [&](uint8_t tag, const ByteReader&) {
+            if (tag == kAc3Tag && type == 0x06)
+                ++ac3Descriptors;
+            return true;
+        }))
+        return false;
     switch (type) {
     case 0x01:
     case 0x02:
@@ -69,6 +67,7 @@ PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& 
         length - 4 < kProgramInfoLength + 2)
         return PmtRead::NoHeader;
     const std::size_t end = length - 4;
+    const ByteReader body = in.sub(0, end);
     pids.pcrPid = *in.pid(8);
     std::size_t p = kProgramInfoLength + 2 + *in.length12(kProgramInfoLength);
     if (p > end)
@@ -81,7 +80,7 @@ PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& 
         const std::size_t infoLength = *in.length12(p + 3);
         if (infoLength > end - p - kEntryHeader)
             return PmtRead::Truncated;
-        if (!classifyEntry(type, pid, in.sub(p + kEntryHeader, infoLength), pids))
+        if (!classifyEntry(type, pid, body, p + kEntryHeader, infoLength, pids))
             return PmtRead::Truncated;
         p += kEntryHeader + infoLength;
     }

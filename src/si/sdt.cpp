@@ -1,6 +1,7 @@
 #include "si/sdt.h"
 
 #include "common/byte_reader.h"
+#include "si/descriptor_loop.h"
 
 namespace korvane {
 
@@ -29,22 +30,17 @@ void readServiceDescriptor(const ByteReader& body, ChannelInfo& record) {
 }
 
 // The names come from the first service descriptor of the loop, which is normally its
-// first descriptor; false when a descriptor runs past the loop.
-bool readServiceNames(const ByteReader& loop, ChannelInfo& record) {
-    std::size_t d = 0;
+// first descriptor; false when a descriptor reaches past the section.
+bool readServiceNames(const ByteReader& section, std::size_t loop, std::size_t loopLength,
+                      ChannelInfo& record) {
     bool found = false;
-    while (d < loop.size()) {
-        auto tag = loop.u8(d);
-        auto len = loop.u8(d + 1);
-        if (!tag || !len || !loop.contains(d + 2, *len))
-            return false;
-        if (*tag == kServiceTag && !found) {
-            readServiceDescriptor(loop.sub(d + 2, *len), record);
+    return walkDescriptors(section, loop, loopLength, [&](uint8_t tag, const ByteReader& body) {
+        if (tag == kServiceTag && !found) {
+            readServiceDescriptor(body, record);
             found = true;
         }
-        d += 2 + std::size_t{*len};
-    }
-    return true;
+        return true;
+    });
 }
 
 } // namespace
@@ -56,6 +52,8 @@ void decodeSdt(ChannelList& list, const uint8_t* section, std::size_t length, in
     const std::size_t end = length - 4;
     const int32_t tsid = *in.u16(3);
     const int32_t onid = *in.u16(8);
+    // Descriptor bodies are read as far as the CRC, never into it.
+    const ByteReader body = in.sub(0, end);
     auto access = list.lock();
     std::size_t s = kFirstService;
     while (s < end) {
@@ -69,7 +67,7 @@ void decodeSdt(ChannelList& list, const uint8_t* section, std::size_t length, in
         record.onid = onid;
         record.tsid = tsid;
         record.sid = *in.u16(s);
-        if (!readServiceNames(in.sub(s + kEntryHeader, loopLength), record))
+        if (!readServiceNames(body, s + kEntryHeader, loopLength, record))
             return;
         access.records().push_back(record);
         s += kEntryHeader + loopLength;

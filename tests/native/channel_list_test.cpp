@@ -61,6 +61,11 @@ TEST(SortChannelsByNumber, ExchangeSortIsNotStable) {
                       record("n", -4)};
     sortChannelsByNumber(r3);
     EXPECT_EQ(names(r3), "nzabc");
+
+    // Only a smaller number moves a record: two equal ones keep their order.
+    ChannelRecords equal{record("A", 1), record("B", 1)};
+    sortChannelsByNumber(equal);
+    EXPECT_EQ(names(equal), "AB");
 }
 
 TEST(ChannelLookups, ReturnTheFirstMatchInListOrder) {

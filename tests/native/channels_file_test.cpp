@@ -55,25 +55,44 @@ void expectSameStoredFields(const ChannelInfo& a, const ChannelInfo& b) {
 TEST(ChannelFileWriter, WritesTheExactLayout) {
     EXPECT_EQ(formatChannelFile({}), "<Chaines>\r\n</Chaines>\r\n");
 
+    const std::string head = "<Chaines>\r\n"
+                             "\t<Chaine>\r\n"
+                             "\t\t<Nom>TF1</Nom>\r\n"
+                             "\t\t<Groupe>SMR6</Groupe>\r\n"
+                             "\t\t<Frequence>586167</Frequence>\r\n"
+                             "\t\t<ONID>8442</ONID>\r\n"
+                             "\t\t<TSID>4</TSID>\r\n"
+                             "\t\t<SID>1025</SID>\r\n"
+                             "\t\t<Numero>5</Numero>\r\n"
+                             "\t\t<PMT>272</PMT>\r\n"
+                             "\t\t<PCR>288</PCR>\r\n";
+    const std::string tail = "\t</Chaine>\r\n"
+                             "</Chaines>\r\n";
     ChannelInfo c = sample("TF1", "SMR6");
     c.videoMpeg4Pid = 0x0100;
     c.ac3Pid2 = 0x0105;
     c.audio1Pid = -3; // negative PIDs are not written
-    EXPECT_EQ(formatChannelFile({c}), "<Chaines>\r\n"
-                                      "\t<Chaine>\r\n"
-                                      "\t\t<Nom>TF1</Nom>\r\n"
-                                      "\t\t<Groupe>SMR6</Groupe>\r\n"
-                                      "\t\t<Frequence>586167</Frequence>\r\n"
-                                      "\t\t<ONID>8442</ONID>\r\n"
-                                      "\t\t<TSID>4</TSID>\r\n"
-                                      "\t\t<SID>1025</SID>\r\n"
-                                      "\t\t<Numero>5</Numero>\r\n"
-                                      "\t\t<PMT>272</PMT>\r\n"
-                                      "\t\t<PCR>288</PCR>\r\n"
-                                      "\t\t<Video_mpeg4>256</Video_mpeg4>\r\n"
-                                      "\t\t<Ac3_2>261</Ac3_2>\r\n"
-                                      "\t</Chaine>\r\n"
-                                      "</Chaines>\r\n");
+    EXPECT_EQ(formatChannelFile({c}), head +
+                                          "\t\t<Video_mpeg4>256</Video_mpeg4>\r\n"
+                                          "\t\t<Ac3_2>261</Ac3_2>\r\n" +
+                                          tail);
+
+    // Every optional PID at once: their lines keep one order.
+    ChannelInfo all = sample("TF1", "SMR6");
+    all.videoPid = 0x0201;
+    all.videoMpeg4Pid = 0x0202;
+    all.audio1Pid = 0x0203;
+    all.audio2Pid = 0x0204;
+    all.ac3Pid = 0x0205;
+    all.ac3Pid2 = 0x0206;
+    EXPECT_EQ(formatChannelFile({all}), head +
+                                            "\t\t<Video>513</Video>\r\n"
+                                            "\t\t<Video_mpeg4>514</Video_mpeg4>\r\n"
+                                            "\t\t<Son1>515</Son1>\r\n"
+                                            "\t\t<Son2>516</Son2>\r\n"
+                                            "\t\t<Ac3>517</Ac3>\r\n"
+                                            "\t\t<Ac3_2>518</Ac3_2>\r\n" +
+                                            tail);
 }
 
 TEST(ChannelFileWriter, AlwaysWritesPmtAndPcrAndNegativeIdentifiers) {

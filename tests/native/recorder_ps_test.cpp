@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <string>
+
 using namespace korvane;
 using namespace korvane::recorder_test;
 
@@ -69,6 +73,61 @@ Bytes startPacketWithShortPayload(int pid, uint8_t cc, std::size_t payload) {
     return p;
 }
 
+// A packet without payload whose adaptation field holds only a PCR.
+Bytes pcrOnlyPacket(int pid, uint8_t cc, const Bytes& pcr) {
+    Bytes p(188, 0xFF);
+    p[0] = 0x47;
+    p[1] = static_cast<uint8_t>(pid >> 8);
+    p[2] = static_cast<uint8_t>(pid);
+    p[3] = static_cast<uint8_t>(0x20 | (cc & 0x0F));
+    p[4] = 183;
+    p[5] = 0x10;
+    std::copy(pcr.begin(), pcr.end(), p.begin() + 6);
+    return p;
+}
+
+// The SCR bases of a program stream's pack headers, in order.
+std::vector<int64_t> packScrs(const Bytes& ps) {
+    std::vector<int64_t> scrs;
+    for (const PsUnit& u : walkProgramStream(ps)) {
+        int ext = 0;
+        if (u.pack)
+            scrs.push_back(scrOf(ps.data() + u.offset, &ext));
+    }
+    return scrs;
+}
+
+// A channel whose PCR rides in payload packets of the video PID, with what the recorder must
+// pass over: PCRs on the audio PID and on a PID of no interest, adaptation-only packets
+// without a PCR, and one with a PCR followed by a video PES start without one (as in
+// multiplexers that also send PCR-only packets), a PCR flag in a too-short adaptation field,
+// a continuity break, a video PES longer than one PES packet, null packets.
+Bytes payloadPcrStream() {
+    uint8_t vcc = 0, acc = 0, occ = 0;
+    Bytes ts = packetizePes(kAudio, pesOf(0xC0, 600, 5), acc);
+    append(ts, packetizePes(kVideo, pesOf(0xE0, 3000, 1), vcc, pcrBytes(90000, 12)));
+    append(ts, packetizePes(kAudio, pesOf(0xC0, 900, 6), acc, pcrBytes(123456, 0)));
+    append(ts, pcrOnlyPacket(0x1F0, occ++, pcrBytes(777, 0)));
+    append(ts, packetizePes(kVideo, pesOf(0xE0, 70000, 2), vcc, pcrBytes(93600, 0)));
+    Bytes noPcr = pcrOnlyPacket(kVideo, vcc, pcrBytes(1, 0));
+    noPcr[5] = 0x00;
+    append(ts, noPcr);
+    Bytes shortField = startPacketWithShortPayload(kVideo, vcc, 100);
+    shortField[4] = 3;
+    shortField[5] = 0x10;
+    std::copy_n(pesOf(0xE0, 180, 3).begin(), 180, shortField.begin() + 8);
+    append(ts, shortField);
+    vcc = static_cast<uint8_t>((vcc + 1) & 0x0F);
+    append(ts, tsPacket(0x1FFF, 0, 0xFF));
+    append(ts, packetizePes(kAudio, pesOf(0xC0, 900, 7), acc));
+    vcc = static_cast<uint8_t>((vcc + 3) & 0x0F); // continuity break
+    append(ts, packetizePes(kVideo, pesOf(0xE0, 5000, 4), vcc, pcrBytes(97200, 299)));
+    append(ts, pcrOnlyPacket(kVideo, vcc, pcrBytes(98000, 0)));
+    append(ts, packetizePes(kVideo, pesOf(0xE0, 800, 8), vcc));
+    append(ts, packetizePes(kAudio, pesOf(0xC0, 300, 9), acc));
+    return ts;
+}
+
 } // namespace
 
 TEST(RecorderPackHeader, CarriesThePcrAsScrWithMarkerBits) {
@@ -94,21 +153,74 @@ TEST(RecorderPackHeader, CarriesThePcrAsScrWithMarkerBits) {
     }
 }
 
-TEST(RecorderPackHeader, NoPcrInPayloadPacketsMeansAnEmptyFile) {
+// Many multiplexers send the PCR in packets of the video PID that carry no payload: the next
+// video PES start gets a pack header from the latest one, so the recording is not left empty.
+TEST(RecorderPackHeader, PcrInAdaptationOnlyPacketsOfTheVideoPidGivesPackHeaders) {
     Bytes ts;
-    Bytes pcrOnly(188, 0xFF);
-    pcrOnly[0] = 0x47;
-    pcrOnly[1] = kVideo >> 8;
-    pcrOnly[2] = kVideo & 0xFF;
-    pcrOnly[3] = 0x20; // adaptation field only
-    pcrOnly[4] = 183;
-    pcrOnly[5] = 0x10;
     uint8_t cc = 0;
-    append(ts, pcrOnly);
-    append(ts, packetizePes(kVideo, pesOf(0xE0, 1000), cc));
-    append(ts, pcrOnly);
-    append(ts, packetizePes(kVideo, pesOf(0xE0, 1000), cc));
-    EXPECT_TRUE(recordWhole(kPs, ts).empty());
+    const Bytes first = pesOf(0xE0, 1000, 1), second = pesOf(0xE0, 1000, 2);
+    append(ts, pcrOnlyPacket(kVideo, 0, pcrBytes(900, 7)));
+    append(ts, pcrOnlyPacket(kVideo, 0, pcrBytes(1000, 7)));
+    append(ts, packetizePes(kVideo, first, cc));
+    append(ts, pcrOnlyPacket(kVideo, cc, pcrBytes(4600, 0)));
+    append(ts, packetizePes(kVideo, second, cc));
+    append(ts, packetizePes(kVideo, pesOf(0xE0, 500, 3), cc));
+    for (const RecorderSettings& s : {kPs, RecorderSettings::channelPs(kVideo, kAudio, kVideo),
+                                      RecorderSettings::channelPs(kVideo, kAudio, 0x1FFF)}) {
+        const Bytes out = recordWhole(s, ts);
+        // Each PCR serves once: the third PES, with none since, has no pack header.
+        EXPECT_EQ(packScrs(out), (std::vector<int64_t>{1000, 4600}));
+        auto units = walkProgramStream(out);
+        ASSERT_EQ(units.size(), 5u);
+        EXPECT_TRUE(units[0].pack && units[2].pack);
+        EXPECT_EQ(units[1].size, first.size());
+        EXPECT_EQ(units[3].size, second.size());
+    }
+}
+
+// When the channel's PCR travels on a PID of its own, the pack headers take it from there,
+// in payload packets or not, and a PCR on the video PID no longer counts.
+TEST(RecorderPackHeader, PcrOnTheChannelsOwnPcrPid) {
+    constexpr int kPcr = 0x1F0;
+    uint8_t vcc = 0, acc = 0, pcc = 0;
+    const Bytes video = pesOf(0xE0, 3000), audio = pesOf(0xC0, 700);
+    Bytes ts = pcrOnlyPacket(kPcr, 0, pcrBytes(500, 0));
+    append(ts, packetizePes(kVideo, video, vcc, pcrBytes(99999, 0)));
+    append(ts, packetizePes(kPcr, pesOf(0xBD, 10), pcc, pcrBytes(900, 0)));
+    append(ts, packetizePes(kAudio, audio, acc));
+    append(ts, packetizePes(kVideo, pesOf(0xE0, 200), vcc));
+    append(ts, packetizePes(kAudio, pesOf(0xC0, 100), acc));
+    const Bytes out = recordWhole(RecorderSettings::channelPs(kVideo, kAudio, kPcr), ts);
+    EXPECT_EQ(packScrs(out), (std::vector<int64_t>{500, 900}));
+    auto units = walkProgramStream(out);
+    ASSERT_EQ(units.size(), 6u); // pack, video, pack, audio, then what finish writes
+    EXPECT_EQ(units[1].size, video.size());
+    EXPECT_EQ(units[3].size, audio.size());
+
+    // The PCR riding on the audio PID, in its payload packets.
+    acc = vcc = 0;
+    Bytes onAudio = packetizePes(kAudio, audio, acc, pcrBytes(700, 0));
+    append(onAudio, packetizePes(kVideo, pesOf(0xE0, 200), vcc));
+    append(onAudio, packetizePes(kAudio, pesOf(0xC0, 100), acc));
+    EXPECT_EQ(packScrs(recordWhole(RecorderSettings::channelPs(kVideo, kAudio, kAudio), onAudio)),
+              (std::vector<int64_t>{700}));
+    EXPECT_TRUE(recordWhole(kPs, onAudio).empty());
+}
+
+// Streams whose PCR rides in payload packets of the video PID are written exactly as before
+// adaptation-only PCRs and PCR PIDs were taken: the expected file was recorded from this
+// stream by the recorder that took the PCR from those packets only.
+TEST(RecorderPackHeader, PayloadPcrStreamsKeepTheirBytes) {
+    const std::string path =
+        std::string(KORVANE_SOURCE_DIR) + "/tests/native/data/recorder_payload_pcr.mpg";
+    std::ifstream file(path, std::ios::binary);
+    ASSERT_TRUE(file) << path;
+    const Bytes expected{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const Bytes ts = payloadPcrStream();
+    for (const RecorderSettings& s : {kPs, RecorderSettings::channelPs(kVideo, kAudio, kVideo)}) {
+        EXPECT_EQ(recordWhole(s, ts), expected);
+        EXPECT_EQ(recordSplit(s, ts, 7, 700), expected);
+    }
 }
 
 TEST(RecorderPackHeader, PcrFlagInATooShortAdaptationFieldIsIgnored) {

@@ -262,6 +262,46 @@ TEST_F(Guide, LyingLengthsEndTheSectionKeepingEarlierEvents) {
     }
 }
 
+// A descriptor whose length runs past its event's loop, but not past the section, ends that
+// loop only: the event is kept and the next one starts where descriptors_loop_length says.
+TEST_F(Guide, DescriptorRunningPastItsLoopKeepsTheEventAndLaterOnes) {
+    Bytes trailing = shortEvent("A", "a");
+    append(trailing, {0x5F, 0x04, 0x00});
+    Bytes longShortEvent = shortEvent("A", "a");
+    longShortEvent[1] += 2;
+    const struct {
+        const char* what;
+        Bytes loop;
+    } cases[] = {
+        {"other descriptor reaching into the next event", trailing},
+        {"short event descriptor two bytes too long", longShortEvent},
+        {"a lone tag whose length byte belongs to the next event", {0x5F}},
+    };
+    list.setCurrentIndex(0);
+    for (const auto& c : cases) {
+        list.lock().at(0) = channel(0x101);
+        notifier.guideUpdates = 0;
+        EitEvent first = at(0x20, 0x00);
+        first.descriptors = c.loop;
+        feed(eit(0x101, {first, at(0x20, 0x30, "B")}));
+        ChannelInfo ch = at0();
+        EXPECT_EQ(ch.present.startText.view(), "21:00:00") << c.what;
+        EXPECT_EQ(ch.present.title.view(), c.loop.size() > 1 ? "A" : "") << c.what;
+        EXPECT_EQ(ch.following.title.view(), "B") << c.what;
+        EXPECT_EQ(notifier.guideUpdates, 2) << c.what;
+
+        // Repeated events move the latest flags whatever their loops hold; a new third
+        // event after them is stored.
+        EitEvent repeated = at(0x20, 0x30);
+        repeated.descriptors = c.loop;
+        feed(eit(0x101, {repeated, at(0x20, 0x00), at(0x21, 0x00, "C")}));
+        ch = at0();
+        EXPECT_EQ(ch.present.title.view(), c.loop.size() > 1 ? "A" : "") << c.what;
+        EXPECT_EQ(ch.following.title.view(), "C") << c.what;
+        EXPECT_EQ(notifier.guideUpdates, 3) << c.what;
+    }
+}
+
 TEST_F(Guide, SectionWithoutEventsChangesNothing) {
     list.setCurrentIndex(0);
     feed(eit(0x101, {}));

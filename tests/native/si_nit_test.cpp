@@ -69,6 +69,29 @@ TEST(LogicalChannelNumbers, LyingLengthsEndTheWalk) {
     EXPECT_EQ(records[0].number, 10);
 }
 
+// A descriptor whose length runs past its entry's loop, but not past the section, ends that
+// entry only: the next entry starts where transport_descriptors_length says.
+TEST(LogicalChannelNumbers, DescriptorRunningPastItsLoopKeepsLaterEntries) {
+    const struct {
+        const char* what;
+        Bytes first;
+        int32_t numberOf0102;
+    } cases[] = {
+        {"other descriptor reaching into the next entry", {0x41, 0x06, 1, 2, 3, 4}, 0},
+        {"numbers before it stay", {0x83, 0x04, 0x01, 0x02, 0xFC, 0x07, 0x41, 0x06}, 7},
+        {"a lone tag whose length byte belongs to the next entry", {0x41}, 0},
+    };
+    for (const auto& c : cases) {
+        ChannelRecords records{tv(0x0101, 5, "A"), tv(0x0102, 4, "B")};
+        const Bytes section =
+            nit(0x20FA,
+                {{4, 0x20FA, c.first}, {5, 0x20FA, descriptor(0x83, {0x01, 0x01, 0xFC, 0x05})}});
+        readLogicalChannelNumbers(records, section.data(), section.size());
+        EXPECT_EQ(records[0].number, 5) << c.what;
+        EXPECT_EQ(records[1].number, c.numberOf0102) << c.what;
+    }
+}
+
 TEST(LogicalChannelNumbers, RemovalKeepsOrderAndExaminesMovedRecords) {
     ChannelRecords records{tv(1, 4, "radio1", 0), tv(2, 4, "radio2", 0), tv(3, 4, "h264", 0),
                            tv(4, 4, "mpeg2"), tv(5, 4, "radio3", 0)};

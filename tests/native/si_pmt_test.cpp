@@ -59,6 +59,15 @@ TEST(ClassifyPmtStreams, AudioVideoAndAc3Rules) {
     EXPECT_EQ(p.ac3Pid2, 0x114);
     EXPECT_EQ(p.audio1Pid, 0);
 
+    // An AC-3 descriptor counts on a stream of type 6 only, wherever the stream comes.
+    for (uint8_t type : {0x03, 0x05, 0x81}) {
+        p = classify(pmt(1, 0x100, {{type, 0x115, kAc3}}));
+        EXPECT_EQ(p.ac3Pid, 0) << int(type);
+        p = classify(pmt(1, 0x100, {{0x06, 0x116, kAc3}, {type, 0x117, kAc3}}));
+        EXPECT_EQ(p.ac3Pid, 0x116) << int(type);
+        EXPECT_EQ(p.ac3Pid2, 0) << int(type);
+    }
+
     p = classify(pmt(1, 0x100, {{0x01, 0x120, {}}, {0x1B, 0x121, {}}, {0x1B, 0x122, {}}}));
     EXPECT_EQ(p.videoPid, 0x120);
     EXPECT_EQ(p.videoMpeg4Pid, 0x122);
@@ -101,6 +110,42 @@ TEST(ClassifyPmtStreams, TruncatedSectionsStopWithoutReadingPastTheEnd) {
         const bool boundary = n == 16 || n == 27;
         EXPECT_EQ(classifyPmtStreams(cut.data(), cut.size(), p) == PmtRead::Complete, boundary)
             << n;
+    }
+}
+
+// A descriptor whose length runs past its entry's loop, but not past the section, ends that
+// loop only: every entry is still classified, and the watched channel takes the result.
+TEST_F(WatchedChannel, DescriptorRunningPastItsLoopKeepsEveryEntry) {
+    const struct {
+        const char* what;
+        Bytes videoLoop;
+        Bytes ac3Loop;
+    } cases[] = {
+        {"language descriptor reaching into the next entry",
+         {0x0A, 0x06, 'f', 'r', 'a', 0x00},
+         kAc3},
+        {"AC-3 descriptor reaching into the next entry still counts",
+         kLanguage,
+         {0x0A, 0x04, 'f', 'r', 'a', 0x00, 0x6A, 0x03, 0x00}},
+        {"a lone tag whose length byte belongs to the next entry", {0x0A}, kAc3},
+    };
+    for (const auto& c : cases) {
+        list.lock().at(1) = channel(0x102);
+        const Bytes section = pmt(1, 0x100,
+                                  {{0x02, 0x100, c.videoLoop},
+                                   {0x06, 0x102, c.ac3Loop},
+                                   {0x03, 0x101, {}},
+                                   {0x1B, 0x103, kLanguage}});
+        PmtPids p;
+        EXPECT_EQ(classifyPmtStreams(section.data(), section.size(), p), PmtRead::Complete)
+            << c.what;
+        feed(section);
+        const ChannelInfo ch = *list.copyAt(1);
+        EXPECT_EQ(ch.pcrPid, 0x100) << c.what;
+        EXPECT_EQ(ch.videoPid, 0x100) << c.what;
+        EXPECT_EQ(ch.ac3Pid, 0x102) << c.what;
+        EXPECT_EQ(ch.audio1Pid, 0x101) << c.what;
+        EXPECT_EQ(ch.videoMpeg4Pid, 0x103) << c.what;
     }
 }
 

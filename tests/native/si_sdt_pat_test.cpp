@@ -74,6 +74,41 @@ TEST(DecodeSdt, LyingLengthsKeepEarlierServices) {
     EXPECT_EQ(list.size(), 1u);
 }
 
+// A descriptor whose length runs past its service's loop, but not past the section, ends that
+// loop only: the next service starts where the declared loop length says.
+TEST(DecodeSdt, DescriptorRunningPastItsLoopKeepsLaterServices) {
+    const struct {
+        const char* what;
+        Bytes loop;
+        const char* name;
+        const char* provider;
+    } cases[] = {
+        {"service descriptor then one reaching into the next entry",
+         {0x48, 0x05, 0x01, 0x01, 'p', 0x01, 'A', 0x5F, 0x04, 0x00},
+         "A",
+         "p"},
+        {"service descriptor itself two bytes too long",
+         {0x48, 0x07, 0x01, 0x01, 'p', 0x01, 'A'},
+         "A",
+         "p"},
+        {"a lone tag whose length byte belongs to the next entry", {0x5F}, "", ""},
+    };
+    for (const auto& c : cases) {
+        ChannelList list;
+        const Bytes section =
+            sdt(4, 0x20FA, {{0x0101, c.loop}, {0x0102, serviceDescriptor("q", "B")}});
+        decodeSdt(list, section.data(), section.size(), 474167);
+        ChannelRecords r = list.snapshot();
+        ASSERT_EQ(r.size(), 2u) << c.what;
+        EXPECT_EQ(r[0].sid, 0x0101) << c.what;
+        EXPECT_EQ(r[0].name, c.name) << c.what;
+        EXPECT_EQ(r[0].group, c.provider) << c.what;
+        EXPECT_EQ(r[1].sid, 0x0102) << c.what;
+        EXPECT_EQ(r[1].name, "B") << c.what;
+        EXPECT_EQ(r[1].group, "q") << c.what;
+    }
+}
+
 TEST(DecodePat, EveryProgramFromByteEightExceptProgramZero) {
     ChannelList list;
     list.append(channel(0x0101, 4));

@@ -1,10 +1,12 @@
 #!/bin/bash
 # Records a generated transport stream in the three forms with ts-inspect and checks the
 # results with tools that share no code with the recorder: ffprobe/ffmpeg, od and awk.
-# usage: recorder_checks.sh TS_INSPECT WORK_DIR
+# usage: recorder_checks.sh TS_INSPECT WORK_DIR MUXGEN SCENARIO
 set -uo pipefail
 tool="$1"
 work="$2"
+muxgen="$3"
+scenario="$4"
 mkdir -p "$work"
 cd "$work" || exit 1
 
@@ -77,6 +79,27 @@ for audio in 0x121:mp2 0x122:ac3; do
         test -z "$(ffmpeg -v error -i "chan-$codec.mpg" -f null - 2>&1)"
     check "PS with $codec does not depend on buffer cuts" cmp -s "chan-$codec.mpg" \
         "chan-$codec-split.mpg"
+done
+
+# Channel PS of channels whose PCR comes without payload (muxgen's multiplexes): in
+# adaptation-only packets of the video PID, or on a PCR PID of its own.
+"$muxgen" -o muxgen --cache es-cache "$scenario" >/dev/null || exit 1
+mux_duration=$(duration muxgen/474167.ts)
+for channel in 0x120:0x130:0x120:mp2 0x220:0x233:0x1F0:ac3; do
+    IFS=: read -r video pid pcr codec <<<"$channel"
+    out="pcr-$pcr.mpg"
+    "$tool" record --mode ps --video "$video" --audio "$pid" --pcr "$pcr" muxgen/474167.ts \
+        "$out" >/dev/null
+    format=$(ffprobe -v error -show_entries format=format_name -of csv=p=0 "$out")
+    check "PS with the PCR on $pcr is read as MPEG-PS" test "$format" = "mpeg"
+    check "PS with the PCR on $pcr holds video and $codec" test "$(streams "$out")" = \
+        "$(echo "$codec mpeg2video" | tr ' ' '\n' | sort | tr '\n' ' ')"
+    check "PS with the PCR on $pcr lasts as the multiplex ($mux_duration s)" \
+        near "$(duration "$out")" "$mux_duration"
+    check "PS with the PCR on $pcr starts with a pack header" \
+        test "$(od -An -tx1 -N4 "$out" | tr -d ' ')" = "000001ba"
+    check "PS with the PCR on $pcr decodes without error" \
+        test -z "$(ffmpeg -v error -i "$out" -f null - 2>&1)"
 done
 
 # An output that cannot be created is a failure, not a success.

@@ -2,7 +2,9 @@
 
 #include "dvb_text.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <memory>
 
 extern "C" {
@@ -259,20 +261,25 @@ std::vector<Section> build_eit_pf(const Scenario& scenario, const MuxSpec& mux,
 Section build_private_section(uint16_t extension, uint8_t version,
                               const std::vector<uint8_t>& payload) {
     size_t length = 5 + payload.size() + 4;
-    Section s = {0x80,
-                 uint8_t(0xB0 | (length >> 8)),
-                 uint8_t(length),
-                 uint8_t(extension >> 8),
-                 uint8_t(extension),
-                 uint8_t(0xC1 | ((version & 0x1F) << 1)),
-                 0,
-                 0};
-    s.insert(s.end(), payload.begin(), payload.end());
-    uint32_t crc = crc32_mpeg2(s.data(), s.size());
-    s.push_back(uint8_t(crc >> 24));
-    s.push_back(uint8_t(crc >> 16));
-    s.push_back(uint8_t(crc >> 8));
-    s.push_back(uint8_t(crc));
+    const uint8_t header[] = {0x80,
+                              uint8_t(0xB0 | (length >> 8)),
+                              uint8_t(length),
+                              uint8_t(extension >> 8),
+                              uint8_t(extension),
+                              uint8_t(0xC1 | ((version & 0x1F) << 1)),
+                              0,
+                              0};
+    // Sized once and filled in place: growing a vector made for the header alone made g++ 12
+    // warn about the copy that grows it (-Warray-bounds, a false positive).
+    Section s(sizeof header + payload.size() + 4);
+    std::copy(std::begin(header), std::end(header), s.begin());
+    std::copy(payload.begin(), payload.end(), s.begin() + sizeof header);
+    const size_t crc_at = s.size() - 4;
+    uint32_t crc = crc32_mpeg2(s.data(), crc_at);
+    s[crc_at] = uint8_t(crc >> 24);
+    s[crc_at + 1] = uint8_t(crc >> 16);
+    s[crc_at + 2] = uint8_t(crc >> 8);
+    s[crc_at + 3] = uint8_t(crc);
     return s;
 }
 

@@ -9,7 +9,7 @@ void usage() {
     std::fputs("usage: ts-inspect scan FILE.ts --frequency KHZ [--frequency KHZ FILE2.ts ...]\n"
                "       ts-inspect guide FILE.ts --channels chaines.xml\n"
                "       ts-inspect record --mode mux|ts|ps [--pmt PID] [--video PID] "
-               "[--audio PID] [--buffer BYTES] [--random-splits SEED] IN.ts OUT\n",
+               "[--audio PID] [--pcr PID] [--buffer BYTES] [--random-splits SEED] IN.ts OUT\n",
                stderr);
 }
 

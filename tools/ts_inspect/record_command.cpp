@@ -23,6 +23,7 @@ struct RecordOptions {
     long pmt = 0;
     long video = 0;
     long audio = 0;
+    long pcr = 0;
     std::size_t buffer = 188 * 256;
     bool randomSplits = false;
     uint32_t seed = 0;
@@ -78,6 +79,9 @@ bool parseOptions(int argc, char** argv, RecordOptions& o) {
         } else if (std::strcmp(arg, "--audio") == 0 && hasValue) {
             if (!parseNumber(argv[++i], 0x1FFF, o.audio))
                 return false;
+        } else if (std::strcmp(arg, "--pcr") == 0 && hasValue) {
+            if (!parseNumber(argv[++i], 0x1FFF, o.pcr))
+                return false;
         } else if (std::strcmp(arg, "--buffer") == 0 && hasValue) {
             if (!parseNumber(argv[++i], 1L << 30, value) || value == 0)
                 return false;
@@ -106,7 +110,7 @@ RecorderSettings settingsOf(const RecordOptions& o) {
     case RecorderMode::ChannelTs:
         return RecorderSettings::channelTs(pid(o.pmt), pid(o.video), pid(o.audio));
     case RecorderMode::ChannelPs:
-        return RecorderSettings::channelPs(pid(o.video), pid(o.audio));
+        return RecorderSettings::channelPs(pid(o.video), pid(o.audio), pid(o.pcr));
     case RecorderMode::Multiplex:
         break;
     }
@@ -121,7 +125,7 @@ int runRecordCommand(int argc, char** argv) {
     RecordOptions o;
     if (!parseOptions(argc, argv, o)) {
         std::fputs("usage: ts-inspect record --mode mux|ts|ps [--pmt PID] [--video PID] "
-                   "[--audio PID] [--buffer BYTES] [--random-splits SEED] IN.ts OUT\n",
+                   "[--audio PID] [--pcr PID] [--buffer BYTES] [--random-splits SEED] IN.ts OUT\n",
                    stderr);
         return 2;
     }

@@ -54,7 +54,8 @@ CSampleGrabber* createRecorder(UINT command, HWND window) {
     const int32_t audio = recordedAudioPid(*channel, appState());
     if (command == IDM_RECORD_CHANNEL_TS)
         return new CSampleGrabber(path->c_str(), channel->pmtPid, video, audio, window);
-    return new CSampleGrabber(path->c_str(), video, audio, window);
+    return new CSampleGrabber(path->c_str(),
+                              RecorderSettings::channelPs(video, audio, channel->pcrPid), window);
 }
 
 } // namespace
