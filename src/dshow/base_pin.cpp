@@ -33,8 +33,8 @@ CBasePin::CBasePin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* loc
       m_pFilter(filter) {}
 
 CBasePin::~CBasePin() {
-    // A filter is only destroyed once the graph has disconnected it; a pin still connected
-    // here would leak its peer.
+    // Normally the graph has disconnected the pin; one still connected here (its filter
+    // released outside a graph) gives its peer back.
     if (m_Connected) {
         m_Connected->Release();
         m_Connected = nullptr;
@@ -189,8 +189,14 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_
 
 HRESULT STDMETHODCALLTYPE CBasePin::Disconnect() {
     CAutoLock lock(m_pLock);
-    if (!IsStopped())
-        return VFW_E_NOT_STOPPED;
+    if (!IsStopped()) {
+        // The platform's graph tears itself down by disconnecting every pin, and tries again
+        // without end while one refuses. After a Run that failed half-way it believes every
+        // filter stopped and stops none: so an active filter stops here, its workers first.
+        m_pFilter->Stop();
+        if (!IsStopped())
+            return VFW_E_NOT_STOPPED;
+    }
     return DisconnectInternal();
 }
 
@@ -335,6 +341,20 @@ HRESULT CBasePin::GetMediaType(int position, CMediaType*) {
 CBaseOutputPin::CBaseOutputPin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock,
                                HRESULT* phr, const wchar_t* pinName)
     : CBasePin(objectName, filter, lock, phr, pinName, PINDIR_OUTPUT) {}
+
+CBaseOutputPin::~CBaseOutputPin() {
+    // Still connected: the filter went while active, and the graph could not disconnect it.
+    // What the connection holds goes with the pin (the base releases the peer itself).
+    if (m_pAllocator) {
+        m_pAllocator->Decommit();
+        m_pAllocator->Release();
+        m_pAllocator = nullptr;
+    }
+    if (m_pInputPin) {
+        m_pInputPin->Release();
+        m_pInputPin = nullptr;
+    }
+}
 
 HRESULT CBaseOutputPin::CheckConnect(IPin* pin) {
     HRESULT hr = CBasePin::CheckConnect(pin);

@@ -213,3 +213,86 @@ TEST_F(ComTest, ProviderGraphsBuiltAndTornDownRepeatedlyLeaveNothingAlive) {
 
 } // namespace
 } // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+// A tuner's antenna input that takes every buffer at once, so that a paused provider's worker
+// delivers in a tight loop.
+class BusyAntenna : public CBaseFilter {
+  public:
+    BusyAntenna() : CBaseFilter(L"Busy antenna", nullptr, &lock_, kTestSinkClsid) {
+        pin_ = new Pin(this, &lock_);
+    }
+    ~BusyAntenna() override { delete pin_; }
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int index) override { return index == 0 ? pin_ : nullptr; }
+    long received() const { return received_; }
+
+  private:
+    class Pin : public CBaseInputPin {
+      public:
+        Pin(BusyAntenna* filter, CCritSec* lock)
+            : CBaseInputPin(L"Antenna", filter, lock, nullptr, L"Antenne"), filter_(filter) {}
+        HRESULT CheckMediaType(const CMediaType* pmt) override {
+            return *pmt->Type() == kMediaTypeBdaAntenna ? S_OK : E_FAIL;
+        }
+        HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
+            HRESULT hr = CBaseInputPin::Receive(sample);
+            if (hr == S_OK)
+                InterlockedIncrement(&filter_->received_);
+            return hr;
+        }
+
+      private:
+        BusyAntenna* filter_;
+    };
+
+    CCritSec lock_;
+    Pin* pin_;
+    volatile long received_ = 0;
+};
+
+// A filter that cannot leave Stopped, as a tuner whose Pause and Run fail: the graph's Run
+// fails, after it has paused the other filters.
+class StubbornFilter : public CBaseFilter {
+  public:
+    StubbornFilter() : CBaseFilter(L"Stubborn filter", nullptr, &lock_, kTestSinkClsid) {}
+    int GetPinCount() override { return 0; }
+    CBasePin* GetPin(int) override { return nullptr; }
+    HRESULT STDMETHODCALLTYPE Pause() override { return E_FAIL; }
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override { return E_FAIL; }
+
+  private:
+    CCritSec lock_;
+};
+
+TEST_F(ComTest, AProviderLeftPausedByAFailedRunIsReleasedWithoutStop) {
+    const long before = liveObjectCount();
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        auto graph = makeGraph();
+        HRESULT hr = S_OK;
+        ComPtr<IBaseFilter> provider(new CNetworkProvider(nullptr, &hr, kClsidNetworkProvider));
+        auto* antenna = new BusyAntenna;
+        ComPtr<IBaseFilter> tuner(antenna);
+        ComPtr<IBaseFilter> stubborn(new StubbornFilter);
+        ASSERT_EQ(graph->AddFilter(provider.get(), L"Fake"), S_OK);
+        ASSERT_EQ(graph->AddFilter(tuner.get(), L"Clé USB"), S_OK);
+        ASSERT_EQ(graph->AddFilter(stubborn.get(), L"Têtu"), S_OK);
+        ASSERT_EQ(connect(graph.get(), provider.get(), tuner.get()), S_OK);
+        EXPECT_TRUE(FAILED(graph.as<IMediaControl>(IID_IMediaControl)->Run()));
+        FILTER_STATE state = State_Stopped;
+        provider->GetState(0, &state);
+        ASSERT_NE(state, State_Stopped) << "the graph left the provider paused";
+        // The worker delivers until the graph and the filters go, with nobody stopping them.
+        ASSERT_TRUE(waitFor([&] { return antenna->received() > 10; })) << "cycle " << cycle;
+        graph.reset();
+        stubborn.reset();
+        tuner.reset();
+        provider.reset();
+        ASSERT_EQ(liveObjectCount(), before) << "cycle " << cycle;
+    }
+}
+
+} // namespace
+} // namespace korvane::testing
