@@ -25,6 +25,16 @@ bool isTypeRefusal(HRESULT hr) {
     return hr == E_FAIL || hr == E_INVALIDARG || hr == VFW_E_TYPE_NOT_ACCEPTED;
 }
 
+// True when the graph says it is stopped; false without a graph.
+bool graphIsStopped(IFilterGraph* graph) {
+    if (!graph)
+        return false;
+    ComPtr<IMediaFilter> control;
+    graph->QueryInterface(IID_IMediaFilter, control.putVoid());
+    FILTER_STATE state = State_Running;
+    return control && SUCCEEDED(control->GetState(0, &state)) && state == State_Stopped;
+}
+
 } // namespace
 
 CBasePin::CBasePin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT*,
@@ -188,15 +198,15 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_
 }
 
 HRESULT STDMETHODCALLTYPE CBasePin::Disconnect() {
-    CAutoLock lock(m_pLock);
-    if (!IsStopped()) {
-        // The platform's graph tears itself down by disconnecting every pin, and tries again
-        // without end while one refuses. After a Run that failed half-way it believes every
-        // filter stopped and stops none: so an active filter stops here, its workers first.
+    // After a Run that failed half-way the platform's graph believes every filter stopped and
+    // stops none, then tears itself down by disconnecting every pin, trying again without end
+    // while one refuses. A filter still active in a stopped graph stops first, its workers
+    // with it; in a graph that runs, disconnection still needs the filter stopped.
+    if (!IsStopped() && graphIsStopped(m_pFilter->GetFilterGraph()))
         m_pFilter->Stop();
-        if (!IsStopped())
-            return VFW_E_NOT_STOPPED;
-    }
+    CAutoLock lock(m_pLock);
+    if (!IsStopped())
+        return VFW_E_NOT_STOPPED;
     return DisconnectInternal();
 }
 
