@@ -296,3 +296,70 @@ TEST_F(ComTest, AProviderLeftPausedByAFailedRunIsReleasedWithoutStop) {
 
 } // namespace
 } // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+// A tuner's antenna input that takes every buffer and lets go of its side of the connection
+// whenever asked, so that a provider can be left active and connected to it after every
+// other reference has gone, as when a filter is released outside its graph.
+class LooseAntenna : public CBaseFilter {
+  public:
+    LooseAntenna() : CBaseFilter(L"Loose antenna", nullptr, &lock_, kTestSinkClsid) {
+        pin_ = new Pin(this, &lock_);
+    }
+    ~LooseAntenna() override { delete pin_; }
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int index) override { return index == 0 ? pin_ : nullptr; }
+    long received() const { return received_; }
+
+  private:
+    class Pin : public CBaseInputPin {
+      public:
+        Pin(LooseAntenna* filter, CCritSec* lock)
+            : CBaseInputPin(L"Antenna", filter, lock, nullptr, L"Antenne"), filter_(filter) {}
+        HRESULT CheckMediaType(const CMediaType* pmt) override {
+            return *pmt->Type() == kMediaTypeBdaAntenna ? S_OK : E_FAIL;
+        }
+        HRESULT STDMETHODCALLTYPE Receive(IMediaSample*) override {
+            InterlockedIncrement(&filter_->received_);
+            return S_OK;
+        }
+        HRESULT STDMETHODCALLTYPE Disconnect() override {
+            CAutoLock lock(m_pLock);
+            return DisconnectInternal();
+        }
+
+      private:
+        LooseAntenna* filter_;
+    };
+
+    CCritSec lock_;
+    Pin* pin_;
+    volatile long received_ = 0;
+};
+
+TEST_F(ComTest, AProviderReleasedWhilePausedAndConnectedStopsItsWorkerAndLeavesNothingAlive) {
+    const long before = liveObjectCount();
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        HRESULT hr = S_OK;
+        ComPtr<IBaseFilter> provider(new CNetworkProvider(nullptr, &hr, kClsidNetworkProvider));
+        auto* antenna = new LooseAntenna;
+        ComPtr<IBaseFilter> tuner(antenna);
+        ComPtr<IPin> out = firstPin(provider.get(), PINDIR_OUTPUT);
+        ComPtr<IPin> in = firstPin(tuner.get(), PINDIR_INPUT);
+        ASSERT_EQ(out->Connect(in.get(), nullptr), S_OK);
+        ASSERT_EQ(provider->Pause(), S_OK);
+        // The worker fills and delivers buffers in a tight loop while the provider goes.
+        ASSERT_TRUE(waitFor([&] { return antenna->received() > 10; })) << "cycle " << cycle;
+        ASSERT_EQ(in->Disconnect(), S_OK);
+        in.reset();
+        out.reset();
+        tuner.reset();
+        provider.reset();
+        ASSERT_EQ(liveObjectCount(), before) << "cycle " << cycle;
+    }
+}
+
+} // namespace
+} // namespace korvane::testing
