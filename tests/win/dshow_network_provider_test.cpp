@@ -116,14 +116,27 @@ TEST_F(NetworkProviderTest, RunsAndStopsItsWorkerThreadManyTimes) {
 namespace korvane::testing {
 namespace {
 
-// An antenna input that takes one sample and then asks for no more (S_FALSE), as a tuner
-// that has no use for the provider's buffers may answer.
-class RefusingAntenna : public CBaseFilter {
+// A tuner's antenna input that counts the samples it takes, in one of three manners.
+enum class Manner {
+    // Takes one sample and then asks for no more (S_FALSE), as a tuner that has no use for
+    // the provider's buffers may answer.
+    TakesOneThenRefuses,
+    // Takes every sample while its filter streams, so that a paused provider's worker
+    // delivers in a tight loop.
+    TakesAll,
+    // Takes every sample whatever its state and lets go of its side of the connection
+    // whenever asked, so that a provider can be left active and connected to it after every
+    // other reference has gone, as when a filter is released outside its graph.
+    TakesAllLetsGo,
+};
+
+class CountingAntenna : public CBaseFilter {
   public:
-    RefusingAntenna() : CBaseFilter(L"Refusing antenna", nullptr, &lock_, kTestSinkClsid) {
+    explicit CountingAntenna(Manner manner)
+        : CBaseFilter(L"Counting antenna", nullptr, &lock_, kTestSinkClsid), manner_(manner) {
         pin_ = new Pin(this, &lock_);
     }
-    ~RefusingAntenna() override { delete pin_; }
+    ~CountingAntenna() override { delete pin_; }
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int index) override { return index == 0 ? pin_ : nullptr; }
     long received() const { return received_; }
@@ -131,30 +144,38 @@ class RefusingAntenna : public CBaseFilter {
   private:
     class Pin : public CBaseInputPin {
       public:
-        Pin(RefusingAntenna* filter, CCritSec* lock)
+        Pin(CountingAntenna* filter, CCritSec* lock)
             : CBaseInputPin(L"Antenna", filter, lock, nullptr, L"Antenne"), filter_(filter) {}
         HRESULT CheckMediaType(const CMediaType* pmt) override {
             return *pmt->Type() == kMediaTypeBdaAntenna ? S_OK : E_FAIL;
         }
         HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
-            HRESULT hr = CBaseInputPin::Receive(sample);
+            const Manner manner = filter_->manner_;
+            HRESULT hr = manner == Manner::TakesAllLetsGo ? S_OK : CBaseInputPin::Receive(sample);
             if (hr != S_OK)
                 return hr;
             InterlockedIncrement(&filter_->received_);
-            return S_FALSE;
+            return manner == Manner::TakesOneThenRefuses ? S_FALSE : S_OK;
+        }
+        HRESULT STDMETHODCALLTYPE Disconnect() override {
+            if (filter_->manner_ != Manner::TakesAllLetsGo)
+                return CBaseInputPin::Disconnect();
+            CAutoLock lock(m_pLock);
+            return DisconnectInternal();
         }
 
       private:
-        RefusingAntenna* filter_;
+        CountingAntenna* filter_;
     };
 
     CCritSec lock_;
+    Manner manner_;
     Pin* pin_;
     volatile long received_ = 0;
 };
 
 TEST_F(NetworkProviderTest, WorkerIdlesWhenTheTunerWantsNoBuffers) {
-    auto* antenna = new RefusingAntenna;
+    auto* antenna = new CountingAntenna(Manner::TakesOneThenRefuses);
     ComPtr<IBaseFilter> tuner(antenna);
     ASSERT_EQ(graph->AddFilter(tuner.get(), L"Network Tuner"), S_OK);
     ASSERT_EQ(connect(graph.get(), provider.get(), tuner.get()), S_OK);
@@ -217,42 +238,6 @@ TEST_F(ComTest, ProviderGraphsBuiltAndTornDownRepeatedlyLeaveNothingAlive) {
 namespace korvane::testing {
 namespace {
 
-// A tuner's antenna input that takes every buffer at once, so that a paused provider's worker
-// delivers in a tight loop.
-class BusyAntenna : public CBaseFilter {
-  public:
-    BusyAntenna() : CBaseFilter(L"Busy antenna", nullptr, &lock_, kTestSinkClsid) {
-        pin_ = new Pin(this, &lock_);
-    }
-    ~BusyAntenna() override { delete pin_; }
-    int GetPinCount() override { return 1; }
-    CBasePin* GetPin(int index) override { return index == 0 ? pin_ : nullptr; }
-    long received() const { return received_; }
-
-  private:
-    class Pin : public CBaseInputPin {
-      public:
-        Pin(BusyAntenna* filter, CCritSec* lock)
-            : CBaseInputPin(L"Antenna", filter, lock, nullptr, L"Antenne"), filter_(filter) {}
-        HRESULT CheckMediaType(const CMediaType* pmt) override {
-            return *pmt->Type() == kMediaTypeBdaAntenna ? S_OK : E_FAIL;
-        }
-        HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
-            HRESULT hr = CBaseInputPin::Receive(sample);
-            if (hr == S_OK)
-                InterlockedIncrement(&filter_->received_);
-            return hr;
-        }
-
-      private:
-        BusyAntenna* filter_;
-    };
-
-    CCritSec lock_;
-    Pin* pin_;
-    volatile long received_ = 0;
-};
-
 // A filter that cannot leave Stopped, as a tuner whose Pause and Run fail: the graph's Run
 // fails, after it has paused the other filters.
 class StubbornFilter : public CBaseFilter {
@@ -273,7 +258,7 @@ TEST_F(ComTest, AProviderLeftPausedByAFailedRunIsReleasedWithoutStop) {
         auto graph = makeGraph();
         HRESULT hr = S_OK;
         ComPtr<IBaseFilter> provider(new CNetworkProvider(nullptr, &hr, kClsidNetworkProvider));
-        auto* antenna = new BusyAntenna;
+        auto* antenna = new CountingAntenna(Manner::TakesAll);
         ComPtr<IBaseFilter> tuner(antenna);
         ComPtr<IBaseFilter> stubborn(new StubbornFilter);
         ASSERT_EQ(graph->AddFilter(provider.get(), L"Fake"), S_OK);
@@ -300,51 +285,12 @@ TEST_F(ComTest, AProviderLeftPausedByAFailedRunIsReleasedWithoutStop) {
 namespace korvane::testing {
 namespace {
 
-// A tuner's antenna input that takes every buffer and lets go of its side of the connection
-// whenever asked, so that a provider can be left active and connected to it after every
-// other reference has gone, as when a filter is released outside its graph.
-class LooseAntenna : public CBaseFilter {
-  public:
-    LooseAntenna() : CBaseFilter(L"Loose antenna", nullptr, &lock_, kTestSinkClsid) {
-        pin_ = new Pin(this, &lock_);
-    }
-    ~LooseAntenna() override { delete pin_; }
-    int GetPinCount() override { return 1; }
-    CBasePin* GetPin(int index) override { return index == 0 ? pin_ : nullptr; }
-    long received() const { return received_; }
-
-  private:
-    class Pin : public CBaseInputPin {
-      public:
-        Pin(LooseAntenna* filter, CCritSec* lock)
-            : CBaseInputPin(L"Antenna", filter, lock, nullptr, L"Antenne"), filter_(filter) {}
-        HRESULT CheckMediaType(const CMediaType* pmt) override {
-            return *pmt->Type() == kMediaTypeBdaAntenna ? S_OK : E_FAIL;
-        }
-        HRESULT STDMETHODCALLTYPE Receive(IMediaSample*) override {
-            InterlockedIncrement(&filter_->received_);
-            return S_OK;
-        }
-        HRESULT STDMETHODCALLTYPE Disconnect() override {
-            CAutoLock lock(m_pLock);
-            return DisconnectInternal();
-        }
-
-      private:
-        LooseAntenna* filter_;
-    };
-
-    CCritSec lock_;
-    Pin* pin_;
-    volatile long received_ = 0;
-};
-
 TEST_F(ComTest, AProviderReleasedWhilePausedAndConnectedStopsItsWorkerAndLeavesNothingAlive) {
     const long before = liveObjectCount();
     for (int cycle = 0; cycle < 50; ++cycle) {
         HRESULT hr = S_OK;
         ComPtr<IBaseFilter> provider(new CNetworkProvider(nullptr, &hr, kClsidNetworkProvider));
-        auto* antenna = new LooseAntenna;
+        auto* antenna = new CountingAntenna(Manner::TakesAllLetsGo);
         ComPtr<IBaseFilter> tuner(antenna);
         ComPtr<IPin> out = firstPin(provider.get(), PINDIR_OUTPUT);
         ComPtr<IPin> in = firstPin(tuner.get(), PINDIR_INPUT);
