@@ -25,6 +25,16 @@ bool isTypeRefusal(HRESULT hr) {
     return hr == E_FAIL || hr == E_INVALIDARG || hr == VFW_E_TYPE_NOT_ACCEPTED;
 }
 
+// True when the graph says it is stopped; false without a graph.
+bool graphIsStopped(IFilterGraph* graph) {
+    if (!graph)
+        return false;
+    ComPtr<IMediaFilter> control;
+    graph->QueryInterface(IID_IMediaFilter, control.putVoid());
+    FILTER_STATE state = State_Running;
+    return control && SUCCEEDED(control->GetState(0, &state)) && state == State_Stopped;
+}
+
 } // namespace
 
 CBasePin::CBasePin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT*,
@@ -33,8 +43,8 @@ CBasePin::CBasePin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* loc
       m_pFilter(filter) {}
 
 CBasePin::~CBasePin() {
-    // A filter is only destroyed once the graph has disconnected it; a pin still connected
-    // here would leak its peer.
+    // Normally the graph has disconnected the pin; one still connected here (its filter
+    // released outside a graph) gives its peer back.
     if (m_Connected) {
         m_Connected->Release();
         m_Connected = nullptr;
@@ -188,6 +198,12 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_
 }
 
 HRESULT STDMETHODCALLTYPE CBasePin::Disconnect() {
+    // After a Run that failed half-way the platform's graph believes every filter stopped and
+    // stops none, then tears itself down by disconnecting every pin, trying again without end
+    // while one refuses. A filter still active in a stopped graph stops first, its workers
+    // with it; in a graph that runs, disconnection still needs the filter stopped.
+    if (!IsStopped() && graphIsStopped(m_pFilter->GetFilterGraph()))
+        m_pFilter->Stop();
     CAutoLock lock(m_pLock);
     if (!IsStopped())
         return VFW_E_NOT_STOPPED;
@@ -335,6 +351,20 @@ HRESULT CBasePin::GetMediaType(int position, CMediaType*) {
 CBaseOutputPin::CBaseOutputPin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock,
                                HRESULT* phr, const wchar_t* pinName)
     : CBasePin(objectName, filter, lock, phr, pinName, PINDIR_OUTPUT) {}
+
+CBaseOutputPin::~CBaseOutputPin() {
+    // Still connected: the filter went while active, and the graph could not disconnect it.
+    // What the connection holds goes with the pin (the base releases the peer itself).
+    if (m_pAllocator) {
+        m_pAllocator->Decommit();
+        m_pAllocator->Release();
+        m_pAllocator = nullptr;
+    }
+    if (m_pInputPin) {
+        m_pInputPin->Release();
+        m_pInputPin = nullptr;
+    }
+}
 
 HRESULT CBaseOutputPin::CheckConnect(IPin* pin) {
     HRESULT hr = CBasePin::CheckConnect(pin);

@@ -97,6 +97,7 @@ class CBaseOutputPin : public CBasePin {
   public:
     CBaseOutputPin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr,
                    const wchar_t* pinName);
+    ~CBaseOutputPin() override;
 
     HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_UNEXPECTED; }
     HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_UNEXPECTED; }

@@ -13,6 +13,12 @@ CSource::~CSource() {
         delete m_paStreams.back();
 }
 
+void CSource::FinalRelease() {
+    // No other reference is left, so nothing changes the array meanwhile.
+    for (CSourceStream* stream : m_paStreams)
+        stream->stopThread();
+}
+
 int CSource::GetPinCount() {
     CAutoLock lock(&m_cStateLock);
     return static_cast<int>(m_paStreams.size());

@@ -26,6 +26,11 @@ class CSource : public CBaseFilter {
     CCritSec* pStateLock() { return &m_cStateLock; }
 
   protected:
+    // A filter released while still paused or running (a graph whose Run failed half-way,
+    // released without Stop): the workers end here, while every pin is still whole, since a
+    // worker filling a buffer while a derived pin's destructor runs would call a pure virtual.
+    void FinalRelease() override;
+
     CCritSec m_cStateLock;
     std::vector<CSourceStream*> m_paStreams;
 };
@@ -69,6 +74,7 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
     CSource* m_pFilter;
 
   private:
+    friend class CSource;
     void stopThread();
 };
 

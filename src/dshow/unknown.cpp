@@ -47,8 +47,9 @@ ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingAddRef() {
 ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingRelease() {
     LONG ref = InterlockedDecrement(&m_cRef);
     if (ref == 0) {
-        // Guards against a re-entrant release from the destructor.
+        // Guards against a re-entrant release from FinalRelease or the destructor.
         m_cRef = 1;
+        FinalRelease();
         delete this;
         return 0;
     }

@@ -46,6 +46,10 @@ class CUnknown : public INonDelegatingUnknown {
     IUnknown* NonDelegatingUnknown() { return &inner_; }
 
   protected:
+    // Runs when the count has fallen to 0, before any destructor: what must end while the
+    // whole object still exists (a worker thread calling its virtual methods) ends here.
+    virtual void FinalRelease() {}
+
     volatile LONG m_cRef = 0;
 
   private:

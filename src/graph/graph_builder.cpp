@@ -635,13 +635,14 @@ int buildGraph() {
 
 void tearDownGraph() {
     MediaGraph& graph = mediaGraph();
-    if (graph.grabber)
-        graph.grabber->SetCallback(nullptr, 0);
     releaseRecordingGrabber();
     if (graph.mediaControl)
         graph.mediaControl->Stop();
     if (graph.graph)
         stopEveryFilter(graph.graph.get());
+    // Only now that nothing streams may the grabber's callback change.
+    if (graph.grabber)
+        graph.grabber->SetCallback(nullptr, 0);
     graph.sectionData.reset();
     graph.windowlessControl.reset();
     graph.graph.reset();

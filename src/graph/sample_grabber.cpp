@@ -1,13 +1,11 @@
 #include "graph/sample_grabber.h"
 
-#include "dshow/com_ptr.h"
-
 namespace korvane {
 
 CSampleGrabber::CSampleGrabber(const wchar_t* fileName, const RecorderSettings& settings,
-                               HWND notifyWindow)
+                               HWND notifyWindow, uint32_t generation)
     : CUnknown(L"Sample grabber", nullptr),
-      recorder_(std::make_unique<FileRecorder>(fileName, settings, notifyWindow)) {}
+      recorder_(std::make_unique<FileRecorder>(fileName, settings, notifyWindow, generation)) {}
 
 CSampleGrabber::CSampleGrabber(const wchar_t* fileName, HWND notifyWindow)
     : CSampleGrabber(fileName, RecorderSettings::multiplex(), notifyWindow) {}
@@ -32,8 +30,6 @@ HRESULT STDMETHODCALLTYPE CSampleGrabber::NonDelegatingQueryInterface(REFIID rii
 HRESULT STDMETHODCALLTYPE CSampleGrabber::SampleCB(double, IMediaSample* sample) {
     if (!sample)
         return S_OK;
-    // Keeps this object alive until the call ends, whatever SetCallback does meanwhile.
-    ComPtr<IUnknown> self(GetOwner());
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data)
         return S_OK;
@@ -41,13 +37,58 @@ HRESULT STDMETHODCALLTYPE CSampleGrabber::SampleCB(double, IMediaSample* sample)
     long size = sample->GetSize();
     if (size >= 0 && length > size)
         length = size;
-    if (length > 0)
+    CAutoLock lock(&lock_);
+    if (recorder_ && length > 0)
         recorder_->processBuffer(data, static_cast<std::size_t>(length));
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CSampleGrabber::BufferCB(double, BYTE*, long) {
     return S_OK;
+}
+
+void CSampleGrabber::close() {
+    CAutoLock lock(&lock_);
+    recorder_.reset();
+}
+
+bool CSampleGrabber::failed() {
+    CAutoLock lock(&lock_);
+    return recorder_ && recorder_->failed();
+}
+
+CRecordingHook::CRecordingHook() : CUnknown(L"Recording hook", nullptr) {}
+
+CRecordingHook::~CRecordingHook() = default;
+
+HRESULT STDMETHODCALLTYPE CRecordingHook::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (riid == kIidSampleGrabberCB)
+        return GetInterface(static_cast<ISampleGrabberCB*>(this), ppv);
+    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT STDMETHODCALLTYPE CRecordingHook::SampleCB(double sampleTime, IMediaSample* sample) {
+    ComPtr<CSampleGrabber> recording;
+    {
+        CAutoLock lock(&lock_);
+        recording = recording_;
+    }
+    return recording ? recording->SampleCB(sampleTime, sample) : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CRecordingHook::BufferCB(double, BYTE*, long) {
+    return S_OK;
+}
+
+void CRecordingHook::attach(CSampleGrabber* recording) {
+    ComPtr<CSampleGrabber> next(recording);
+    CAutoLock lock(&lock_);
+    recording_.swap(next);
+}
+
+ComPtr<CSampleGrabber> CRecordingHook::detach() {
+    CAutoLock lock(&lock_);
+    return std::move(recording_);
 }
 
 } // namespace korvane

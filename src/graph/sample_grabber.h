@@ -2,24 +2,27 @@
 
 #include "capture/recorder.h"
 #include "capture/win/file_recorder.h"
+#include "dshow/com_ptr.h"
+#include "dshow/sync.h"
 #include "dshow/unknown.h"
 #include "graph/platform_guids.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace korvane {
 
-// One recording, hooked on the platform's sample grabber as its callback: every transport
-// stream buffer that passes the grabber goes to the recorder. The object creates the file;
-// the grabber owns it through its reference from SetCallback(this, 0) to SetCallback(none),
-// and the last release destroys it, which writes what is left and closes the file.
+// One recording: every transport stream buffer handed to SampleCB goes to the recorder. The
+// object creates the file; close() (or the last release) writes what is left and closes it.
 //
-// SampleCB runs on the grabber's streaming thread and holds a reference of its own while it
-// works, so a callback removed during a call is destroyed when that call returns.
+// The platform's grabber may read its callback pointer and call it later without a reference
+// of its own, so a recording is not installed on the grabber directly but reached through a
+// CRecordingHook, which takes a reference for each call.
 class CSampleGrabber : public CUnknown, public ISampleGrabberCB {
   public:
+    // generation names the recording in its failure reports (see WindowFailureReporter).
     CSampleGrabber(const wchar_t* fileName, const RecorderSettings& settings,
-                   HWND notifyWindow = nullptr);
+                   HWND notifyWindow = nullptr, uint32_t generation = 0);
     // The whole multiplex.
     explicit CSampleGrabber(const wchar_t* fileName, HWND notifyWindow = nullptr);
     // One channel as a transport stream: its PAT, PMT, video and audio packets.
@@ -33,14 +36,46 @@ class CSampleGrabber : public CUnknown, public ISampleGrabberCB {
     DECLARE_IUNKNOWN
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
+    // Runs on the grabber's streaming thread, under the object's lock.
     HRESULT STDMETHODCALLTYPE SampleCB(double sampleTime, IMediaSample* sample) override;
     // The buffer form is not used: the grabber is installed with method 0.
     HRESULT STDMETHODCALLTYPE BufferCB(double sampleTime, BYTE* buffer, long length) override;
 
-    bool failed() const { return recorder_->failed(); }
+    // Ends the recording: waits for a SampleCB call in progress, writes what is still
+    // collected and closes the file. Later calls of SampleCB do nothing.
+    void close();
+    bool failed();
 
   private:
-    std::unique_ptr<FileRecorder> recorder_;
+    CCritSec lock_;
+    std::unique_ptr<FileRecorder> recorder_; // empty once closed
+};
+
+// The callback the platform's grabber holds for the whole life of the graph. It is installed
+// while the graph is stopped and never changed while buffers may flow, so the pointer the
+// grabber reads stays valid; it passes each buffer to the recording attached at the time,
+// taking the recording and a reference to it under its own lock, so that detaching a
+// recording cannot free it under a call. Without a recording it does nothing.
+class CRecordingHook : public CUnknown, public ISampleGrabberCB {
+  public:
+    CRecordingHook();
+    ~CRecordingHook() override;
+
+    DECLARE_IUNKNOWN
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    HRESULT STDMETHODCALLTYPE SampleCB(double sampleTime, IMediaSample* sample) override;
+    HRESULT STDMETHODCALLTYPE BufferCB(double sampleTime, BYTE* buffer, long length) override;
+
+    // The recording the next buffers go to (null: none). A call already past the hook may
+    // still reach the one before: close it before letting it go.
+    void attach(CSampleGrabber* recording);
+    // Takes the recording away; the caller gets the hook's reference.
+    ComPtr<CSampleGrabber> detach();
+
+  private:
+    CCritSec lock_;
+    ComPtr<CSampleGrabber> recording_;
 };
 
 } // namespace korvane

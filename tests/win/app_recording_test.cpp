@@ -3,13 +3,17 @@
 #include "app/win/recording_commands.h"
 #include "dialog_watcher.h"
 #include "dshow/com_ptr.h"
+#include "dshow/unknown.h"
 #include "graph/platform_guids.h"
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korvane {
@@ -17,6 +21,101 @@ namespace {
 
 using testing::DialogWatcher;
 using testing::pressOk;
+
+// A sample grabber that calls its callback as the platform's may: the streaming thread reads
+// the callback pointer without taking a reference and calls it a moment later, and
+// SetCallback swaps and releases without waiting for that call. beginCall() holds the thread
+// between the read and the call until finishCall(); a callback whose last reference went in
+// between is noted and not called.
+class PointerReadingGrabber final : public ISampleGrabber {
+  public:
+    ~PointerReadingGrabber() { SetCallback(nullptr, 0); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (riid != IID_IUnknown && riid != kIidSampleGrabber) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppv = static_cast<ISampleGrabber*>(this);
+        AddRef();
+        return S_OK;
+    }
+    // Owned by the test: the count is kept but never frees the object.
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++refs_); }
+    ULONG STDMETHODCALLTYPE Release() override { return ULONG(--refs_); }
+
+    HRESULT STDMETHODCALLTYPE SetOneShot(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentSample(IMediaSample**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB* callback, LONG) override {
+        if (callback)
+            callback->AddRef();
+        ISampleGrabberCB* old = callback_.exchange(callback);
+        if (old && old->Release() == 0 && old == readByCall_.load())
+            freedUnderCall_ = true;
+        return S_OK;
+    }
+
+    void beginCall(IMediaSample* sample) {
+        read_ = false;
+        go_ = false;
+        thread_ = std::thread([this, sample] {
+            ISampleGrabberCB* callback = callback_.load();
+            readByCall_ = callback;
+            read_ = true;
+            while (!go_)
+                Sleep(1);
+            if (callback && !freedUnderCall_)
+                callback->SampleCB(0.0, sample);
+            readByCall_ = nullptr;
+        });
+        while (!read_)
+            Sleep(1);
+    }
+    void finishCall() {
+        go_ = true;
+        thread_.join();
+    }
+    bool freedUnderCall() const { return freedUnderCall_; }
+
+  private:
+    std::atomic<long> refs_{1};
+    std::atomic<ISampleGrabberCB*> callback_{nullptr};
+    std::atomic<ISampleGrabberCB*> readByCall_{nullptr};
+    std::atomic<bool> freedUnderCall_{false};
+    std::atomic<bool> read_{false};
+    std::atomic<bool> go_{false};
+    std::thread thread_;
+};
+
+// One 188-byte packet of PID 0x100 in a sample of the platform's memory allocator.
+struct OnePacketSample {
+    OnePacketSample() {
+        CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                         allocator.putVoid());
+        ALLOCATOR_PROPERTIES wanted{1, 188, 1, 0}, actual{};
+        allocator->SetProperties(&wanted, &actual);
+        allocator->Commit();
+        allocator->GetBuffer(sample.put(), nullptr, nullptr, 0);
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        std::fill(data, data + 188, BYTE(0xAA));
+        data[0] = 0x47;
+        data[1] = 0x01;
+        data[2] = 0x00;
+        data[3] = 0x10;
+        sample->SetActualDataLength(188);
+    }
+    ~OnePacketSample() {
+        sample.reset();
+        allocator->Decommit();
+    }
+    ComPtr<IMemAllocator> allocator;
+    ComPtr<IMediaSample> sample;
+};
 
 // The recording commands of the main window on the platform's sample grabber.
 class RecordingCommandsTest : public ::testing::Test {
@@ -73,6 +172,20 @@ class RecordingCommandsTest : public ::testing::Test {
     }
 
     void command(UINT id) { SendMessageW(window_, WM_COMMAND, id, 0); }
+
+    std::string readRecording(const std::wstring& name) const {
+        HANDLE h = CreateFileW((folder_ + L"\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        std::string bytes;
+        if (h == INVALID_HANDLE_VALUE)
+            return bytes;
+        char chunk[4096];
+        DWORD got = 0;
+        while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0)
+            bytes.append(chunk, chunk + got);
+        CloseHandle(h);
+        return bytes;
+    }
 
     std::vector<std::wstring> recordings() const {
         std::vector<std::wstring> names;
@@ -152,6 +265,61 @@ TEST_F(RecordingCommandsTest, AFileThatCannotBeCreatedStopsTheRecordingAndTellsT
         << std::string(watcher.texts().begin(), watcher.texts().end());
     EXPECT_EQ(watcher.owner(), window_);
     EXPECT_FALSE(grayed(IDM_RECORD_MULTIPLEX));
+}
+
+TEST_F(RecordingCommandsTest, StopWhileTheGrabberIsAboutToCallTheRecorderFreesNothingUnderIt) {
+    const long before = liveObjectCount();
+    {
+        PointerReadingGrabber slow;
+        setRecordingGrabber(&slow);
+        OnePacketSample packet;
+        for (UINT mode : {IDM_RECORD_MULTIPLEX, IDM_RECORD_CHANNEL_TS, IDM_RECORD_CHANNEL_PS}) {
+            command(mode);
+            ASSERT_TRUE(appState().recording);
+            // The streaming thread has read the callback; the user stops before it calls.
+            slow.beginCall(packet.sample.get());
+            command(IDM_STOP_RECORDING);
+            EXPECT_FALSE(appState().recording);
+            slow.finishCall();
+            EXPECT_FALSE(slow.freedUnderCall()) << "mode " << mode;
+            // Every file is closed by the stop; nothing reached it after the stop.
+            for (const std::wstring& name : recordings()) {
+                EXPECT_TRUE(closed(name)) << "mode " << mode;
+                EXPECT_EQ(readRecording(name), "") << "mode " << mode;
+                DeleteFileW((folder_ + L"\\" + name).c_str());
+            }
+            if (slow.freedUnderCall())
+                break;
+        }
+        releaseRecordingGrabber();
+    }
+    EXPECT_EQ(liveObjectCount(), before);
+}
+
+TEST_F(RecordingCommandsTest, ALateFailureOfAStoppedRecordingLeavesTheNextOneAlone) {
+    // The first recording cannot create its file: its report is posted at once, and is still
+    // queued when the user stops it and starts another in a folder that exists.
+    const std::wstring good(appConfig().videoFolder.begin(), appConfig().videoFolder.end());
+    const std::wstring missing = folder_ + L"\\disparu";
+    appConfig().videoFolder.assign(missing.begin(), missing.end());
+    command(IDM_RECORD_MULTIPLEX);
+    command(IDM_STOP_RECORDING);
+    appConfig().videoFolder.assign(good.begin(), good.end());
+    command(IDM_RECORD_CHANNEL_TS);
+    ASSERT_TRUE(appState().recording);
+    {
+        DialogWatcher watcher(pressOk);
+        for (int i = 0; i < 20; ++i) {
+            pumpMessages();
+            Sleep(25);
+        }
+        EXPECT_TRUE(appState().recording) << "the old report stopped the new recording";
+        EXPECT_FALSE(watcher.seen()) << std::string(watcher.texts().begin(), watcher.texts().end());
+    }
+    const std::vector<std::wstring> files = recordings();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_FALSE(closed(files[0]));
+    command(IDM_STOP_RECORDING);
 }
 
 } // namespace

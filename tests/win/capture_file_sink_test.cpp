@@ -104,27 +104,45 @@ TEST(CaptureFileRecorder, WritesKeptPacketsAndPostsCreationFailures) {
     {
         auto recorder =
             std::make_unique<FileRecorder>(tempPath(L"korvane-no-such-folder\\y.mpg").c_str(),
-                                           RecorderSettings::multiplex(), window);
+                                           RecorderSettings::multiplex(), window, 7);
         EXPECT_TRUE(recorder->failed());
         EXPECT_FALSE(recorder->processBuffer(ts.data(), ts.size()));
     }
     MSG msg{};
     ASSERT_TRUE(
         PeekMessageW(&msg, window, kRecordingFailedMessage, kRecordingFailedMessage, PM_REMOVE));
-    EXPECT_EQ(msg.wParam, static_cast<WPARAM>(RecordingFailure::CreateFailed));
+    EXPECT_EQ(msg.wParam, 7u) << "the recording's generation";
+    EXPECT_EQ(msg.lParam, static_cast<LPARAM>(RecordingFailure::CreateFailed));
     EXPECT_FALSE(
         PeekMessageW(&msg, window, kRecordingFailedMessage, kRecordingFailedMessage, PM_REMOVE));
     DestroyWindow(window);
 }
 
-TEST(CaptureFailureMessage, StopsTheRecordingAndTellsTheUserInFrench) {
-    stops = 0;
-    handleRecordingFailed(static_cast<WPARAM>(RecordingFailure::WriteFailed), countStop, keepText);
-    EXPECT_EQ(stops, 1);
-    EXPECT_NE(shown.find(L"Erreur d'écriture"), std::wstring::npos);
-    handleRecordingFailed(static_cast<WPARAM>(RecordingFailure::CreateFailed), countStop, keepText);
-    EXPECT_EQ(stops, 2);
-    EXPECT_NE(shown.find(L"Impossible de créer"), std::wstring::npos);
+TEST(CaptureFailureMessage, OnlyTheRunningRecordingsReportStopsItAndTellsTheUserInFrench) {
+    const auto write = static_cast<LPARAM>(RecordingFailure::WriteFailed);
+    const auto create = static_cast<LPARAM>(RecordingFailure::CreateFailed);
+    struct Case {
+        WPARAM generation;
+        LPARAM failure;
+        uint32_t running;
+        const wchar_t* text; // null: dropped, nothing stopped
+    } cases[] = {
+        {3, write, 3, L"Erreur d'écriture"},
+        {4, create, 4, L"Impossible de créer"},
+        {3, write, 4, nullptr},  // a stopped recording's late report, the next one running
+        {3, create, 0, nullptr}, // the same with none running
+        {0, write, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        stops = 0;
+        shown.clear();
+        handleRecordingFailed(c.generation, c.failure, c.running, countStop, keepText);
+        EXPECT_EQ(stops, c.text ? 1 : 0) << c.generation << " while " << c.running << " runs";
+        if (c.text)
+            EXPECT_NE(shown.find(c.text), std::wstring::npos) << c.generation;
+        else
+            EXPECT_EQ(shown, L"") << c.generation;
+    }
 }
 
 TEST(CaptureFailureMessage, AnsiWideningKeepsPlainNames) {

@@ -116,14 +116,27 @@ TEST_F(NetworkProviderTest, RunsAndStopsItsWorkerThreadManyTimes) {
 namespace korvane::testing {
 namespace {
 
-// An antenna input that takes one sample and then asks for no more (S_FALSE), as a tuner
-// that has no use for the provider's buffers may answer.
-class RefusingAntenna : public CBaseFilter {
+// A tuner's antenna input that counts the samples it takes, in one of three manners.
+enum class Manner {
+    // Takes one sample and then asks for no more (S_FALSE), as a tuner that has no use for
+    // the provider's buffers may answer.
+    TakesOneThenRefuses,
+    // Takes every sample while its filter streams, so that a paused provider's worker
+    // delivers in a tight loop.
+    TakesAll,
+    // Takes every sample whatever its state and lets go of its side of the connection
+    // whenever asked, so that a provider can be left active and connected to it after every
+    // other reference has gone, as when a filter is released outside its graph.
+    TakesAllLetsGo,
+};
+
+class CountingAntenna : public CBaseFilter {
   public:
-    RefusingAntenna() : CBaseFilter(L"Refusing antenna", nullptr, &lock_, kTestSinkClsid) {
+    explicit CountingAntenna(Manner manner)
+        : CBaseFilter(L"Counting antenna", nullptr, &lock_, kTestSinkClsid), manner_(manner) {
         pin_ = new Pin(this, &lock_);
     }
-    ~RefusingAntenna() override { delete pin_; }
+    ~CountingAntenna() override { delete pin_; }
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int index) override { return index == 0 ? pin_ : nullptr; }
     long received() const { return received_; }
@@ -131,30 +144,38 @@ class RefusingAntenna : public CBaseFilter {
   private:
     class Pin : public CBaseInputPin {
       public:
-        Pin(RefusingAntenna* filter, CCritSec* lock)
+        Pin(CountingAntenna* filter, CCritSec* lock)
             : CBaseInputPin(L"Antenna", filter, lock, nullptr, L"Antenne"), filter_(filter) {}
         HRESULT CheckMediaType(const CMediaType* pmt) override {
             return *pmt->Type() == kMediaTypeBdaAntenna ? S_OK : E_FAIL;
         }
         HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
-            HRESULT hr = CBaseInputPin::Receive(sample);
+            const Manner manner = filter_->manner_;
+            HRESULT hr = manner == Manner::TakesAllLetsGo ? S_OK : CBaseInputPin::Receive(sample);
             if (hr != S_OK)
                 return hr;
             InterlockedIncrement(&filter_->received_);
-            return S_FALSE;
+            return manner == Manner::TakesOneThenRefuses ? S_FALSE : S_OK;
+        }
+        HRESULT STDMETHODCALLTYPE Disconnect() override {
+            if (filter_->manner_ != Manner::TakesAllLetsGo)
+                return CBaseInputPin::Disconnect();
+            CAutoLock lock(m_pLock);
+            return DisconnectInternal();
         }
 
       private:
-        RefusingAntenna* filter_;
+        CountingAntenna* filter_;
     };
 
     CCritSec lock_;
+    Manner manner_;
     Pin* pin_;
     volatile long received_ = 0;
 };
 
 TEST_F(NetworkProviderTest, WorkerIdlesWhenTheTunerWantsNoBuffers) {
-    auto* antenna = new RefusingAntenna;
+    auto* antenna = new CountingAntenna(Manner::TakesOneThenRefuses);
     ComPtr<IBaseFilter> tuner(antenna);
     ASSERT_EQ(graph->AddFilter(tuner.get(), L"Network Tuner"), S_OK);
     ASSERT_EQ(connect(graph.get(), provider.get(), tuner.get()), S_OK);
@@ -209,6 +230,81 @@ TEST_F(ComTest, ProviderGraphsBuiltAndTornDownRepeatedlyLeaveNothingAlive) {
         ASSERT_EQ(control->Stop(), S_OK) << "cycle " << cycle;
     }
     EXPECT_EQ(liveObjectCount(), before);
+}
+
+} // namespace
+} // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+// A filter that cannot leave Stopped, as a tuner whose Pause and Run fail: the graph's Run
+// fails, after it has paused the other filters.
+class StubbornFilter : public CBaseFilter {
+  public:
+    StubbornFilter() : CBaseFilter(L"Stubborn filter", nullptr, &lock_, kTestSinkClsid) {}
+    int GetPinCount() override { return 0; }
+    CBasePin* GetPin(int) override { return nullptr; }
+    HRESULT STDMETHODCALLTYPE Pause() override { return E_FAIL; }
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override { return E_FAIL; }
+
+  private:
+    CCritSec lock_;
+};
+
+TEST_F(ComTest, AProviderLeftPausedByAFailedRunIsReleasedWithoutStop) {
+    const long before = liveObjectCount();
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        auto graph = makeGraph();
+        HRESULT hr = S_OK;
+        ComPtr<IBaseFilter> provider(new CNetworkProvider(nullptr, &hr, kClsidNetworkProvider));
+        auto* antenna = new CountingAntenna(Manner::TakesAll);
+        ComPtr<IBaseFilter> tuner(antenna);
+        ComPtr<IBaseFilter> stubborn(new StubbornFilter);
+        ASSERT_EQ(graph->AddFilter(provider.get(), L"Fake"), S_OK);
+        ASSERT_EQ(graph->AddFilter(tuner.get(), L"Clé USB"), S_OK);
+        ASSERT_EQ(graph->AddFilter(stubborn.get(), L"Têtu"), S_OK);
+        ASSERT_EQ(connect(graph.get(), provider.get(), tuner.get()), S_OK);
+        EXPECT_TRUE(FAILED(graph.as<IMediaControl>(IID_IMediaControl)->Run()));
+        FILTER_STATE state = State_Stopped;
+        provider->GetState(0, &state);
+        ASSERT_NE(state, State_Stopped) << "the graph left the provider paused";
+        // The worker delivers until the graph and the filters go, with nobody stopping them.
+        ASSERT_TRUE(waitFor([&] { return antenna->received() > 10; })) << "cycle " << cycle;
+        graph.reset();
+        stubborn.reset();
+        tuner.reset();
+        provider.reset();
+        ASSERT_EQ(liveObjectCount(), before) << "cycle " << cycle;
+    }
+}
+
+} // namespace
+} // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+TEST_F(ComTest, AProviderReleasedWhilePausedAndConnectedStopsItsWorkerAndLeavesNothingAlive) {
+    const long before = liveObjectCount();
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        HRESULT hr = S_OK;
+        ComPtr<IBaseFilter> provider(new CNetworkProvider(nullptr, &hr, kClsidNetworkProvider));
+        auto* antenna = new CountingAntenna(Manner::TakesAllLetsGo);
+        ComPtr<IBaseFilter> tuner(antenna);
+        ComPtr<IPin> out = firstPin(provider.get(), PINDIR_OUTPUT);
+        ComPtr<IPin> in = firstPin(tuner.get(), PINDIR_INPUT);
+        ASSERT_EQ(out->Connect(in.get(), nullptr), S_OK);
+        ASSERT_EQ(provider->Pause(), S_OK);
+        // The worker fills and delivers buffers in a tight loop while the provider goes.
+        ASSERT_TRUE(waitFor([&] { return antenna->received() > 10; })) << "cycle " << cycle;
+        ASSERT_EQ(in->Disconnect(), S_OK);
+        in.reset();
+        out.reset();
+        tuner.reset();
+        provider.reset();
+        ASSERT_EQ(liveObjectCount(), before) << "cycle " << cycle;
+    }
 }
 
 } // namespace

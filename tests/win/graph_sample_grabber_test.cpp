@@ -169,22 +169,32 @@ TEST_F(SampleGrabberTest, ChannelRecordingKeepsOnlyItsPackets) {
     DeleteFileW(path.c_str());
 }
 
-TEST_F(SampleGrabberTest, CallbackRemovedWhileRunningIsDestroyedSafely) {
+TEST_F(SampleGrabberTest, RecordingDetachedFromTheHookWhileRunningIsClosedAtOnce) {
     std::wstring path = tempFile(L"live");
     long before = liveObjectCount();
-    install(new CSampleGrabber(path.c_str()));
+    ComPtr<CRecordingHook> hook(new CRecordingHook);
+    ASSERT_EQ(grabber->SetCallback(hook.get(), 0), S_OK);
+    ComPtr<CSampleGrabber> recording(new CSampleGrabber(path.c_str()));
+    hook->attach(recording.get());
     for (int i = 0; i < 2000; ++i)
         source->stream().queue({packet(0x100, uint8_t(i)), std::nullopt});
     ASSERT_TRUE(SUCCEEDED(control->Run()));
     ASSERT_TRUE(waitFor([&] { return source->stream().delivered() > 100; }));
-    ASSERT_EQ(grabber->SetCallback(nullptr, 0), S_OK);
-    // The stream goes on without a recorder; the one removed is gone once its call ended.
-    EXPECT_TRUE(waitFor([&] { return liveObjectCount() == before; }));
-    control->Stop();
+    ASSERT_EQ(hook->detach().get(), recording.get());
+    recording->close();
+    // Closed when close() returns, while the stream may go on through the idle hook.
     EXPECT_TRUE(isClosed(path));
     Bytes written = readFile(path);
     EXPECT_EQ(written.size() % 188, 0u);
     EXPECT_GT(written.size(), 0u);
+    recording.reset();
+    EXPECT_TRUE(waitFor([&] { return liveObjectCount() == before + 1; })) << "only the hook left";
+    control->Stop();
+    EXPECT_EQ(readFile(path), written);
+    // Once the graph has stopped, the grabber's callback can go.
+    ASSERT_EQ(grabber->SetCallback(nullptr, 0), S_OK);
+    hook.reset();
+    EXPECT_EQ(liveObjectCount(), before);
     DeleteFileW(path.c_str());
 }
 

@@ -294,7 +294,7 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     case kRecordingFailedMessage:
         // A recorder lost its file: stop the recording and tell the user.
-        onRecordingFailed(wParam);
+        onRecordingFailed(wParam, lParam);
         return 0;
     case WM_COMMAND:
         if (handleCommand(window, LOWORD(wParam)))

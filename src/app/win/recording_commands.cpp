@@ -17,9 +17,33 @@ namespace korvane {
 
 namespace {
 
-ComPtr<ISampleGrabber>& recordingGrabber() {
-    static ComPtr<ISampleGrabber> grabber;
-    return grabber;
+// What the shell holds of the recordings: the grabber, the hook installed on it, and its own
+// reference to the running recording, so that the recording lives until the stop has closed
+// it, and after that as long as a streaming call holds it.
+struct RecordingSlot {
+    ComPtr<ISampleGrabber> grabber;
+    ComPtr<CRecordingHook> hook;
+    ComPtr<CSampleGrabber> recording;
+    uint32_t generation = 0;     // of the running recording; 0: none runs
+    uint32_t lastGeneration = 0; // given to the last one started
+};
+
+RecordingSlot& slot() {
+    static RecordingSlot recordings;
+    return recordings;
+}
+
+// Detaches the running recording from the hook and closes its file; a streaming call that
+// took it just before keeps it alive until it returns, and writes nothing more.
+void endRecording() {
+    RecordingSlot& s = slot();
+    if (s.hook)
+        s.hook->detach();
+    if (s.recording) {
+        s.recording->close();
+        s.recording.reset();
+    }
+    s.generation = 0;
 }
 
 // The video PID recorded: MPEG-2 video, else H.264.
@@ -38,11 +62,13 @@ int32_t recordedAudioPid(const ChannelInfo& channel, const AppState& state) {
 }
 
 // A new recorder for the command, or null when there is nothing to record.
-CSampleGrabber* createRecorder(UINT command, HWND window) {
+CSampleGrabber* createRecorder(UINT command, HWND window, uint32_t generation) {
     const std::wstring folder(appConfig().videoFolder.begin(), appConfig().videoFolder.end());
     if (command == IDM_RECORD_MULTIPLEX) {
         std::optional<std::wstring> path = multiplexRecordingPathNow(folder);
-        return path ? new CSampleGrabber(path->c_str(), window) : nullptr;
+        return path ? new CSampleGrabber(path->c_str(), RecorderSettings::multiplex(), window,
+                                         generation)
+                    : nullptr;
     }
     std::optional<ChannelInfo> channel = channelList().copyCurrent();
     if (!channel)
@@ -52,52 +78,62 @@ CSampleGrabber* createRecorder(UINT command, HWND window) {
         return nullptr;
     const int32_t video = recordedVideoPid(*channel);
     const int32_t audio = recordedAudioPid(*channel, appState());
-    if (command == IDM_RECORD_CHANNEL_TS)
-        return new CSampleGrabber(path->c_str(), channel->pmtPid, video, audio, window);
-    return new CSampleGrabber(path->c_str(),
-                              RecorderSettings::channelPs(video, audio, channel->pcrPid), window);
+    const RecorderSettings settings =
+        command == IDM_RECORD_CHANNEL_TS
+            ? RecorderSettings::channelTs(channel->pmtPid, video, audio)
+            : RecorderSettings::channelPs(video, audio, channel->pcrPid);
+    return new CSampleGrabber(path->c_str(), settings, window, generation);
 }
 
 } // namespace
 
 void setRecordingGrabber(ISampleGrabber* grabber) {
-    recordingGrabber() = ComPtr(grabber);
+    releaseRecordingGrabber();
+    if (grabber == nullptr)
+        return;
+    RecordingSlot& s = slot();
+    s.grabber = ComPtr(grabber);
+    s.hook = ComPtr(new CRecordingHook);
+    grabber->SetCallback(s.hook.get(), 0);
 }
 
 void startRecording(UINT command) {
     AppState& state = appState();
-    ISampleGrabber* grabber = recordingGrabber().get();
-    if (state.recording || grabber == nullptr)
+    RecordingSlot& s = slot();
+    if (state.recording || !s.hook)
         return;
-    CSampleGrabber* recorder = createRecorder(command, state.mainWindow);
+    const uint32_t generation = s.lastGeneration + 1 != 0 ? s.lastGeneration + 1 : 1;
+    s.lastGeneration = generation;
+    CSampleGrabber* recorder = createRecorder(command, state.mainWindow, generation);
     if (recorder == nullptr) {
         // No current channel, or a path that does not fit: nothing can be recorded.
         showError(recordingFailureText(RecordingFailure::CreateFailed));
         return;
     }
-    // The grabber takes its own reference; ours goes when `object` does.
-    ComPtr<IUnknown> object(recorder->NonDelegatingUnknown());
-    ComPtr<ISampleGrabberCB> callback = object.as<ISampleGrabberCB>(kIidSampleGrabberCB);
-    grabber->SetCallback(callback.get(), 0);
+    s.recording = ComPtr(recorder);
+    s.generation = generation;
+    s.hook->attach(recorder);
     setRecordingMenuState(true);
 }
 
 void stopRecording() {
     if (!appState().recording)
         return;
-    if (ISampleGrabber* grabber = recordingGrabber().get())
-        grabber->SetCallback(nullptr, 0);
+    endRecording();
     setRecordingMenuState(false);
 }
 
 void releaseRecordingGrabber() {
-    if (ISampleGrabber* grabber = recordingGrabber().get())
-        grabber->SetCallback(nullptr, 0);
-    recordingGrabber().reset();
+    endRecording();
+    RecordingSlot& s = slot();
+    // The hook stays installed, with nothing attached, until the grabber lets it go: the
+    // graph may still be streaming, and the grabber may be about to call it.
+    s.hook.reset();
+    s.grabber.reset();
 }
 
-void onRecordingFailed(WPARAM failure) {
-    handleRecordingFailed(failure, stopRecording);
+void onRecordingFailed(WPARAM generation, LPARAM failure) {
+    handleRecordingFailed(generation, failure, slot().generation, stopRecording);
 }
 
 } // namespace korvane

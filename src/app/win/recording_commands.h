@@ -6,8 +6,9 @@ struct ISampleGrabber;
 
 namespace korvane {
 
-// The platform sample grabber the recordings hook on. The media graph sets it once built and
-// clears it before releasing its filters; without it the start commands do nothing.
+// The platform sample grabber the recordings hook on. The media graph sets it while the graph
+// is stopped (its callback is set then, once) and clears it before releasing its filters;
+// without it the start commands do nothing.
 void setRecordingGrabber(ISampleGrabber* grabber);
 
 // "Enregistrer le multiplex", "Enregistrer la chaine en TS", "Enregistrer la chaine en PS":
@@ -15,15 +16,16 @@ void setRecordingGrabber(ISampleGrabber* grabber);
 // grabber and grays the start items. Does nothing while a recording runs.
 void startRecording(UINT command);
 
-// "Stopper l'enregistrement": removes the recorder from the grabber, whose release of it
-// closes the file. Does nothing when no recording runs.
+// "Stopper l'enregistrement": takes the recorder off the grabber's hook and closes its file,
+// which is complete when this returns. Does nothing when no recording runs.
 void stopRecording();
 
-// At shutdown, before the graph stops: ends a running recording (the grabber's callback set
-// to none) and drops the grabber reference.
+// At shutdown, before the graph stops: ends a running recording and drops the shell's
+// references. The grabber keeps its idle callback until the graph has stopped (the teardown
+// then clears it) or the grabber goes.
 void releaseRecordingGrabber();
 
-// The main window's handling of a recorder's posted failure report.
-void onRecordingFailed(WPARAM failure);
+// The main window's handling of a recorder's posted failure report (wParam, lParam).
+void onRecordingFailed(WPARAM generation, LPARAM failure);
 
 } // namespace korvane

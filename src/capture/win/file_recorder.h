@@ -9,11 +9,13 @@
 namespace korvane {
 
 // One recording into one file: the file is created here, failures are posted to
-// notifyWindow, and destruction writes what is still collected before closing the file.
+// notifyWindow under the recording's generation, and destruction writes what is still
+// collected before closing the file.
 class FileRecorder {
   public:
-    FileRecorder(const wchar_t* path, const RecorderSettings& settings, HWND notifyWindow)
-        : file_(path), reporter_(notifyWindow),
+    FileRecorder(const wchar_t* path, const RecorderSettings& settings, HWND notifyWindow,
+                 uint32_t generation = 0)
+        : file_(path), reporter_(notifyWindow, generation),
           recorder_(settings, file_.isOpen() ? &file_ : nullptr, &reporter_) {}
 
     bool processBuffer(const uint8_t* data, std::size_t size) {

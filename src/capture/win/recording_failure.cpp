@@ -6,7 +6,8 @@ namespace korvane {
 
 void WindowFailureReporter::reportRecordingFailure(RecordingFailure failure) {
     if (window_ != nullptr)
-        PostMessageW(window_, kRecordingFailedMessage, static_cast<WPARAM>(failure), 0);
+        PostMessageW(window_, kRecordingFailedMessage, static_cast<WPARAM>(generation_),
+                     static_cast<LPARAM>(failure));
 }
 
 const wchar_t* recordingFailureText(RecordingFailure failure) {
@@ -17,9 +18,11 @@ const wchar_t* recordingFailureText(RecordingFailure failure) {
            L"supprimé ?). L'enregistrement est arrêté.";
 }
 
-void handleRecordingFailed(WPARAM wParam, void (*stopRecording)(),
+void handleRecordingFailed(WPARAM wParam, LPARAM lParam, uint32_t running, void (*stopRecording)(),
                            void (*show)(const wchar_t* text)) {
-    RecordingFailure failure = wParam == static_cast<WPARAM>(RecordingFailure::CreateFailed)
+    if (running == 0 || wParam != static_cast<WPARAM>(running))
+        return;
+    RecordingFailure failure = lParam == static_cast<LPARAM>(RecordingFailure::CreateFailed)
                                    ? RecordingFailure::CreateFailed
                                    : RecordingFailure::WriteFailed;
     if (stopRecording != nullptr)
