@@ -84,3 +84,6 @@ include(${PROJECT_SOURCE_DIR}/cmake/package.cmake)
 if(EXISTS ${PROJECT_SOURCE_DIR}/testbed/CMakeLists.txt)
     add_subdirectory(${PROJECT_SOURCE_DIR}/testbed ${PROJECT_BINARY_DIR}/testbed)
 endif()
+
+# The helper the scripts under tools/drive/ talk to.
+add_subdirectory(${PROJECT_SOURCE_DIR}/tools/drive ${PROJECT_BINARY_DIR}/drive)

@@ -1,0 +1,331 @@
+// korvane-probe.exe: a console helper that looks at the running program from another process
+// of the same Wine prefix, for the scripts that drive it (tools/drive/drive.py). It reads one
+// command a line on its standard input and answers one line on its standard output:
+//
+//   attach MS          wait up to MS for the program's main window: "ok <pid> <hwnd>" or "none"
+//   tick               GetTickCount, the clock of the testbed's trace: "tick <ms>"
+//   command ID         post WM_COMMAND ID to the main window: "tick <ms>" of the post
+//   key VK             post WM_KEYDOWN and WM_KEYUP of VK: "tick <ms>"
+//   stats              "handles <n> gdi <n> user <n> private <bytes> working <bytes>"
+//   times              CPU time of the program's threads, in ms, by the module each thread
+//                      started in: "program <ms> testbed <ms> other <ms> threads <n>"
+//   windows            the visible top-level windows of the program, "<hwnd> <class>|<title>"
+//                      separated by " ; ", then the line "end"
+//   cancel TITLE       post IDCANCEL to the program's dialog of that caption: "ok" or "none"
+//   alive              "yes" while the program runs, else "no <exit code>"
+//   quit               end
+#include <windows.h>
+
+#include <psapi.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const wchar_t* kProgramFile = L"korvane-tv.exe";
+constexpr const wchar_t* kMainWindowClass = L"Korvane TV";
+
+// A kernel handle, closed when it goes.
+class Handle {
+  public:
+    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~Handle() { reset(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE handle = nullptr) {
+        if (valid())
+            CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+  private:
+    HANDLE handle_;
+};
+
+struct Program {
+    DWORD pid = 0;
+    HWND window = nullptr;
+    Handle process;
+};
+
+void answer(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stdout, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string narrow(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring widen(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+DWORD findProgramProcess() {
+    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid())
+        return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry))
+        if (_wcsicmp(entry.szExeFile, kProgramFile) == 0)
+            return entry.th32ProcessID;
+    return 0;
+}
+
+struct WindowList {
+    DWORD pid;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK collectWindow(HWND window, LPARAM data) {
+    auto* list = reinterpret_cast<WindowList*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == list->pid && IsWindowVisible(window))
+        list->windows.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> programWindows(DWORD pid) {
+    WindowList list{pid, {}};
+    EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&list));
+    return list.windows;
+}
+
+std::wstring className(HWND window) {
+    wchar_t name[128] = {};
+    GetClassNameW(window, name, 128);
+    return name;
+}
+
+std::wstring caption(HWND window) {
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+bool attach(Program& program, DWORD timeoutMs) {
+    const DWORD started = GetTickCount();
+    do {
+        if (DWORD pid = findProgramProcess()) {
+            for (HWND window : programWindows(pid))
+                if (className(window) == kMainWindowClass) {
+                    program.pid = pid;
+                    program.window = window;
+                    program.process.reset(OpenProcess(
+                        PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid));
+                    return program.process.valid();
+                }
+        }
+        Sleep(100);
+    } while (GetTickCount() - started < timeoutMs);
+    return false;
+}
+
+void stats(const Program& program) {
+    DWORD handles = 0;
+    GetProcessHandleCount(program.process.get(), &handles);
+    const DWORD gdi = GetGuiResources(program.process.get(), GR_GDIOBJECTS);
+    const DWORD user = GetGuiResources(program.process.get(), GR_USEROBJECTS);
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof(memory);
+    GetProcessMemoryInfo(program.process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                         sizeof(memory));
+    answer("handles %lu gdi %lu user %lu private %llu working %llu", handles, gdi, user,
+           static_cast<unsigned long long>(memory.PrivateUsage),
+           static_cast<unsigned long long>(memory.WorkingSetSize));
+}
+
+// The modules of the program's process, to tell which one a thread started in.
+struct ModuleRange {
+    std::wstring name;
+    uintptr_t begin;
+    uintptr_t end;
+};
+
+std::vector<ModuleRange> moduleRanges(DWORD pid) {
+    std::vector<ModuleRange> ranges;
+    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid));
+    if (!snapshot.valid())
+        return ranges;
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Module32FirstW(snapshot.get(), &entry); more;
+         more = Module32NextW(snapshot.get(), &entry)) {
+        const auto begin = reinterpret_cast<uintptr_t>(entry.modBaseAddr);
+        ranges.push_back({entry.szModule, begin, begin + entry.modBaseSize});
+    }
+    return ranges;
+}
+
+using QueryThread = NTSTATUS(WINAPI*)(HANDLE, THREADINFOCLASS, PVOID, ULONG, PULONG);
+
+uintptr_t threadStart(HANDLE thread) {
+    static const auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
+    void* start = nullptr;
+    // ThreadQuerySetWin32StartAddress
+    if (!query || query(thread, static_cast<THREADINFOCLASS>(9), &start, sizeof(start), nullptr))
+        return 0;
+    return reinterpret_cast<uintptr_t>(start);
+}
+
+double milliseconds(const FILETIME& time) {
+    ULARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    return static_cast<double>(value.QuadPart) / 10000.0;
+}
+
+void times(const Program& program) {
+    const std::vector<ModuleRange> modules = moduleRanges(program.pid);
+    double spent[3] = {};
+    int threads = 0;
+    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot.valid() && Thread32First(snapshot.get(), &entry); more;
+         more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID != program.pid)
+            continue;
+        Handle thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID));
+        if (!thread.valid())
+            continue;
+        FILETIME created, exited, kernel, user;
+        if (!GetThreadTimes(thread.get(), &created, &exited, &kernel, &user))
+            continue;
+        const uintptr_t start = threadStart(thread.get());
+        int bucket = 2;
+        for (const ModuleRange& module : modules)
+            if (start >= module.begin && start < module.end) {
+                if (_wcsicmp(module.name.c_str(), kProgramFile) == 0)
+                    bucket = 0;
+                else if (_wcsicmp(module.name.c_str(), L"testbed.dll") == 0)
+                    bucket = 1;
+            }
+        spent[bucket] += milliseconds(kernel) + milliseconds(user);
+        ++threads;
+    }
+    answer("program %.0f testbed %.0f other %.0f threads %d", spent[0], spent[1], spent[2],
+           threads);
+}
+
+void windows(const Program& program) {
+    std::string line;
+    for (HWND window : programWindows(program.pid)) {
+        if (!line.empty())
+            line += " ; ";
+        char handle[32];
+        std::snprintf(handle, sizeof handle, "%llx",
+                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
+        line +=
+            std::string(handle) + " " + narrow(className(window)) + "|" + narrow(caption(window));
+    }
+    answer("%s", line.c_str());
+    answer("end");
+}
+
+void cancelDialog(const Program& program, const std::wstring& title) {
+    for (HWND window : programWindows(program.pid))
+        if (className(window) == L"#32770" && caption(window) == title) {
+            PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            answer("ok");
+            return;
+        }
+    answer("none");
+}
+
+void alive(const Program& program) {
+    DWORD code = STILL_ACTIVE;
+    if (!GetExitCodeProcess(program.process.get(), &code) || code == STILL_ACTIVE)
+        answer("yes");
+    else
+        answer("no %lu", code);
+}
+
+// One command; false at the end.
+bool run(Program& program, const std::string& line) {
+    const std::size_t space = line.find(' ');
+    const std::string verb = line.substr(0, space);
+    const std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
+    if (verb == "quit")
+        return false;
+    if (verb == "tick") {
+        answer("tick %lu", GetTickCount());
+    } else if (verb == "attach") {
+        if (attach(program, static_cast<DWORD>(std::strtoul(argument.c_str(), nullptr, 10))))
+            answer("ok %lu %llx", program.pid,
+                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(program.window)));
+        else
+            answer("none");
+    } else if (!program.window) {
+        answer("error not attached");
+    } else if (verb == "command") {
+        const DWORD tick = GetTickCount();
+        PostMessageW(program.window, WM_COMMAND,
+                     static_cast<WPARAM>(std::strtoul(argument.c_str(), nullptr, 10)), 0);
+        answer("tick %lu", tick);
+    } else if (verb == "key") {
+        const auto key = static_cast<WPARAM>(std::strtoul(argument.c_str(), nullptr, 10));
+        const DWORD tick = GetTickCount();
+        PostMessageW(program.window, WM_KEYDOWN, key, 1);
+        PostMessageW(program.window, WM_KEYUP, key, 0xC0000001);
+        answer("tick %lu", tick);
+    } else if (verb == "stats") {
+        stats(program);
+    } else if (verb == "times") {
+        times(program);
+    } else if (verb == "windows") {
+        windows(program);
+    } else if (verb == "cancel") {
+        cancelDialog(program, widen(argument));
+    } else if (verb == "alive") {
+        alive(program);
+    } else {
+        answer("error unknown command %s", verb.c_str());
+    }
+    return true;
+}
+
+} // namespace
+
+int main() {
+    Program program;
+    char buffer[1024];
+    while (std::fgets(buffer, sizeof buffer, stdin)) {
+        std::string line(buffer);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        if (!run(program, line))
+            break;
+    }
+    return 0;
+}
