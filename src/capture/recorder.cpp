@@ -164,8 +164,13 @@ void Recorder::keepPacket(const uint8_t* packet, bool inBuffer) {
 void Recorder::collect(PesCollector& pes, const uint8_t* packet) {
     ByteReader p(packet, kPacketSize);
     uint8_t flags = p.u8(3).value_or(0);
-    if ((flags & 0x10) == 0)
+    if ((flags & 0x10) == 0) {
+        // Many multiplexes send the PCR in packets of their own, an adaptation field without
+        // payload: without it no pack header, and so no PES, would ever be written.
+        if (pes.video && (flags & 0x20) && p.u8(4).value_or(0) >= 7 && (p.u8(5).value_or(0) & 0x10))
+            writePackHeader(p.bytes(6, 6));
         return;
+    }
     uint8_t cc = flags & 0x0F;
     if (pes.inPes && ((cc - pes.lastCc) & 0x0F) != 1) {
         pes.inPes = false;

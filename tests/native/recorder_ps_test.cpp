@@ -94,7 +94,9 @@ TEST(RecorderPackHeader, CarriesThePcrAsScrWithMarkerBits) {
     }
 }
 
-TEST(RecorderPackHeader, NoPcrInPayloadPacketsMeansAnEmptyFile) {
+// A PCR sent in a packet of its own (adaptation field, no payload) starts the file too; the
+// PES after it follows its pack header, and the packet moves no continuity counter.
+TEST(RecorderPackHeader, PcrInAPacketWithoutPayloadWritesThePackHeader) {
     Bytes ts;
     Bytes pcrOnly(188, 0xFF);
     pcrOnly[0] = 0x47;
@@ -103,12 +105,29 @@ TEST(RecorderPackHeader, NoPcrInPayloadPacketsMeansAnEmptyFile) {
     pcrOnly[3] = 0x20; // adaptation field only
     pcrOnly[4] = 183;
     pcrOnly[5] = 0x10;
+    const Bytes pcr = pcrBytes(0x123456789, 0x12);
+    std::copy(pcr.begin(), pcr.end(), pcrOnly.begin() + 6);
     uint8_t cc = 0;
     append(ts, pcrOnly);
     append(ts, packetizePes(kVideo, pesOf(0xE0, 1000), cc));
     append(ts, pcrOnly);
     append(ts, packetizePes(kVideo, pesOf(0xE0, 1000), cc));
-    EXPECT_TRUE(recordWhole(kPs, ts).empty());
+    const Bytes out = recordWhole(kPs, ts);
+    const Bytes header = {0x00, 0x00, 0x01, 0xBA, 0x66, 0x34, 0x57,
+                          0x3C, 0x4C, 0x25, 0x00, 0xA0, 0x03, 0xF8};
+    ASSERT_GE(out.size(), header.size());
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), out.begin()));
+    std::vector<PsUnit> units = walkProgramStream(out);
+    std::vector<std::size_t> pesSizes;
+    for (const PsUnit& unit : units)
+        if (!unit.pack)
+            pesSizes.push_back(unit.size);
+    EXPECT_EQ(units.size(), 4u) << "two pack headers";
+    EXPECT_EQ(pesSizes, (std::vector<std::size_t>{1000, 1000}));
+
+    // Too short to hold a PCR: still nothing.
+    pcrOnly[4] = 6;
+    EXPECT_TRUE(recordWhole(kPs, pcrOnly).empty());
 }
 
 TEST(RecorderPackHeader, PcrFlagInATooShortAdaptationFieldIsIgnored) {
