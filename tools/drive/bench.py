@@ -14,6 +14,7 @@ Prints ratios measured in one run on this machine, with its load:
 """
 
 import argparse
+import os
 import re
 import shutil
 import statistics
@@ -128,6 +129,21 @@ def scan_figures(program, muxes):
             bound += table_bound(path, with_nit=i == 0)
     print(f"scan: {len(scanned)} frequencies in {scan_ms / 1000:.2f} s; tables' first arrival "
           f"bound {bound:.2f} s; ratio {scan_ms / 1000 / bound:.2f} (goal <= 1.1)")
+    # Where the time goes: each table read of the scan, from its map to its first section.
+    reads = []
+    mapped = {}
+    for ms, f in lines:
+        if ms > scan_end:
+            break
+        if f[0] == "map" and f[1] == "data":
+            mapped[f[2]] = ms
+        elif f[0] == "section" and f[1] == "data" and f[2] in mapped:
+            reads.append((ms - mapped.pop(f[2]), int(f[2]), f[3]))
+    reads.sort(reverse=True)
+    waited = sum(r[0] for r in reads)
+    print(f"scan: {len(reads)} table reads waited {waited / 1000:.2f} s for their first section, "
+          f"the longest " + ", ".join(f"PID {pid} table {table} {ms} ms"
+                                      for ms, pid, table in reads[:3]))
 
 
 def zap_figures(program, zaps, settle_s):
@@ -141,12 +157,15 @@ def zap_figures(program, zaps, settle_s):
         pmt_maps = [f[1] for _, f in after if f[0] == "map" and f[-1] == "psi" and f[1] != "data"]
         section = next((ms for ms, f in after if f[0] == "section" and f[1] in pmt_maps), None)
         picture = next((ms for ms, f in after if f[0] in ("restart", "picture")), None)
+        # Radio services, and the H.264 ones with an MPEG-2 video decoder, map no video.
+        video = any(f[0] == "map" and f[1] == "video" for _, f in after)
         results["other" if tuned else "same"].append(
             (section - sent if section is not None else None,
-             picture - sent if picture is not None else None))
+             picture - sent if picture is not None else None, video))
     for kind, rows in results.items():
-        sections = [s for s, _ in rows if s is not None]
-        pictures = [p for _, p in rows if p is not None]
+        sections = [s for s, _, _ in rows if s is not None]
+        pictures = [p for _, p, _ in rows if p is not None]
+        with_video = sum(1 for _, _, v in rows if v)
         if not rows:
             continue
 
@@ -158,7 +177,8 @@ def zap_figures(program, zaps, settle_s):
 
         print(f"zap, {kind} frequency ({len(rows)} zaps): to the PMT section {spread(sections)}"
               f" ({len(rows) - len(sections)} without); to the picture {spread(pictures)}"
-              f" ({len(rows) - len(pictures)} without: radio or none)")
+              f" ({with_video} with a video PID mapped, {with_video - len(pictures)} of them "
+              f"without a picture)")
 
 
 def linux_cpu_seconds(pid):
@@ -167,18 +187,23 @@ def linux_cpu_seconds(pid):
 
 
 def cpu_figures(program, label, seconds):
-    probe = program.probe
-    before, linux_before, started = probe.times(), linux_cpu_seconds(program.process.pid), \
-        time.monotonic()
-    time.sleep(seconds)
-    after, linux_after = probe.times(), linux_cpu_seconds(program.process.pid)
+    """The process's CPU time per second, split by the module the code ran in."""
+    linux_before, started = linux_cpu_seconds(program.process.pid), time.monotonic()
+    fields = program.probe.ask(f"profile {int(seconds * 1000)}").split()
     elapsed = time.monotonic() - started
-    share = {k: (after[k] - before[k]) / 1000 / elapsed * 100 for k in ("program", "testbed",
-                                                                          "other")}
-    whole = (linux_after - linux_before) / elapsed * 100
-    print(f"CPU {label}: program's threads {share['program']:.1f} % of a core, testbed's "
-          f"{share['testbed']:.1f} %, Wine's {share['other']:.1f} %; whole process "
-          f"{whole:.1f} % (goal: program < 2 %)")
+    whole = (linux_cpu_seconds(program.process.pid) - linux_before) / elapsed * 100
+    spent = {fields[i]: fields[i + 1] for i in range(0, len(fields) - 1, 2)}
+
+    def share(key):
+        return float(spent.get(key, 0)) / 1000 / elapsed * 100
+
+    top = ", ".join(f"{name} {float(ms) / 1000 / elapsed * 100:.1f} %"
+                    for name, ms in (item.rsplit(":", 1) for item in spent.get("top", "").split(",")
+                                     if ":" in item))
+    print(f"CPU {label}: the program (its code and the Wine calls it makes) "
+          f"{share('program'):.2f} % of a core (goal < 2 %), the testbed (tuner, "
+          f"demultiplexer, decoders, drawing) {share('testbed'):.1f} %, Wine's own threads "
+          f"{share('other'):.1f} % ({top}); whole process {whole:.1f} %")
 
 
 def make_30mbit_muxes(tree, folder):
@@ -198,7 +223,23 @@ def make_30mbit_muxes(tree, folder):
     subprocess.run([str(tree.dir / "muxgen-host" / "muxgen"), "-o", str(muxes), "--cache",
                     str(tree.dir / "es-cache"), str(path)], check=True, stdout=subprocess.DEVNULL)
     frequency = re.search(r"frequency (\d+)", first_mux).group(1)
+    fill_null_packets(muxes / f"{frequency}.ts")
     return muxes, int(frequency)
+
+
+def fill_null_packets(path, pid=0x1FF0):
+    """Turns the stuffing into data of a PID no table lists, as a multiplex full of services
+    would carry: the demultiplexer and the multiplex recording then see 30 Mbit/s of packets."""
+    data = bytearray(Path(path).read_bytes())
+    payload = os.urandom(PACKET - 4)
+    counter = 0
+    for offset in range(0, len(data) - PACKET + 1, PACKET):
+        if ((data[offset + 1] & 0x1F) << 8 | data[offset + 2]) != 0x1FFF:
+            continue
+        data[offset + 1:offset + 4] = bytes([pid >> 8, pid & 0xFF, 0x10 | counter])
+        data[offset + 4:offset + PACKET] = payload
+        counter = (counter + 1) & 0x0F
+    Path(path).write_bytes(bytes(data))
 
 
 def channel_index_on(folder, frequency):
@@ -264,7 +305,6 @@ def main():
             program.close_like_a_user()
         finally:
             program.stop()
-            tree.stop_wineserver()
     print(f"load at end: {drive.machine_load()}")
     return 0
 

@@ -84,7 +84,6 @@ def headless(tree, folder):
             return 0 if moving else 1
         finally:
             program.stop()
-            tree.stop_wineserver()
 
 
 def with_display(tree, folder):

@@ -53,12 +53,6 @@ class Tree:
         self.demo_muxes = self.dir / "testbed" / "muxes"
         self.prefix = self.dir / "wine" / "prefix"
 
-    def stop_wineserver(self):
-        env = dict(os.environ, WINEPREFIX=str(self.prefix))
-        # Its desktop and services belong to the display that goes away with us.
-        subprocess.run(["wineserver", "-k"], env=env, timeout=30, check=False)
-        subprocess.run(["wineserver", "-w"], env=env, timeout=30, check=False)
-
 
 def write_config(folder, extra=None, video_folder=None):
     """config.ini, UTF-16 with its byte-order mark as the platform writes accented keys."""
@@ -203,10 +197,6 @@ class Probe:
     def stats(self):
         fields = self.ask("stats").split()
         return {fields[i]: int(fields[i + 1]) for i in range(0, len(fields) - 1, 2)}
-
-    def times(self):
-        fields = self.ask("times").split()
-        return {fields[i]: float(fields[i + 1]) for i in range(0, len(fields) - 1, 2)}
 
     def windows(self):
         line = self.ask("windows")

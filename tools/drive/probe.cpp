@@ -7,8 +7,11 @@
 //   command ID         post WM_COMMAND ID to the main window: "tick <ms>" of the post
 //   key VK             post WM_KEYDOWN and WM_KEYUP of VK: "tick <ms>"
 //   stats              "handles <n> gdi <n> user <n> private <bytes> working <bytes>"
-//   times              CPU time of the program's threads, in ms, by the module each thread
-//                      started in: "program <ms> testbed <ms> other <ms> threads <n>"
+//   profile MS         CPU time of the program's threads over the next MS, in ms, by whose
+//                      work each thread was doing when looked at, every 200 ms: the program's,
+//                      the testbed's (decoding, drawing) or Wine's own threads' (sound mixer),
+//                      Wine's calls counted for their caller:
+//                      "program <ms> testbed <ms> other <ms> top <module>:<ms>,..."
 //   windows            the visible top-level windows of the program, "<hwnd> <class>|<title>"
 //                      separated by " ; ", then the line "end"
 //   cancel TITLE       post IDCANCEL to the program's dialog of that caption: "ok" or "none"
@@ -18,12 +21,13 @@
 
 #include <psapi.h>
 #include <tlhelp32.h>
-#include <winternl.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -159,8 +163,10 @@ void stats(const Program& program) {
     memory.cb = sizeof(memory);
     GetProcessMemoryInfo(program.process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
                          sizeof(memory));
+    // Wine leaves PrivateUsage at 0 for another process; its PagefileUsage is the same count.
+    const SIZE_T privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
     answer("handles %lu gdi %lu user %lu private %llu working %llu", handles, gdi, user,
-           static_cast<unsigned long long>(memory.PrivateUsage),
+           static_cast<unsigned long long>(privateBytes),
            static_cast<unsigned long long>(memory.WorkingSetSize));
 }
 
@@ -186,18 +192,6 @@ std::vector<ModuleRange> moduleRanges(DWORD pid) {
     return ranges;
 }
 
-using QueryThread = NTSTATUS(WINAPI*)(HANDLE, THREADINFOCLASS, PVOID, ULONG, PULONG);
-
-uintptr_t threadStart(HANDLE thread) {
-    static const auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
-    void* start = nullptr;
-    // ThreadQuerySetWin32StartAddress
-    if (!query || query(thread, static_cast<THREADINFOCLASS>(9), &start, sizeof(start), nullptr))
-        return 0;
-    return reinterpret_cast<uintptr_t>(start);
-}
-
 double milliseconds(const FILETIME& time) {
     ULARGE_INTEGER value;
     value.LowPart = time.dwLowDateTime;
@@ -205,37 +199,92 @@ double milliseconds(const FILETIME& time) {
     return static_cast<double>(value.QuadPart) / 10000.0;
 }
 
-void times(const Program& program) {
-    const std::vector<ModuleRange> modules = moduleRanges(program.pid);
-    double spent[3] = {};
-    int threads = 0;
-    Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = snapshot.valid() && Thread32First(snapshot.get(), &entry); more;
-         more = Thread32Next(snapshot.get(), &entry)) {
-        if (entry.th32OwnerProcessID != program.pid)
-            continue;
-        Handle thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID));
-        if (!thread.valid())
-            continue;
-        FILETIME created, exited, kernel, user;
-        if (!GetThreadTimes(thread.get(), &created, &exited, &kernel, &user))
-            continue;
-        const uintptr_t start = threadStart(thread.get());
-        int bucket = 2;
-        for (const ModuleRange& module : modules)
-            if (start >= module.begin && start < module.end) {
-                if (_wcsicmp(module.name.c_str(), kProgramFile) == 0)
-                    bucket = 0;
-                else if (_wcsicmp(module.name.c_str(), L"testbed.dll") == 0)
-                    bucket = 1;
-            }
-        spent[bucket] += milliseconds(kernel) + milliseconds(user);
-        ++threads;
+std::wstring moduleOf(const std::vector<ModuleRange>& modules, uintptr_t address) {
+    for (const ModuleRange& module : modules)
+        if (address >= module.begin && address < module.end)
+            return module.name;
+    return L"(outside any module)";
+}
+
+// Whose work a thread is doing: the program's or the testbed's when its instruction pointer,
+// or else the nearest return address on its stack, is in that module (a thread waiting or in
+// a system call is inside Wine's own DLLs on behalf of its caller); else the module of the
+// instruction pointer.
+std::wstring owner(const Program& program, const std::vector<ModuleRange>& modules,
+                   const CONTEXT& context) {
+    auto ours = [](const std::wstring& name) {
+        return _wcsicmp(name.c_str(), kProgramFile) == 0 ||
+               _wcsicmp(name.c_str(), L"testbed.dll") == 0;
+    };
+    const std::wstring current = moduleOf(modules, context.Rip);
+    if (ours(current))
+        return current;
+    uint64_t stack[2048];
+    SIZE_T read = 0;
+    ReadProcessMemory(program.process.get(), reinterpret_cast<const void*>(context.Rsp), stack,
+                      sizeof stack, &read);
+    for (SIZE_T i = 0; i < read / sizeof stack[0]; ++i) {
+        const std::wstring caller = moduleOf(modules, static_cast<uintptr_t>(stack[i]));
+        if (ours(caller))
+            return caller;
     }
-    answer("program %.0f testbed %.0f other %.0f threads %d", spent[0], spent[1], spent[2],
-           threads);
+    return current;
+}
+
+// Each look puts the CPU time a thread used since the previous look on whose work it is
+// doing now.
+void profile(const Program& program, DWORD durationMs) {
+    const std::vector<ModuleRange> modules = moduleRanges(program.pid);
+    std::map<std::wstring, double> spent;
+    std::map<DWORD, double> seen;
+    const DWORD started = GetTickCount();
+    do {
+        Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = snapshot.valid() && Thread32First(snapshot.get(), &entry); more;
+             more = Thread32Next(snapshot.get(), &entry)) {
+            if (entry.th32OwnerProcessID != program.pid)
+                continue;
+            Handle thread(
+                OpenThread(THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT,
+                           FALSE, entry.th32ThreadID));
+            FILETIME created, exited, kernel, user;
+            if (!thread.valid() || !GetThreadTimes(thread.get(), &created, &exited, &kernel, &user))
+                continue;
+            const double now = milliseconds(kernel) + milliseconds(user);
+            auto found = seen.find(entry.th32ThreadID);
+            const double used = found == seen.end() ? 0.0 : now - found->second;
+            seen[entry.th32ThreadID] = now;
+            if (used <= 0.0 || SuspendThread(thread.get()) == static_cast<DWORD>(-1))
+                continue;
+            CONTEXT context{};
+            context.ContextFlags = CONTEXT_CONTROL;
+            const bool known = GetThreadContext(thread.get(), &context) != FALSE;
+            ResumeThread(thread.get());
+            spent[known ? owner(program, modules, context) : L"(unknown)"] += used;
+        }
+        Sleep(200);
+    } while (GetTickCount() - started < durationMs);
+    double program_ms = 0, testbed_ms = 0, other_ms = 0;
+    std::vector<std::pair<double, std::wstring>> others;
+    for (const auto& [name, ms] : spent) {
+        if (_wcsicmp(name.c_str(), kProgramFile) == 0)
+            program_ms += ms;
+        else if (_wcsicmp(name.c_str(), L"testbed.dll") == 0)
+            testbed_ms += ms;
+        else {
+            other_ms += ms;
+            others.emplace_back(ms, name);
+        }
+    }
+    std::sort(others.rbegin(), others.rend());
+    std::string top;
+    for (std::size_t i = 0; i < others.size() && i < 6; ++i)
+        top += (i ? "," : "") + narrow(others[i].second) + ":" +
+               std::to_string(static_cast<long>(others[i].first));
+    answer("program %.0f testbed %.0f other %.0f top %s", program_ms, testbed_ms, other_ms,
+           top.c_str());
 }
 
 void windows(const Program& program) {
@@ -301,8 +350,8 @@ bool run(Program& program, const std::string& line) {
         answer("tick %lu", tick);
     } else if (verb == "stats") {
         stats(program);
-    } else if (verb == "times") {
-        times(program);
+    } else if (verb == "profile") {
+        profile(program, static_cast<DWORD>(std::strtoul(argument.c_str(), nullptr, 10)));
     } else if (verb == "windows") {
         windows(program);
     } else if (verb == "cancel") {
