@@ -6,7 +6,8 @@
 //   tick               GetTickCount, the clock of the testbed's trace: "tick <ms>"
 //   command ID         post WM_COMMAND ID to the main window: "tick <ms>" of the post
 //   key VK             post WM_KEYDOWN and WM_KEYUP of VK: "tick <ms>"
-//   stats              "handles <n> gdi <n> user <n> private <bytes> working <bytes>"
+//   stats              "handles <n> gdi <n> user <n> windows <n> private <bytes> working <bytes>"
+//                      (gdi and user are 0 under Wine, whose GetGuiResources is a stub)
 //   profile MS         CPU time of the program's threads over the next MS, in ms, by whose
 //                      work each thread was doing when looked at, every 200 ms: the program's,
 //                      the testbed's (decoding, drawing) or Wine's own threads' (sound mixer),
@@ -154,9 +155,62 @@ bool attach(Program& program, DWORD timeoutMs) {
     return false;
 }
 
+// The process's handles, counted in the system's handle list: Wine's GetProcessHandleCount
+// answers 0 for any process. 0 when the list cannot be read.
+unsigned long handleCount(DWORD pid) {
+    struct HandleEntry {
+        ULONG ownerPid;
+        BYTE objectType;
+        BYTE flags;
+        USHORT handle;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    using QuerySystem = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    static const auto query = reinterpret_cast<QuerySystem>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return 0;
+    std::vector<BYTE> buffer(1 << 20);
+    ULONG needed = 0;
+    constexpr ULONG kSystemHandleInformation = 16;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    LONG status;
+    while ((status = query(kSystemHandleInformation, buffer.data(),
+                           static_cast<ULONG>(buffer.size()), &needed)) == kInfoLengthMismatch &&
+           buffer.size() < (64u << 20))
+        buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed));
+    if (status != 0)
+        return 0;
+    const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
+    const auto* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(void*));
+    const std::size_t room = (buffer.size() - sizeof(void*)) / sizeof(HandleEntry);
+    unsigned long owned = 0;
+    for (ULONG i = 0; i < count && i < room; ++i)
+        owned += entries[i].ownerPid == pid;
+    return owned;
+}
+
+BOOL CALLBACK countWindow(HWND, LPARAM data) {
+    ++*reinterpret_cast<unsigned long*>(data);
+    return TRUE;
+}
+
+// The process's windows, top-level and children: what can stand for its USER objects where
+// GetGuiResources gives nothing (Wine's is a stub that answers 0).
+unsigned long windowCount(DWORD pid) {
+    unsigned long count = 0;
+    for (HWND window : programWindows(pid)) {
+        ++count;
+        EnumChildWindows(window, countWindow, reinterpret_cast<LPARAM>(&count));
+    }
+    return count;
+}
+
 void stats(const Program& program) {
     DWORD handles = 0;
-    GetProcessHandleCount(program.process.get(), &handles);
+    if (!GetProcessHandleCount(program.process.get(), &handles) || handles == 0)
+        handles = handleCount(program.pid);
     const DWORD gdi = GetGuiResources(program.process.get(), GR_GDIOBJECTS);
     const DWORD user = GetGuiResources(program.process.get(), GR_USEROBJECTS);
     PROCESS_MEMORY_COUNTERS_EX memory{};
@@ -165,8 +219,8 @@ void stats(const Program& program) {
                          sizeof(memory));
     // Wine leaves PrivateUsage at 0 for another process; its PagefileUsage is the same count.
     const SIZE_T privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
-    answer("handles %lu gdi %lu user %lu private %llu working %llu", handles, gdi, user,
-           static_cast<unsigned long long>(privateBytes),
+    answer("handles %lu gdi %lu user %lu windows %lu private %llu working %llu", handles, gdi, user,
+           windowCount(program.pid), static_cast<unsigned long long>(privateBytes),
            static_cast<unsigned long long>(memory.WorkingSetSize));
 }
 
