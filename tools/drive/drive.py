@@ -296,12 +296,13 @@ class Program:
 def ffprobe_streams(path):
     """(ok, stream kinds, duration in s, format names, error text) as ffprobe reads a file."""
     run = subprocess.run(
-        ["ffprobe", "-v", "error", "-show_entries", "stream=codec_type:format=duration,format_name",
-         "-of", "default=noprint_wrappers=1", str(path)],
+        ["ffprobe", "-v", "error", "-show_entries",
+         "stream=index,codec_type:format=duration,format_name", "-of", "compact", str(path)],
         capture_output=True, text=True, check=False)
-    kinds = re.findall(r"codec_type=(\w+)", run.stdout)
+    # Streams also show under each program of a transport stream: one kind per stream index.
+    kinds = list(dict(re.findall(r"index=(\d+)\|codec_type=(\w+)", run.stdout)).values())
     duration = re.search(r"duration=([0-9.]+)", run.stdout)
-    format_name = re.search(r"format_name=(\S+)", run.stdout)
+    format_name = re.search(r"format_name=([^|\s]+)", run.stdout)
     return (run.returncode == 0 and bool(kinds), kinds,
             float(duration.group(1)) if duration else 0.0,
             format_name.group(1) if format_name else "", run.stderr.strip())
