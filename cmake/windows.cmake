@@ -93,3 +93,6 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/testbed/CMakeLists.txt)
     add_subdirectory(${PROJECT_SOURCE_DIR}/testbed ${PROJECT_BINARY_DIR}/testbed)
     include(${PROJECT_SOURCE_DIR}/tests/e2e/user_session.cmake)
 endif()
+
+# The helper the scripts under tools/drive/ talk to.
+add_subdirectory(${PROJECT_SOURCE_DIR}/tools/drive ${PROJECT_BINARY_DIR}/drive)

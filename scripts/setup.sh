@@ -8,6 +8,7 @@ PACKAGES=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
     googletest libgtest-dev libgmock-dev libbenchmark-dev libdvbpsi-dev
     wine wine64 xvfb xauth x11-utils imagemagick ffmpeg fonts-dejavu-core util-linux
+    openbox wmctrl xdotool
     nsis python3 dpkg-dev nasm
 )
 

@@ -406,6 +406,11 @@ void DemuxFilter::route(const TsPacket& packet, std::vector<Delivery>& out) {
         switch (route.content) {
         case MEDIA_MPEG2_PSI:
             route.sections.push(packet, [&](const uint8_t* section, size_t size) {
+                if (!route.sectionTraced) {
+                    route.sectionTraced = true;
+                    trace("section %s %u %x", narrow(target->Name()).c_str(), unsigned(packet.pid),
+                          unsigned(section[0]));
+                }
                 Delivery d;
                 d.pin = target;
                 d.bytes.assign(section, section + size);

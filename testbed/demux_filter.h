@@ -42,6 +42,8 @@ struct PidRoute {
     std::vector<uint8_t> pes;
     bool pesBroken = true; // until the next unit start
     int lastCounter = -1;
+    // The first section after the map has been written to the trace.
+    bool sectionTraced = false;
 };
 
 class DemuxOutputPin : public CBaseOutputPin, public IMPEG2PIDMap {

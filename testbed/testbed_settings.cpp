@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 namespace korvane::testbed {
 
@@ -103,8 +104,12 @@ void trace(const char* format, ...) {
         return;
     size_t length = std::min(size_t(n) + size_t(m), sizeof(line) - 2);
     line[length++] = '\n';
-    // Opened for each line in append mode: lines from several threads and processes stay
-    // whole, and the file is complete whenever a test reads it.
+    // Opened for each line in append mode: lines from several processes stay whole, and the
+    // file is complete whenever a test reads it. Wine appends by writing at the end it has
+    // just looked up, so two threads of one process writing at once could overwrite each
+    // other's line: they take turns.
+    static std::mutex writing;
+    std::lock_guard<std::mutex> turn(writing);
     HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

@@ -325,6 +325,10 @@ void VideoRenderer::present(IMediaSample* sample, bool poster) {
     DWORD tick = GetTickCount();
     if (!pictureShown_ || tick - lastPictureTick_ > kPictureGapMs)
         trace("picture %ldx%ld", picture_.width, picture_.height);
+    // The decoders mark their first picture after a start, a flush or a stream mapped anew
+    // (a zap on the same frequency leaves no gap in the pictures).
+    if (sample->IsDiscontinuity() == S_OK)
+        trace("restart %ldx%ld", picture_.width, picture_.height);
     pictureShown_ = true;
     lastPictureTick_ = tick;
 }
