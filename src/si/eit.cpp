@@ -56,8 +56,9 @@ std::optional<uint64_t> eventDuration(const ByteReader& in, std::size_t e) {
     return uint64_t(*hours) * 3600 + uint64_t(*minutes) * 60 + uint64_t(*seconds);
 }
 
-// Title and description of a short event descriptor body; false when a length inside it
-// runs past the body.
+// Title and description of a short event descriptor, from its body on to the section's end:
+// a name or text length running past the descriptor is trusted as far as the section's end;
+// false when it runs past that.
 bool readShortEvent(const ByteReader& body, EpgEvent& event) {
     auto nameLength = body.u8(3);
     if (!nameLength)
@@ -75,12 +76,13 @@ bool readShortEvent(const ByteReader& body, EpgEvent& event) {
 }
 
 // Walks an event's descriptor loop; false when a descriptor reaches past the section or a
-// short event descriptor's texts do not fit in its body.
+// short event descriptor's texts run past the section.
 bool readDescriptors(const ByteReader& section, std::size_t loop, std::size_t loopLength,
                      EpgEvent& event) {
-    return walkDescriptors(section, loop, loopLength, [&](uint8_t tag, const ByteReader& body) {
-        return tag != kShortEventTag || readShortEvent(body, event);
-    });
+    return walkDescriptors(section, loop, loopLength,
+                           [&](uint8_t tag, const ByteReader&, const ByteReader& toSectionEnd) {
+                               return tag != kShortEventTag || readShortEvent(toSectionEnd, event);
+                           });
 }
 
 // Builds the slot value of a new event; nothing when its descriptors are malformed.

@@ -276,6 +276,10 @@ TEST_F(Guide, DescriptorRunningPastItsLoopKeepsTheEventAndLaterOnes) {
         {"other descriptor reaching into the next event", trailing},
         {"short event descriptor two bytes too long", longShortEvent},
         {"a lone tag whose length byte belongs to the next event", {0x5F}},
+        // The text length is the next event's first byte (0): the texts are read from the
+        // section, the descriptor's own length notwithstanding.
+        {"short event descriptor whose text length lies past it",
+         {0x4D, 0x05, 'f', 'r', 'e', 0x01, 'A'}},
     };
     list.setCurrentIndex(0);
     for (const auto& c : cases) {
