@@ -83,6 +83,19 @@ HRESULT copyToTaskMemory(const std::wstring& text, LPWSTR* out) {
     return S_OK;
 }
 
+HRESULT listStatisticsPage(CAUUID* pages) {
+    if (!pages)
+        return E_POINTER;
+    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+    if (!pages->pElems) {
+        pages->cElems = 0;
+        return E_OUTOFMEMORY;
+    }
+    pages->cElems = 1;
+    pages->pElems[0] = kClsidStatisticsPage;
+    return S_OK;
+}
+
 CUnknown* StatisticsPage::CreateInstance(IUnknown* outer, HRESULT* phr) {
     if (outer) {
         *phr = CLASS_E_NOAGGREGATION;

@@ -29,6 +29,9 @@ struct IStatisticsSource : IUnknown {
 // Hands out a copy of `text` in CoTaskMem memory, as GetStatistics returns its texts.
 HRESULT copyToTaskMemory(const std::wstring& text, LPWSTR* out);
 
+// ISpecifyPropertyPages::GetPages of a filter whose one page is the statistics page.
+HRESULT listStatisticsPage(CAUUID* pages);
+
 class StatisticsPage : public CUnknown, public IPropertyPage {
   public:
     static CUnknown* CreateInstance(IUnknown* outer, HRESULT* phr);

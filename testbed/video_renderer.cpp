@@ -862,16 +862,7 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::GetColorKey(COLORREF* colour) {
 // ISpecifyPropertyPages
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetPages(CAUUID* pages) {
-    if (!pages)
-        return E_POINTER;
-    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
-    if (!pages->pElems) {
-        pages->cElems = 0;
-        return E_OUTOFMEMORY;
-    }
-    pages->cElems = 1;
-    pages->pElems[0] = kClsidStatisticsPage;
-    return S_OK;
+    return listStatisticsPage(pages);
 }
 
 // IQualProp

@@ -236,16 +236,7 @@ HRESULT STDMETHODCALLTYPE DecoderFilter::Stop() {
 }
 
 HRESULT STDMETHODCALLTYPE DecoderFilter::GetPages(CAUUID* pages) {
-    if (!pages)
-        return E_POINTER;
-    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
-    if (!pages->pElems) {
-        pages->cElems = 0;
-        return E_OUTOFMEMORY;
-    }
-    pages->cElems = 1;
-    pages->pElems[0] = kClsidStatisticsPage;
-    return S_OK;
+    return listStatisticsPage(pages);
 }
 
 HRESULT STDMETHODCALLTYPE DecoderFilter::GetStatistics(LPWSTR* title, LPWSTR* lines) {

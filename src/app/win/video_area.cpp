@@ -5,6 +5,7 @@
 #include "app/win/app_state.h"
 #include "app/win/menu_state.h"
 #include "dshow/media_type.h"
+#include "graph/graph_builder.h"
 #include "graph/media_graph.h"
 #include "res/resource.h"
 
@@ -26,20 +27,6 @@ VideoRect clientVideoArea(HWND window) {
     RECT client{};
     GetClientRect(window, &client);
     return videoArea(client.right, client.bottom, statusBarHeight());
-}
-
-ComPtr<IPin> firstInputPin(IBaseFilter* filter) {
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(pins.put())) || !pins)
-        return {};
-    for (;;) {
-        ComPtr<IPin> pin;
-        if (pins->Next(1, pin.put(), nullptr) != S_OK || !pin)
-            return {};
-        PIN_DIRECTION direction;
-        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_INPUT)
-            return pin;
-    }
 }
 
 // The picture aspect ratio of a VIDEOINFOHEADER2; a VIDEOINFOHEADER carries none, so its
@@ -65,7 +52,7 @@ AspectRatio rendererAspect() {
     IBaseFilter* renderer = mediaGraph().vmr.get();
     if (!renderer)
         return AspectRatio{};
-    ComPtr<IPin> pin = firstInputPin(renderer);
+    ComPtr<IPin> pin = findPin(renderer, PINDIR_INPUT);
     AM_MEDIA_TYPE type{};
     if (!pin || FAILED(pin->ConnectionMediaType(&type)))
         return AspectRatio{};
