@@ -158,29 +158,8 @@ bool handleCommand(HWND window, UINT command) {
     case IDM_STOP_RECORDING:
         stopRecording();
         return true;
-    case IDM_ABOUT:
-    case IDM_VIDEO_DECODER_PAGES:
-    case IDM_AUDIO_DECODER_PAGES:
-    case IDM_VMR_PAGES:
-    case IDM_DSOUND_PAGES:
-    case IDM_DEMUX_PAGES:
-    case IDM_AC3_DECODER_PAGES:
-    case IDM_DSOUND_AC3_PAGES:
-    case IDM_SCREENSHOT:
-    case IDM_FULL_SCREEN:
-    case IDM_MUTE:
-    case IDM_SIGNAL_QUALITY:
-    case IDM_GUIDE:
-    case IDM_VOLUME_UP:
-    case IDM_VOLUME_DOWN:
-    case IDM_ZOOM_IN:
-    case IDM_ZOOM_OUT:
-    case IDM_FULL_WIDTH:
-    case IDM_DEFAULT_ZOOM:
-        runPictureCommand(window, command);
-        return true;
     default:
-        return selectChannelByCommand(command);
+        return runPictureCommand(window, command) || selectChannelByCommand(command);
     }
 }
 

@@ -13,11 +13,11 @@
 
 namespace korvane {
 
-void runPictureCommand(HWND window, UINT command) {
+bool runPictureCommand(HWND window, UINT command) {
     switch (command) {
     case IDM_ABOUT:
         showAboutBox(window);
-        break;
+        return true;
     case IDM_VIDEO_DECODER_PAGES:
     case IDM_AUDIO_DECODER_PAGES:
     case IDM_VMR_PAGES:
@@ -26,34 +26,34 @@ void runPictureCommand(HWND window, UINT command) {
     case IDM_AC3_DECODER_PAGES:
     case IDM_DSOUND_AC3_PAGES:
         showFilterPages(command);
-        break;
+        return true;
     case IDM_SCREENSHOT:
         takeScreenshot();
-        break;
+        return true;
     case IDM_FULL_SCREEN:
         toggleFullScreen();
-        break;
+        return true;
     case IDM_MUTE:
         toggleMute();
-        break;
+        return true;
     case IDM_SIGNAL_QUALITY:
         showSignalQualityDialog(window);
-        break;
+        return true;
     case IDM_GUIDE:
         showGuideDialog(window, selectChannel);
-        break;
+        return true;
     case IDM_VOLUME_UP:
     case IDM_VOLUME_DOWN:
         changeVolume(command == IDM_VOLUME_UP);
-        break;
+        return true;
     case IDM_ZOOM_IN:
     case IDM_ZOOM_OUT:
     case IDM_FULL_WIDTH:
     case IDM_DEFAULT_ZOOM:
         zoomCommand(command);
-        break;
+        return true;
     default:
-        break;
+        return false;
     }
 }
 

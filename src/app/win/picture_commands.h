@@ -6,8 +6,8 @@ namespace korvane {
 
 // The main window's commands of the picture, the window modes and the small dialogs: About,
 // filter property pages, screenshot, full screen, mute, signal quality, programme guide,
-// volume and zoom.
-void runPictureCommand(HWND window, UINT command);
+// volume and zoom. False for any other command.
+bool runPictureCommand(HWND window, UINT command);
 
 // The main window's timers 124 (single click), 125 (on-screen display) and 126 (cursor);
 // false for any other timer.
