@@ -1,6 +1,6 @@
 #include "graph/devices.h"
 
-#include "app/win/wide_text.h"
+#include "common/win/wide_text.h"
 #include "dshow/media_type.h"
 #include "graph/platform_guids.h"
 

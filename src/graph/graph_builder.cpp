@@ -2,10 +2,10 @@
 
 #include "app/win/app_state.h"
 #include "app/win/recording_commands.h"
-#include "app/win/show_error.h"
-#include "app/win/wide_text.h"
 #include "channels/win/channel_file_win.h"
+#include "common/win/show_error.h"
 #include "common/win/time_convert_win.h"
+#include "common/win/wide_text.h"
 #include "graph/devices.h"
 #include "graph/network_provider.h"
 #include "graph/platform_guids.h"

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "channels/channel_list.h"
+#include "channels/channel_saver.h"
 #include "common/time_convert.h"
 #include "dshow/renderer.h"
-#include "si/channel_saver.h"
 #include "si/notifier.h"
 
 namespace korvane {

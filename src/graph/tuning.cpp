@@ -1,6 +1,6 @@
 #include "graph/tuning.h"
 
-#include "app/win/show_error.h"
+#include "common/win/show_error.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "channels/channel_list.h"
+#include "channels/channel_saver.h"
 #include "channels/frequency_plan.h"
-#include "si/channel_saver.h"
 
 #include <cstdint>
 #include <functional>

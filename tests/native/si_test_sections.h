@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channels/channel_list.h"
-#include "si/channel_saver.h"
+#include "channels/channel_saver.h"
 #include "si/notifier.h"
 #include "si/section_check.h"
 

@@ -2,12 +2,12 @@
 // hyperlink, and the filter property pages.
 #include "../../testbed/decoders/decoder_guids.h"
 #include "app/win/about_box.h"
+#include "app/win/guide_dialog.h"
 #include "app/win/hyperlink.h"
 #include "app/win/shell_commands.h"
 #include "dialog_watcher.h"
 #include "picture_test_support.h"
 #include "res/resource.h"
-#include "si/win/guide_dialog.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/win/private_profile.h"
+#include "common/win/private_profile.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -2,6 +2,7 @@
 #include "capture/win/file_sink.h"
 #include "capture/win/recording_failure.h"
 #include "capture/win/recording_paths.h"
+#include "common/win/wide_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "app/win/private_profile.h"
 #include "channels/win/frequency_plan_win.h"
+#include "common/win/private_profile.h"
 
 #include <gtest/gtest.h>
 

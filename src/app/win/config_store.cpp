@@ -2,8 +2,8 @@
 
 #include "app/win/app_state.h"
 #include "app/win/menu_state.h"
-#include "app/win/private_profile.h"
-#include "app/win/wide_text.h"
+#include "common/win/private_profile.h"
+#include "common/win/wide_text.h"
 #include "res/resource.h"
 
 #include <optional>

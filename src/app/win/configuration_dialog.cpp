@@ -2,8 +2,8 @@
 
 #include "app/win/app_state.h"
 #include "app/win/config_store.h"
-#include "app/win/wide_text.h"
 #include "channels/win/frequency_plan_win.h"
+#include "common/win/wide_text.h"
 #include "graph/devices.h"
 #include "graph/platform_guids.h"
 #include "res/resource.h"

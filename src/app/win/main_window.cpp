@@ -11,11 +11,11 @@
 #include "app/win/recording_commands.h"
 #include "app/win/session.h"
 #include "app/win/shell_commands.h"
-#include "app/win/show_error.h"
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
 #include "app/win/window_modes.h"
 #include "capture/win/recording_failure.h"
+#include "common/win/show_error.h"
 #include "res/resource.h"
 
 #include <windowsx.h>

@@ -2,6 +2,7 @@
 
 #include "app/now_playing_text.h"
 #include "app/win/app_state.h"
+#include "common/win/wide_text.h"
 
 #include <string>
 #include <string_view>
@@ -13,18 +14,6 @@ namespace {
 // A messenger that stopped answering must not freeze the picture: the send gives up after
 // this long instead of waiting for ever.
 constexpr UINT kSendTimeoutMs = 2000;
-
-std::u16string fromAnsi(std::string_view text) {
-    if (text.empty())
-        return {};
-    int length =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                            length);
-    return std::u16string(wide.begin(), wide.end());
-}
 
 void sendStatus(std::u16string_view status) {
     HWND messenger = FindWindowW(L"MsnMsgrUIManager", nullptr);
@@ -49,7 +38,7 @@ void postNowPlaying() {
     if (!channel || channel->present.empty())
         return;
     sendStatus(
-        nowPlayingText(fromAnsi(channel->name.view()), fromAnsi(channel->present.title.view())));
+        nowPlayingText(widenAnsi(channel->name.view()), widenAnsi(channel->present.title.view())));
 }
 
 void clearNowPlaying() {

@@ -2,6 +2,7 @@
 
 #include "app/win/about_box.h"
 #include "app/win/channel_commands.h"
+#include "app/win/guide_dialog.h"
 #include "app/win/screenshot.h"
 #include "app/win/shell_commands.h"
 #include "app/win/signal_dialog.h"
@@ -9,7 +10,6 @@
 #include "app/win/volume.h"
 #include "app/win/window_modes.h"
 #include "res/resource.h"
-#include "si/win/guide_dialog.h"
 
 namespace korvane {
 

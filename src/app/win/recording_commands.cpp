@@ -2,9 +2,9 @@
 
 #include "app/win/app_state.h"
 #include "app/win/menu_state.h"
-#include "app/win/show_error.h"
 #include "capture/win/recording_failure.h"
 #include "capture/win/recording_paths.h"
+#include "common/win/show_error.h"
 #include "dshow/com_ptr.h"
 #include "graph/platform_guids.h"
 #include "graph/sample_grabber.h"

@@ -2,9 +2,9 @@
 
 #include "app/screenshot_file.h"
 #include "app/win/app_state.h"
-#include "app/win/wide_text.h"
 #include "capture/win/file_sink.h"
 #include "capture/win/recording_paths.h"
+#include "common/win/wide_text.h"
 #include "graph/media_graph.h"
 
 #include <limits>

@@ -2,8 +2,8 @@
 
 #include "app/win/app_state.h"
 #include "app/win/config_store.h"
-#include "app/win/show_error.h"
-#include "app/win/wide_text.h"
+#include "common/win/show_error.h"
+#include "common/win/wide_text.h"
 #include "dshow/com_ptr.h"
 #include "graph/media_graph.h"
 #include "res/resource.h"

@@ -1,6 +1,6 @@
 #include "capture/win/recording_failure.h"
 
-#include "app/win/show_error.h"
+#include "common/win/show_error.h"
 
 namespace korvane {
 
@@ -28,18 +28,6 @@ void handleRecordingFailed(WPARAM wParam, LPARAM lParam, uint32_t running, void 
     if (stopRecording != nullptr)
         stopRecording();
     (show != nullptr ? show : showError)(recordingFailureText(failure));
-}
-
-std::u16string widenAnsi(std::string_view text) {
-    if (text.empty())
-        return {};
-    int size = static_cast<int>(text.size());
-    int units = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-    if (units <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), units);
-    return std::u16string(wide.begin(), wide.end());
 }
 
 } // namespace korvane

@@ -35,7 +35,4 @@ const wchar_t* recordingFailureText(RecordingFailure failure);
 void handleRecordingFailed(WPARAM wParam, LPARAM lParam, uint32_t running, void (*stopRecording)(),
                            void (*show)(const wchar_t* text) = nullptr);
 
-// Widens an 8-bit channel name through the ANSI code page, for the recording file names.
-std::u16string widenAnsi(std::string_view text);
-
 } // namespace korvane

@@ -2,7 +2,7 @@
 
 #include "channels/channel_file.h"
 #include "channels/channel_list.h"
-#include "si/channel_saver.h"
+#include "channels/channel_saver.h"
 
 #include <string>
 

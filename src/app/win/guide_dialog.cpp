@@ -1,4 +1,4 @@
-#include "si/win/guide_dialog.h"
+#include "app/win/guide_dialog.h"
 
 #include "app/win/app_state.h"
 #include "res/resource.h"

@@ -13,4 +13,7 @@ inline std::u16string toU16(std::wstring_view text) {
     return std::u16string(text.begin(), text.end());
 }
 
+// 8-bit text in the ANSI code page (channel names and guide texts as stored) to UTF-16.
+std::u16string widenAnsi(std::string_view text);
+
 } // namespace korvane

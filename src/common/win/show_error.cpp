@@ -1,4 +1,4 @@
-#include "app/win/show_error.h"
+#include "common/win/show_error.h"
 
 namespace korvane {
 

@@ -1,24 +1,12 @@
-#include "app/win/private_profile.h"
+#include "common/win/private_profile.h"
+
+#include "common/win/wide_text.h"
 
 #include <windows.h>
 
 #include <utility>
 
 namespace korvane {
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wide characters expected");
-
-namespace {
-
-std::wstring wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-std::u16string utf16(const wchar_t* text, std::size_t length) {
-    return std::u16string(text, text + length);
-}
-
-} // namespace
 
 PrivateProfile::PrivateProfile(std::wstring fullPath) : path_(std::move(fullPath)) {}
 
@@ -27,23 +15,23 @@ std::u16string PrivateProfile::readString(std::u16string_view section, std::u16s
     if (capacity == 0)
         return {};
     std::wstring buffer(capacity, L'\0');
-    DWORD length =
-        GetPrivateProfileStringW(wide(section).c_str(), wide(key).c_str(), wide(fallback).c_str(),
-                                 buffer.data(), static_cast<DWORD>(capacity), path_.c_str());
+    DWORD length = GetPrivateProfileStringW(toWide(section).c_str(), toWide(key).c_str(),
+                                            toWide(fallback).c_str(), buffer.data(),
+                                            static_cast<DWORD>(capacity), path_.c_str());
     if (length >= capacity)
         length = static_cast<DWORD>(capacity - 1);
-    return utf16(buffer.data(), length);
+    return toU16(std::wstring_view(buffer.data(), length));
 }
 
 int PrivateProfile::readInt(std::u16string_view section, std::u16string_view key, int fallback) {
-    return static_cast<int>(
-        GetPrivateProfileIntW(wide(section).c_str(), wide(key).c_str(), fallback, path_.c_str()));
+    return static_cast<int>(GetPrivateProfileIntW(toWide(section).c_str(), toWide(key).c_str(),
+                                                  fallback, path_.c_str()));
 }
 
 bool PrivateProfile::writeString(std::u16string_view section, std::u16string_view key,
                                  std::u16string_view value) {
-    return WritePrivateProfileStringW(wide(section).c_str(), wide(key).c_str(), wide(value).c_str(),
-                                      path_.c_str()) != FALSE;
+    return WritePrivateProfileStringW(toWide(section).c_str(), toWide(key).c_str(),
+                                      toWide(value).c_str(), path_.c_str()) != FALSE;
 }
 
 std::vector<std::u16string> PrivateProfile::sectionNames() {
@@ -62,11 +50,11 @@ std::vector<std::u16string> PrivateProfile::sectionNames() {
     for (std::size_t i = 0; i < length; ++i)
         if (buffer[i] == L'\0') {
             if (i > start)
-                names.push_back(utf16(buffer.data() + start, i - start));
+                names.push_back(toU16(std::wstring_view(buffer.data() + start, i - start)));
             start = i + 1;
         }
     if (length > start)
-        names.push_back(utf16(buffer.data() + start, length - start));
+        names.push_back(toU16(std::wstring_view(buffer.data() + start, length - start)));
     return names;
 }
 
