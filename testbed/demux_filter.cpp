@@ -4,6 +4,7 @@
 #include "dshow/com_ptr.h"
 #include "dshow/enumerators.h"
 #include "dshow/media_type.h"
+#include "dshow/sample_bytes.h"
 #include "testbed_settings.h"
 
 #include <cstring>
@@ -110,12 +111,9 @@ HRESULT STDMETHODCALLTYPE DemuxInputPin::Receive(IMediaSample* sample) {
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK)
         return hr;
-    BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || !data)
-        return S_OK;
-    long length = sample->GetActualDataLength();
-    if (length > 0)
-        demux_->Process(data, size_t(length));
+    std::span<const uint8_t> bytes = sampleBytes(sample);
+    if (!bytes.empty())
+        demux_->Process(bytes.data(), bytes.size());
     return S_OK;
 }
 

@@ -2,6 +2,7 @@
 
 #include "allocator_size.h"
 #include "dshow/com_ptr.h"
+#include "dshow/sample_bytes.h"
 
 #include <cstring>
 
@@ -25,9 +26,8 @@ HRESULT STDMETHODCALLTYPE ReceiverInputPin::Receive(IMediaSample* sample) {
     ReceiverOutputPin* out = receiver_->Output();
     if (!out->IsConnected())
         return S_OK;
-    BYTE* source = nullptr;
-    long length = sample->GetActualDataLength();
-    if (FAILED(sample->GetPointer(&source)) || length <= 0)
+    std::span<const uint8_t> source = sampleBytes(sample);
+    if (source.empty())
         return S_OK;
     IMediaSample* raw = nullptr;
     hr = out->GetDeliveryBuffer(&raw, nullptr, nullptr, 0);
@@ -36,8 +36,8 @@ HRESULT STDMETHODCALLTYPE ReceiverInputPin::Receive(IMediaSample* sample) {
     ComPtr<IMediaSample> copy = ComPtr<IMediaSample>::adopt(raw);
     BYTE* target = nullptr;
     copy->GetPointer(&target);
-    long n = std::min(length, copy->GetSize());
-    std::memcpy(target, source, size_t(n));
+    long n = std::min(long(source.size()), copy->GetSize());
+    std::memcpy(target, source.data(), size_t(n));
     copy->SetActualDataLength(n);
     copy->SetTime(nullptr, nullptr);
     copy->SetDiscontinuity(sample->IsDiscontinuity() == S_OK ? TRUE : FALSE);

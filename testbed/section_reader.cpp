@@ -1,6 +1,7 @@
 #include "section_reader.h"
 
 #include "dshow/com_ptr.h"
+#include "dshow/sample_bytes.h"
 
 #include <cstring>
 
@@ -44,16 +45,14 @@ HRESULT STDMETHODCALLTYPE SectionReaderInputPin::Receive(IMediaSample* sample) {
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK)
         return hr;
-    BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || !data)
+    std::span<const uint8_t> bytes = sampleBytes(sample);
+    if (bytes.empty())
         return S_OK;
     LONGLONG start = -1;
     LONGLONG stop = -1;
     if (sample->GetMediaTime(&start, &stop) != S_OK)
         start = -1;
-    long length = sample->GetActualDataLength();
-    if (length > 0)
-        reader_->OnSection(start, data, size_t(length));
+    reader_->OnSection(start, bytes.data(), bytes.size());
     return S_OK;
 }
 

@@ -1,5 +1,6 @@
 #include "video_renderer.h"
 
+#include "dshow/sample_bytes.h"
 #include "testbed_settings.h"
 
 #include <cmath>
@@ -307,9 +308,9 @@ void VideoRenderer::adoptMediaType(IMediaSample* sample) {
 }
 
 void VideoRenderer::present(IMediaSample* sample, bool poster) {
-    BYTE* data = nullptr;
-    if (!formatKnown_ || FAILED(sample->GetPointer(&data)) ||
-        !copyPicture(format_, data, sample->GetActualDataLength(), &picture_))
+    std::span<const uint8_t> bytes = sampleBytes(sample);
+    if (!formatKnown_ || bytes.empty() ||
+        !copyPicture(format_, bytes.data(), long(bytes.size()), &picture_))
         return;
     drawIntoWindow();
 

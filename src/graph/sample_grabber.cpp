@@ -1,5 +1,7 @@
 #include "graph/sample_grabber.h"
 
+#include "dshow/sample_bytes.h"
+
 namespace korvane {
 
 CSampleGrabber::CSampleGrabber(const wchar_t* fileName, const RecorderSettings& settings,
@@ -28,18 +30,10 @@ HRESULT STDMETHODCALLTYPE CSampleGrabber::NonDelegatingQueryInterface(REFIID rii
 }
 
 HRESULT STDMETHODCALLTYPE CSampleGrabber::SampleCB(double, IMediaSample* sample) {
-    if (!sample)
-        return S_OK;
-    BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || !data)
-        return S_OK;
-    long length = sample->GetActualDataLength();
-    long size = sample->GetSize();
-    if (size >= 0 && length > size)
-        length = size;
+    std::span<const uint8_t> bytes = sampleBytes(sample);
     CAutoLock lock(&lock_);
-    if (recorder_ && length > 0)
-        recorder_->processBuffer(data, static_cast<std::size_t>(length));
+    if (recorder_ && !bytes.empty())
+        recorder_->processBuffer(bytes.data(), bytes.size());
     return S_OK;
 }
 

@@ -1,5 +1,6 @@
 #include "graph/section_filters.h"
 
+#include "dshow/sample_bytes.h"
 #include "graph/platform_guids.h"
 #include "si/eit.h"
 #include "si/pmt.h"
@@ -12,29 +13,6 @@ HRESULT acceptSections(const CMediaType* pmt) {
     if (!pmt)
         return E_POINTER;
     return *pmt->Type() == kMediaTypeMpeg2Sections ? S_OK : E_FAIL;
-}
-
-// The sample's bytes and actual length; a sample without data gives an empty view.
-struct SampleBytes {
-    const uint8_t* data = nullptr;
-    std::size_t length = 0;
-};
-
-SampleBytes sampleBytes(IMediaSample* sample) {
-    SampleBytes bytes;
-    BYTE* data = nullptr;
-    if (!sample || FAILED(sample->GetPointer(&data)) || !data)
-        return bytes;
-    long length = sample->GetActualDataLength();
-    // The actual length never exceeds the buffer it was written into.
-    long size = sample->GetSize();
-    if (length <= 0)
-        return bytes;
-    if (size >= 0 && length > size)
-        length = size;
-    bytes.data = data;
-    bytes.length = static_cast<std::size_t>(length);
-    return bytes;
 }
 
 } // namespace
@@ -51,8 +29,8 @@ HRESULT CEPGFilter::CheckMediaType(const CMediaType* pmt) {
 }
 
 HRESULT CEPGFilter::DoRenderSample(IMediaSample* sample) {
-    SampleBytes bytes = sampleBytes(sample);
-    handleEitSample(channels_, notifier_, clock_, bytes.data, bytes.length);
+    std::span<const uint8_t> bytes = sampleBytes(sample);
+    handleEitSample(channels_, notifier_, clock_, bytes.data(), bytes.size());
     return S_OK;
 }
 
@@ -68,8 +46,8 @@ HRESULT CPMTFilter::CheckMediaType(const CMediaType* pmt) {
 }
 
 HRESULT CPMTFilter::DoRenderSample(IMediaSample* sample) {
-    SampleBytes bytes = sampleBytes(sample);
-    handlePmtSample(channels_, notifier_, saver_, bytes.data, bytes.length);
+    std::span<const uint8_t> bytes = sampleBytes(sample);
+    handlePmtSample(channels_, notifier_, saver_, bytes.data(), bytes.size());
     return S_OK;
 }
 

@@ -1,6 +1,7 @@
 #include "decoder_filter.h"
 
 #include "dshow/com_ptr.h"
+#include "dshow/sample_bytes.h"
 #include "stream_decoder.h"
 
 #include <dvdmedia.h>
@@ -402,9 +403,8 @@ CMediaType DecoderFilter::OutputType(const GUID& formatType) {
 }
 
 HRESULT DecoderFilter::Queue(IMediaSample* sample) {
-    BYTE* data = nullptr;
-    long length = sample->GetActualDataLength();
-    if (FAILED(sample->GetPointer(&data)) || !data || length <= 0)
+    std::span<const uint8_t> bytes = sampleBytes(sample);
+    if (bytes.empty())
         return S_OK;
     Item item;
     AM_MEDIA_TYPE* changed = nullptr;
@@ -422,12 +422,12 @@ HRESULT DecoderFilter::Queue(IMediaSample* sample) {
     HRESULT timed = sample->GetTime(&start, &stop);
     item.time = (timed == S_OK || timed == VFW_S_NO_STOP_TIME) ? start : kNoTime;
     item.discontinuity |= sample->IsDiscontinuity() == S_OK;
-    item.bytes.assign(data, data + length);
+    item.bytes.assign(bytes.begin(), bytes.end());
     {
         std::lock_guard lock(queueLock_);
         if (stopping_ || flushing_)
             return S_OK;
-        if (queue_.size() >= kMaxQueuedItems || queuedBytes_ + size_t(length) > kMaxQueuedBytes) {
+        if (queue_.size() >= kMaxQueuedItems || queuedBytes_ + bytes.size() > kMaxQueuedBytes) {
             ++dropped_;
             gap_ = true;
             return S_OK;

@@ -1,5 +1,7 @@
 #include "si/win/scan_win.h"
 
+#include "res/resource.h"
+
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
@@ -79,9 +81,9 @@ TEST(ScanProgressWin, DrivesTheProgressBarAndTheNameList) {
                                   instance, nullptr);
     ASSERT_NE(dialog, nullptr);
     HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 0, 200, 20, dialog,
-                               reinterpret_cast<HMENU>(kScanProgressBarId), instance, nullptr);
+                               reinterpret_cast<HMENU>(IDC_SCAN_PROGRESS), instance, nullptr);
     HWND names = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD, 0, 30, 200, 200, dialog,
-                                 reinterpret_cast<HMENU>(kScanNameListId), instance, nullptr);
+                                 reinterpret_cast<HMENU>(IDC_SCAN_NAMES), instance, nullptr);
     ASSERT_NE(bar, nullptr);
     ASSERT_NE(names, nullptr);
 

@@ -1,5 +1,7 @@
 #include "si/win/scan_win.h"
 
+#include "res/resource.h"
+
 #include <commctrl.h>
 
 #include <string>
@@ -16,16 +18,16 @@ INT_PTR CALLBACK scanDialogProc(HWND, UINT message, WPARAM, LPARAM) {
 
 void DialogScanProgress::setRange(int count) {
     const int top = count < 0 ? 0 : (count > 0xFFFF ? 0xFFFF : count);
-    SendDlgItemMessageW(dialog_, kScanProgressBarId, PBM_SETRANGE, 0, MAKELPARAM(0, top));
+    SendDlgItemMessageW(dialog_, IDC_SCAN_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, top));
 }
 
 void DialogScanProgress::setPosition(int position) {
-    SendDlgItemMessageW(dialog_, kScanProgressBarId, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    SendDlgItemMessageW(dialog_, IDC_SCAN_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void DialogScanProgress::addName(std::string_view name) {
     const std::string text(name);
-    SendDlgItemMessageA(dialog_, kScanNameListId, LB_ADDSTRING, 0,
+    SendDlgItemMessageA(dialog_, IDC_SCAN_NAMES, LB_ADDSTRING, 0,
                         reinterpret_cast<LPARAM>(text.c_str()));
 }
 

@@ -7,10 +7,6 @@
 
 namespace korvane {
 
-// Controls of the scan dialog.
-inline constexpr int kScanProgressBarId = 1005;
-inline constexpr int kScanNameListId = 1006;
-
 // The section pointer type of a section list's GetSectionData (PSECTION for the platform's).
 template <class Method> struct SectionPointerOf;
 template <class List, class Result, class Pointer>
