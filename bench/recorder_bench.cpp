@@ -1,5 +1,5 @@
 #include "capture/recorder.h"
-#include "capture/stdio_sink.h"
+#include "support/stdio_sink.h"
 
 #include <benchmark/benchmark.h>
 

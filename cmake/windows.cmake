@@ -17,6 +17,11 @@ configure_file(${PROJECT_SOURCE_DIR}/src/res/version.h.in ${KORVANE_GENERATED_DI
 add_library(korvane_core_win STATIC ${KORVANE_CORE_SOURCES})
 target_include_directories(korvane_core_win PUBLIC ${KORVANE_INCLUDE_DIR})
 target_compile_options(korvane_core_win PRIVATE ${KORVANE_WARNINGS})
+# What the tests need beside the program's own code.
+add_library(korvane_support_win STATIC ${KORVANE_SUPPORT_SOURCES})
+target_include_directories(korvane_support_win PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(korvane_support_win PRIVATE ${KORVANE_WARNINGS})
+target_link_libraries(korvane_support_win PUBLIC korvane_core_win)
 
 # The Windows shell: every win/ subfolder, the DirectShow framework layer and the media graph.
 file(GLOB KORVANE_SHELL_SOURCES CONFIGURE_DEPENDS
@@ -58,7 +63,7 @@ function(korvane_win_test name)
     target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${KORVANE_WARNINGS}>)
     target_compile_definitions(${name} PRIVATE
         KORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
-    target_link_libraries(${name} PRIVATE korvane_shell gtest gmock gtest_main)
+    target_link_libraries(${name} PRIVATE korvane_shell korvane_support_win gtest gmock gtest_main)
     add_dependencies(${name} korvane-tv)
     set(props LABELS wine ${ARG_PROPERTIES})
     if(ARG_SERIAL)

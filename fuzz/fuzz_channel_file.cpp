@@ -1,4 +1,4 @@
-#include "channels/channel_file.h"
+#include "support/channel_file_reader.h"
 
 #include <cstdlib>
 

@@ -200,12 +200,4 @@ void appendChannelRecords(const XmlNode& root, ChannelRecords& records, const Wi
         records.push_back(channelFromNode(child, toAnsi));
 }
 
-bool parseChannelFile(std::string_view bytes, ChannelRecords& records, const WideToAnsi& toAnsi) {
-    std::optional<XmlNode> root = parseXmlDocument(bytes);
-    if (!root)
-        return false;
-    appendChannelRecords(*root, records, toAnsi);
-    return true;
-}
-
 } // namespace korvane

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channels/channel_list.h"
-#include "channels/xml_tree.h"
+#include "channels/xml_node.h"
 
 #include <cstdint>
 #include <functional>
@@ -47,9 +47,5 @@ void appendChannelRecords(const XmlNode& root, ChannelRecords& records, const Wi
 
 // Stands in for the ANSI conversion where there is no code page: one '?' per character.
 std::string replaceWithQuestionMarks(std::u16string_view text);
-
-// Parses the file's bytes with the portable reader and appends its records; false (and
-// records untouched) when the text is not well-formed XML.
-bool parseChannelFile(std::string_view bytes, ChannelRecords& records, const WideToAnsi& toAnsi);
 
 } // namespace korvane

@@ -1,4 +1,5 @@
-#include "channels/channel_file.h"
+#include "support/channel_file_reader.h"
+#include "support/xml_tree.h"
 
 #include <gtest/gtest.h>
 

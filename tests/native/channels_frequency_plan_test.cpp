@@ -1,5 +1,5 @@
 #include "channels/frequency_plan.h"
-#include "common/memory_profile.h"
+#include "support/memory_profile.h"
 
 #include <gtest/gtest.h>
 

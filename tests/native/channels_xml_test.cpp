@@ -1,4 +1,4 @@
-#include "channels/xml_tree.h"
+#include "support/xml_tree.h"
 
 #include <gtest/gtest.h>
 

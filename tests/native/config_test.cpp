@@ -1,6 +1,6 @@
 #include "app/app_config.h"
-#include "common/memory_profile.h"
 #include "res/resource.h"
+#include "support/memory_profile.h"
 
 #include <gtest/gtest.h>
 

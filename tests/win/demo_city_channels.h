@@ -3,7 +3,7 @@
 // The channels of the demo city (tools/muxgen/scenarios/demo_city.mux) as its multiplexes
 // announce them: numbered from the NIT, without the radio and data services, sorted.
 
-#include "channels/channel_file.h"
+#include "support/channel_file_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 #include "local_time.h"
 #include "ts_file.h"
 
-#include "channels/channel_file.h"
 #include "si/eit.h"
+#include "support/channel_file_reader.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "commands.h"
 
 #include "capture/recorder.h"
-#include "capture/stdio_sink.h"
+#include "support/stdio_sink.h"
 
 #include <cstdint>
 #include <cstdio>

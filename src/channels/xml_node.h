@@ -1,8 +1,6 @@
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace korvane {
@@ -16,12 +14,5 @@ struct XmlNode {
     std::u16string text;
     std::vector<XmlNode> children;
 };
-
-// A small non-validating reader for the channel file and the developer tools. Accepts
-// UTF-8 (with or without a byte-order mark) and an ISO-8859-1 / windows-1252 declaration;
-// refuses anything that is not well-formed, document type declarations included, as the
-// platform's DOM parser would. Text made only of white space between elements is dropped.
-// Returns the document element.
-std::optional<XmlNode> parseXmlDocument(std::string_view bytes);
 
 } // namespace korvane

@@ -1,4 +1,4 @@
-#include "common/memory_profile.h"
+#include "support/memory_profile.h"
 
 #include <cstdint>
 
@@ -6,7 +6,9 @@ namespace korvane {
 
 namespace {
 
-char16_t lowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
+char16_t lowerAscii(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+}
 
 bool equalNoCase(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size())

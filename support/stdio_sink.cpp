@@ -1,4 +1,4 @@
-#include "capture/stdio_sink.h"
+#include "support/stdio_sink.h"
 
 namespace korvane {
 
