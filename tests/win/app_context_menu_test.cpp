@@ -4,6 +4,7 @@
 #include "app/win/session.h"
 #include "app/win/status_bar.h"
 #include "channels/channel_file.h"
+#include "process_state.h"
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
@@ -124,10 +125,8 @@ class ChannelFileFolder {
 };
 
 TEST(ContextMenu, ListsFiveFlatCopiesWithTheirStatesAndLeavesNothingBehind) {
-    appConfig() = AppConfig{};
+    resetProcessState();
     appConfig().preferAc3 = true;
-    appState() = AppState{};
-    channelList().clear();
     ChannelInfo first;
     first.number = 2;
     first.name.assign("France 2");
@@ -188,7 +187,7 @@ TEST(ContextMenu, ListsFiveFlatCopiesWithTheirStatesAndLeavesNothingBehind) {
     EXPECT_EQ(popups[4].items[1].text, L"7: Arte");
 
     DestroyWindow(window);
-    appState() = AppState{};
+    resetProcessState();
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
         ;

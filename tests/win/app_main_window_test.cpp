@@ -7,6 +7,7 @@
 #include "app/win/status_bar.h"
 #include "app/win/window_modes.h"
 #include "channels/channel_file.h"
+#include "process_state.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -44,16 +45,13 @@ class MainWindowTest : public ::testing::Test {
                   L"-" + std::to_wstring(GetTickCount());
         CreateDirectoryW(folder_.c_str(), nullptr);
         SetCurrentDirectoryW(folder_.c_str());
-        appConfig() = AppConfig{};
-        appState() = AppState{};
-        channelList().clear();
-        channelList().setCurrentIndex(-1);
+        resetProcessState();
         ASSERT_TRUE(registerMainWindowClass(GetModuleHandleW(nullptr)));
     }
     void TearDown() override {
         if (appState().mainWindow)
             DestroyWindow(appState().mainWindow);
-        appState() = AppState{};
+        resetProcessState();
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
             ;

@@ -3,6 +3,7 @@
 #include "app/win/main_window.h"
 #include "app/win/now_playing.h"
 #include "app/win/status_bar.h"
+#include "process_state.h"
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
@@ -38,10 +39,7 @@ class NowPlayingTest : public ::testing::Test {
   protected:
     void SetUp() override {
         received.clear();
-        appConfig() = AppConfig{};
-        appState() = AppState{};
-        channelList().clear();
-        channelList().setCurrentIndex(-1);
+        resetProcessState();
         ASSERT_TRUE(registerMainWindowClass(GetModuleHandleW(nullptr)));
         window_ = createMainWindow(GetModuleHandleW(nullptr), appConfig());
         ASSERT_NE(window_, nullptr);
@@ -61,7 +59,7 @@ class NowPlayingTest : public ::testing::Test {
         if (messenger_)
             DestroyWindow(messenger_);
         DestroyWindow(window_);
-        appState() = AppState{};
+        resetProcessState();
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
             ;

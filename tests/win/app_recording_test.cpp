@@ -5,6 +5,7 @@
 #include "dshow/com_ptr.h"
 #include "dshow/unknown.h"
 #include "graph/platform_guids.h"
+#include "process_state.h"
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
@@ -127,10 +128,8 @@ class RecordingCommandsTest : public ::testing::Test {
         folder_ = std::wstring(temp) + L"korvane-recording-" +
                   std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount());
         ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
-        appConfig() = AppConfig{};
+        resetProcessState();
         appConfig().videoFolder.assign(folder_.begin(), folder_.end());
-        appState() = AppState{};
-        channelList().clear();
         ChannelInfo arte;
         arte.name.assign("Arte: <HD>");
         arte.pmtPid = 0x100;
@@ -154,8 +153,7 @@ class RecordingCommandsTest : public ::testing::Test {
         grabber_.reset();
         grabberFilter_.reset();
         DestroyWindow(window_);
-        appState() = AppState{};
-        channelList().clear();
+        resetProcessState();
         pumpMessages();
         for (const std::wstring& name : recordings())
             DeleteFileW((folder_ + L"\\" + name).c_str());

@@ -2,6 +2,7 @@
 #include "app/win/main_window.h"
 #include "app/win/shell_commands.h"
 #include "dialog_watcher.h"
+#include "process_state.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -55,10 +56,9 @@ class ShellCommandsTest : public ::testing::Test {
                   std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount());
         CreateDirectoryW(folder_.c_str(), nullptr);
         SetCurrentDirectoryW(folder_.c_str());
-        appConfig() = AppConfig{};
+        resetProcessState();
         appConfig().videoFolder = u"C:\\avant";
         appConfig().screenshotFolder = u"C:\\images";
-        appState() = AppState{};
         ASSERT_TRUE(registerMainWindowClass(GetModuleHandleW(nullptr)));
         window_ = createMainWindow(GetModuleHandleW(nullptr), appConfig());
         ASSERT_NE(window_, nullptr);
@@ -66,7 +66,7 @@ class ShellCommandsTest : public ::testing::Test {
     }
     void TearDown() override {
         DestroyWindow(window_);
-        appState() = AppState{};
+        resetProcessState();
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
             ;

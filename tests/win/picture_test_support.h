@@ -9,6 +9,7 @@
 #include "app/win/status_bar.h"
 #include "dshow_test_filters.h"
 #include "graph/media_graph.h"
+#include "process_state.h"
 #include "video_renderer_rig.h"
 
 #include <dvdmedia.h>
@@ -203,10 +204,7 @@ class PictureWindowTest : public ::testing::Test {
                   std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount());
         CreateDirectoryW(folder_.c_str(), nullptr);
         SetCurrentDirectoryW(folder_.c_str());
-        appConfig() = AppConfig{};
-        appState() = AppState{};
-        channelList().clear();
-        channelList().setCurrentIndex(-1);
+        resetProcessState();
         ASSERT_TRUE(registerMainWindowClass(GetModuleHandleW(nullptr)));
         window_ = createMainWindow(GetModuleHandleW(nullptr), appConfig());
         ASSERT_NE(window_, nullptr);
@@ -221,9 +219,7 @@ class PictureWindowTest : public ::testing::Test {
             DestroyWindow(window_);
         if (appState().fullMenu && !GetMenu(window_))
             DestroyMenu(appState().fullMenu);
-        appState() = AppState{};
-        channelList().clear();
-        channelList().setCurrentIndex(-1);
+        resetProcessState();
         pumpMessages(0);
         // Whatever the test did, the cursor counter is where it was.
         EXPECT_EQ(cursorCounter(), cursorAtStart_);

@@ -11,6 +11,7 @@
 #include "channels/channel_file.h"
 #include "graph/graph_builder.h"
 #include "graph/media_graph.h"
+#include "process_state.h"
 #include "testbed_support.h"
 #include "trace_lines.h"
 
@@ -64,10 +65,7 @@ class SessionTest : public ::testing::Test {
         SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", L"8");
         SetEnvironmentVariableW(L"KORVANE_TESTBED_TRACE", tracePath().c_str());
         SetEnvironmentVariableW(L"KORVANE_TESTBED_FAULTS", nullptr);
-        appConfig() = AppConfig{};
-        appState() = AppState{};
-        channelList().clear();
-        channelList().setCurrentIndex(-1);
+        resetProcessState();
         ASSERT_TRUE(registerMainWindowClass(GetModuleHandleW(nullptr)));
         window_ = createMainWindow(GetModuleHandleW(nullptr), appConfig());
         ASSERT_NE(window_, nullptr);
@@ -79,8 +77,7 @@ class SessionTest : public ::testing::Test {
         releaseVideoPresenter();
         if (IsWindow(window_))
             DestroyWindow(window_);
-        appState() = AppState{};
-        channelList().clear();
+        resetProcessState();
         pumpFor(0);
         EXPECT_EQ(testbedLiveObjects(), 0) << "testbed objects outlived the teardown";
         SetEnvironmentVariableW(L"KORVANE_TESTBED_FAULTS", nullptr);
