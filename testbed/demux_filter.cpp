@@ -57,12 +57,12 @@ class PidMapEnum : public CUnknown, public IEnumPIDMap {
     size_t position_ = 0;
 };
 
-bool has_optional_header(uint8_t stream_id) {
-    return stream_id != 0xBC && stream_id != 0xBE && stream_id != 0xBF && stream_id != 0xF0 &&
-           stream_id != 0xF1 && stream_id != 0xFF && stream_id != 0xF2 && stream_id != 0xF8;
+bool hasOptionalHeader(uint8_t streamId) {
+    return streamId != 0xBC && streamId != 0xBE && streamId != 0xBF && streamId != 0xF0 &&
+           streamId != 0xF1 && streamId != 0xFF && streamId != 0xF2 && streamId != 0xF8;
 }
 
-uint64_t read_timestamp(const uint8_t* b) {
+uint64_t readTimestamp(const uint8_t* b) {
     return (uint64_t(b[0] & 0x0E) << 29) | (uint64_t(b[1]) << 22) | (uint64_t(b[2] & 0xFE) << 14) |
            (uint64_t(b[3]) << 7) | (b[4] >> 1);
 }
@@ -78,7 +78,7 @@ std::string narrow(const wchar_t* text) {
     return out;
 }
 
-const char* content_name(MEDIA_SAMPLE_CONTENT content) {
+const char* contentName(MEDIA_SAMPLE_CONTENT content) {
     switch (content) {
     case MEDIA_MPEG2_PSI:
         return "psi";
@@ -91,7 +91,7 @@ const char* content_name(MEDIA_SAMPLE_CONTENT content) {
     }
 }
 
-REFERENCE_TIME now_100ns() {
+REFERENCE_TIME now100ns() {
     LARGE_INTEGER f, c;
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&c);
@@ -182,7 +182,7 @@ HRESULT STDMETHODCALLTYPE DemuxOutputPin::MapPID(ULONG count, ULONG* pids,
         route.content = content;
         routes_[uint16_t(pids[i])] = std::move(route);
         discontinuity_ = true;
-        trace("map %s %lu %s", name.c_str(), pids[i], content_name(content));
+        trace("map %s %lu %s", name.c_str(), pids[i], contentName(content));
     }
     return S_OK;
 }
@@ -280,14 +280,14 @@ HRESULT STDMETHODCALLTYPE DemuxFilter::Run(REFERENCE_TIME start) {
             if (m_pClock && SUCCEEDED(m_pClock->GetTime(&clockNow)))
                 ahead = start - clockNow;
         }
-        runStart_ = now_100ns() + ahead - pausedStreamTime_;
+        runStart_ = now100ns() + ahead - pausedStreamTime_;
         running_ = true;
     }
     return CBaseFilter::Run(start);
 }
 
 REFERENCE_TIME DemuxFilter::streamTimeNow() const {
-    return running_ ? now_100ns() - runStart_ : pausedStreamTime_;
+    return running_ ? now100ns() - runStart_ : pausedStreamTime_;
 }
 
 HRESULT STDMETHODCALLTYPE DemuxFilter::CreateOutputPin(AM_MEDIA_TYPE* type, LPWSTR name,
@@ -364,12 +364,12 @@ void DemuxFilter::finishPes(DemuxOutputPin* pin, PidRoute& route, std::vector<De
     Delivery d;
     d.pin = pin;
     size_t offset = 6;
-    if (has_optional_header(pes[3])) {
+    if (hasOptionalHeader(pes[3])) {
         offset = 9 + size_t(pes[8]);
         if (offset > pes.size())
             return;
         if ((pes[7] & 0x80) && pes.size() >= 14 && anchored_) {
-            int64_t pts27 = int64_t(read_timestamp(&pes[9])) * 300;
+            int64_t pts27 = int64_t(readTimestamp(&pes[9])) * 300;
             int64_t diff = pts27 - int64_t(anchorPcr_);
             // 33-bit wrap of the time stamps.
             const int64_t span = (int64_t(1) << 33) * 300;

@@ -108,7 +108,7 @@ class ClassFactory : public IClassFactory {
     volatile LONG refs_ = 0;
 };
 
-std::wstring guid_text(const GUID& g) {
+std::wstring guidText(const GUID& g) {
     wchar_t text[64] = {};
     StringFromGUID2(g, text, 64);
     return text;
@@ -119,8 +119,8 @@ bool set_value(HKEY key, const wchar_t* name, const std::wstring& value) {
                           DWORD((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-HRESULT register_class(const ClassEntry& entry, const std::wstring& dll) {
-    std::wstring path = L"CLSID\\" + guid_text(*entry.clsid);
+HRESULT registerClass(const ClassEntry& entry, const std::wstring& dll) {
+    std::wstring path = L"CLSID\\" + guidText(*entry.clsid);
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
@@ -138,7 +138,7 @@ HRESULT register_class(const ClassEntry& entry, const std::wstring& dll) {
 }
 
 // The devices appear in their BDA categories, as the system device enumerator lists them.
-HRESULT register_device(IFilterMapper2* mapper, const ClassEntry& entry) {
+HRESULT registerDevice(IFilterMapper2* mapper, const ClassEntry& entry) {
     bool receiver = entry.clsid == &kClsidReceiver;
     bool bdaTransport = entry.clsid != &kClsidCardTuner;
     const REGPINTYPES antenna = {&kTypeBdaAntenna, &GUID_NULL};
@@ -194,7 +194,7 @@ STDAPI DllRegisterServer() {
     if (n == 0 || n >= MAX_PATH)
         return E_FAIL;
     for (const ClassEntry& entry : kClasses) {
-        HRESULT hr = register_class(entry, path);
+        HRESULT hr = registerClass(entry, path);
         if (FAILED(hr))
             return hr;
     }
@@ -207,7 +207,7 @@ STDAPI DllRegisterServer() {
         if (SUCCEEDED(hr)) {
             for (const ClassEntry& entry : kClasses) {
                 if (entry.category && SUCCEEDED(hr))
-                    hr = register_device(mapper.get(), entry);
+                    hr = registerDevice(mapper.get(), entry);
             }
             if (SUCCEEDED(hr))
                 hr = registerDecoderFilters(mapper.get());
@@ -234,7 +234,7 @@ STDAPI DllUnregisterServer() {
     if (SUCCEEDED(init))
         CoUninitialize();
     for (const ClassEntry& entry : kClasses) {
-        std::wstring path = L"CLSID\\" + guid_text(*entry.clsid);
+        std::wstring path = L"CLSID\\" + guidText(*entry.clsid);
         RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
     }
     return S_OK;

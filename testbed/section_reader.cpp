@@ -9,7 +9,7 @@ namespace korvane::testbed {
 
 namespace {
 
-uint32_t crc32_mpeg2(const uint8_t* data, size_t size) {
+uint32_t crc32Mpeg2(const uint8_t* data, size_t size) {
     uint32_t crc = 0xFFFFFFFF;
     for (size_t i = 0; i < size; ++i) {
         crc ^= uint32_t(data[i]) << 24;
@@ -21,7 +21,7 @@ uint32_t crc32_mpeg2(const uint8_t* data, size_t size) {
 
 // Sections with the long header carry a CRC; a section that fails it is dropped, as the
 // platform's reader does.
-bool section_is_sound(const uint8_t* data, size_t size) {
+bool sectionIsSound(const uint8_t* data, size_t size) {
     if (size < 3)
         return false;
     size_t declared = (size_t(data[1] & 0x0F) << 8) | data[2];
@@ -29,7 +29,7 @@ bool section_is_sound(const uint8_t* data, size_t size) {
         return false;
     if (!(data[1] & 0x80))
         return true;
-    return size >= 12 && crc32_mpeg2(data, size) == 0;
+    return size >= 12 && crc32Mpeg2(data, size) == 0;
 }
 
 } // namespace
@@ -127,7 +127,7 @@ HRESULT STDMETHODCALLTYPE SectionReader::NonDelegatingQueryInterface(REFIID riid
 }
 
 void SectionReader::OnSection(LONGLONG pid, const uint8_t* data, size_t size) {
-    if (!section_is_sound(data, size))
+    if (!sectionIsSound(data, size))
         return;
     CAutoLock lock(&requestLock_);
     for (Request* r : requests_) {

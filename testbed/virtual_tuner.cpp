@@ -13,7 +13,7 @@ namespace {
 
 constexpr long kChunk = 188 * 64;
 
-double wall_seconds() {
+double wallClockSeconds() {
     LARGE_INTEGER f, c;
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&c);
@@ -22,7 +22,7 @@ double wall_seconds() {
 
 // The last PCR of the packets in a chunk, 27 MHz units; the chunk may start or end in the
 // middle of a packet, or hold garbage after a loss of synchronisation.
-bool last_pcr(const uint8_t* data, size_t size, uint64_t& pcr) {
+bool lastPcr(const uint8_t* data, size_t size, uint64_t& pcr) {
     bool found = false;
     size_t pos = 0;
     while (pos + kTsPacketSize <= size) {
@@ -107,7 +107,7 @@ bool TransportStream::waitUntil(double wallSeconds) {
         DWORD request = 0;
         if (CheckRequest(&request))
             return false;
-        double left = wallSeconds - wall_seconds();
+        double left = wallSeconds - wallClockSeconds();
         if (left <= 0)
             return true;
         Sleep(DWORD(std::min(left * 1000.0, 20.0)) + 1);
@@ -140,7 +140,7 @@ HRESULT TransportStream::FillBuffer(IMediaSample* sample) {
     }
     if (!file_) {
         // No signal: nothing to deliver; look again shortly.
-        waitUntil(wall_seconds() + 0.02);
+        waitUntil(wallClockSeconds() + 0.02);
         return S_OK;
     }
     size_t got = std::fread(buffer, 1, size_t(std::min<long>(kChunk, sample->GetSize())), file_);
@@ -149,18 +149,18 @@ HRESULT TransportStream::FillBuffer(IMediaSample* sample) {
         std::rewind(file_);
         got = std::fread(buffer, 1, size_t(std::min<long>(kChunk, sample->GetSize())), file_);
         if (got == 0) {
-            waitUntil(wall_seconds() + 0.02);
+            waitUntil(wallClockSeconds() + 0.02);
             return S_OK;
         }
     }
     sample->SetActualDataLength(long(got));
     uint64_t pcr = 0;
-    if (last_pcr(buffer, got, pcr)) {
+    if (lastPcr(buffer, got, pcr)) {
         // The file's clock paces delivery; a loop or a jump takes a new reference.
         if (!referenced_ || pcr < lastPcr_ || pcr - lastPcr_ > 27000000ULL * 2) {
             referenced_ = true;
             refPcr_ = pcr;
-            refWall_ = wall_seconds();
+            refWall_ = wallClockSeconds();
         }
         lastPcr_ = pcr;
         double due = refWall_ + double(pcr - refPcr_) / 27e6 / speed_;

@@ -35,7 +35,7 @@ const DecoderInput kMpegAudioInputs[] = {{&MEDIASUBTYPE_MPEG2_AUDIO, AV_CODEC_ID
 const DecoderInput kAc3Inputs[] = {{&MEDIASUBTYPE_DOLBY_AC3, AV_CODEC_ID_AC3},
                                    {&kSubtypeDolbyDigitalPlus, AV_CODEC_ID_EAC3}};
 
-bool video_type(const CMediaType& mt) {
+bool isVideoType(const CMediaType& mt) {
     if (mt.majortype != MEDIATYPE_Video || mt.subtype != MEDIASUBTYPE_RGB32 || !mt.pbFormat)
         return false;
     const BITMAPINFOHEADER* bmi = nullptr;
@@ -49,7 +49,7 @@ bool video_type(const CMediaType& mt) {
            size_t(bmi->biWidth) * size_t(bmi->biHeight) * 4 <= kMaxPictureBytes;
 }
 
-bool audio_type(const CMediaType& mt) {
+bool isAudioType(const CMediaType& mt) {
     if (mt.majortype != MEDIATYPE_Audio || mt.subtype != MEDIASUBTYPE_PCM ||
         mt.formattype != FORMAT_WaveFormatEx || !mt.pbFormat || mt.cbFormat < sizeof(PCMWAVEFORMAT))
         return false;
@@ -114,7 +114,7 @@ DecoderOutputPin::DecoderOutputPin(DecoderFilter* filter, CCritSec* lock, HRESUL
 HRESULT DecoderOutputPin::CheckMediaType(const CMediaType* pmt) {
     if (decoder_->RefusesRenderer())
         return S_FALSE;
-    return (decoder_->Kind().video ? video_type(*pmt) : audio_type(*pmt)) ? S_OK : S_FALSE;
+    return (decoder_->Kind().video ? isVideoType(*pmt) : isAudioType(*pmt)) ? S_OK : S_FALSE;
 }
 
 HRESULT DecoderOutputPin::GetMediaType(int position, CMediaType* pmt) {

@@ -36,7 +36,7 @@ struct Matrix {
     int y, rv, gu, gv, bu, yOffset;
 };
 
-Matrix matrix_for(const AVFrame& frame, bool fullRange) {
+Matrix matrixFor(const AVFrame& frame, bool fullRange) {
     bool bt709 = frame.colorspace == AVCOL_SPC_BT709 ||
                  (frame.colorspace == AVCOL_SPC_UNSPECIFIED && frame.height >= 720);
     double kr = bt709 ? 0.2126 : 0.299;
@@ -58,8 +58,8 @@ uint8_t clamp8(int v) {
 }
 
 template <class Sample>
-void convert_rows(const AVFrame& f, const AVPixFmtDescriptor& d, const Matrix& m, uint8_t* out,
-                  size_t stride) {
+void convertRows(const AVFrame& f, const AVPixFmtDescriptor& d, const Matrix& m, uint8_t* out,
+                 size_t stride) {
     const int shift = d.comp[0].depth - 8;
     const bool grey = d.nb_components < 3;
     const Sample neutral = Sample(128 << shift);
@@ -103,7 +103,7 @@ bool readable(const AVPixFmtDescriptor* d) {
 }
 
 // Left and right gains of one channel in a mix-down.
-std::pair<float, float> gains_of(AVChannel channel) {
+std::pair<float, float> gainsOf(AVChannel channel) {
     constexpr float k = 0.70710678f;
     switch (channel) {
     case AV_CHAN_FRONT_LEFT:
@@ -133,7 +133,7 @@ std::pair<float, float> gains_of(AVChannel channel) {
 }
 
 // One sample as a float in [-1, 1].
-float sample_at(const AVFrame& f, AVSampleFormat format, int channel, int index, int channels) {
+float sampleAt(const AVFrame& f, AVSampleFormat format, int channel, int index, int channels) {
     bool planar = av_sample_fmt_is_planar(format);
     const uint8_t* base = f.extended_data[planar ? channel : 0];
     size_t at = planar ? size_t(index) : size_t(index) * size_t(channels) + size_t(channel);
@@ -153,7 +153,7 @@ float sample_at(const AVFrame& f, AVSampleFormat format, int channel, int index,
     }
 }
 
-int16_t to_s16(float v) {
+int16_t toS16(float v) {
     return int16_t(std::lrint(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)));
 }
 
@@ -192,11 +192,11 @@ bool convertPicture(const AVFrame& frame, uint8_t* out, size_t stride) {
         return false;
     bool fullRange = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
                      format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P;
-    Matrix m = matrix_for(frame, fullRange);
+    Matrix m = matrixFor(frame, fullRange);
     if (d->comp[0].depth > 8)
-        convert_rows<uint16_t>(frame, *d, m, out, stride);
+        convertRows<uint16_t>(frame, *d, m, out, stride);
     else
-        convert_rows<uint8_t>(frame, *d, m, out, stride);
+        convertRows<uint8_t>(frame, *d, m, out, stride);
     return true;
 }
 
@@ -217,8 +217,7 @@ size_t convertAudio(const AVFrame& frame, int16_t* out, size_t capacity) {
         else if (channels == 2)
             gains[c] = c == 0 ? std::pair{1.0f, 0.0f} : std::pair{0.0f, 1.0f};
         else
-            gains[c] =
-                gains_of(av_channel_layout_channel_from_index(&frame.ch_layout, unsigned(c)));
+            gains[c] = gainsOf(av_channel_layout_channel_from_index(&frame.ch_layout, unsigned(c)));
         sumLeft += gains[c].first;
         sumRight += gains[c].second;
     }
@@ -227,12 +226,12 @@ size_t convertAudio(const AVFrame& frame, int16_t* out, size_t capacity) {
         float left = 0;
         float right = 0;
         for (int c = 0; c < channels; ++c) {
-            float s = sample_at(frame, format, c, int(i), frame.ch_layout.nb_channels);
+            float s = sampleAt(frame, format, c, int(i), frame.ch_layout.nb_channels);
             left += s * gains[c].first;
             right += s * gains[c].second;
         }
-        out[2 * i] = to_s16(left * scale);
-        out[2 * i + 1] = to_s16(right * scale);
+        out[2 * i] = toS16(left * scale);
+        out[2 * i + 1] = toS16(right * scale);
     }
     return count;
 }

@@ -17,11 +17,11 @@ namespace {
 // is shown anyway after this many pictures.
 constexpr int kMaxPicturesWithoutKey = 50;
 
-bool is_video(AVCodecID codec) {
+bool isVideoCodec(AVCodecID codec) {
     return codec == AV_CODEC_ID_MPEG2VIDEO || codec == AV_CODEC_ID_H264;
 }
 
-const AVCodec* find_decoder(AVCodecID codec) {
+const AVCodec* findDecoder(AVCodecID codec) {
     if (const AVCodec* decoder = avcodec_find_decoder(codec))
         return decoder;
     // The MPEG audio decoder reads every layer.
@@ -47,7 +47,7 @@ StreamDecoder::~StreamDecoder() {
 }
 
 bool StreamDecoder::open(AVCodecID codec) {
-    const AVCodec* decoder = find_decoder(codec);
+    const AVCodec* decoder = findDecoder(codec);
     if (!decoder)
         return false;
     parser_ = av_parser_init(codec);
@@ -173,7 +173,7 @@ void StreamDecoder::receive(const FrameSink& sink) {
         if (frame_->decode_error_flags || (frame_->flags & AV_FRAME_FLAG_CORRUPT))
             ++errors_;
         bool show = true;
-        if (is_video(codec_) && waitKeyFrame_) {
+        if (isVideoCodec(codec_) && waitKeyFrame_) {
             bool key = frame_->key_frame || frame_->pict_type == AV_PICTURE_TYPE_I;
             if (key || ++framesWithoutKey_ > kMaxPicturesWithoutKey)
                 waitKeyFrame_ = false;

@@ -162,14 +162,14 @@ struct Reference {
     const uint8_t* frame(size_t i) const { return &bytes[i * size_t(width) * size_t(height) * 4]; }
 };
 
-Reference load_reference(const std::string& name, int width, int height) {
+Reference loadReference(const std::string& name, int width, int height) {
     Reference r{width, height, {}};
     std::ifstream in(std::string(KORVANE_BINARY_DIR "/testbed-data/") + name, std::ios::binary);
     r.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return r;
 }
 
-std::vector<uint8_t> read_file(const std::string& name) {
+std::vector<uint8_t> readFileBytes(const std::string& name) {
     std::ifstream in(std::string(KORVANE_BINARY_DIR "/testbed-data/") + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -181,7 +181,7 @@ struct Match {
 };
 
 // The reference picture closest to a decoded one.
-Match best_match(const Reference& ref, const Picture& p) {
+Match bestMatch(const Reference& ref, const Picture& p) {
     Match best;
     if (p.width != ref.width || p.height != ref.height)
         return best;
@@ -204,17 +204,17 @@ Match best_match(const Reference& ref, const Picture& p) {
     return best;
 }
 
-void expect_matches_reference(const Reference& ref, const Picture& p, const char* what) {
+void expectMatchesReference(const Reference& ref, const Picture& p, const char* what) {
     ASSERT_FALSE(p.pixels.empty()) << what;
     ASSERT_GT(ref.frames(), 0u) << what;
-    Match m = best_match(ref, p);
+    Match m = bestMatch(ref, p);
     EXPECT_LT(m.meanError, 2.0) << what << ": best reference frame " << m.frame;
     EXPECT_LT(m.farShare, 0.01) << what;
 }
 
 // The frequency of the tone on one channel (0 left, 1 right) of a buffer of 16-bit stereo,
 // from its rising zero crossings; 0 when it holds less than two periods.
-double buffer_frequency(const std::vector<uint8_t>& bytes, int channel, int rate) {
+double bufferFrequency(const std::vector<uint8_t>& bytes, int channel, int rate) {
     size_t frames = bytes.size() / 4;
     auto at = [&](size_t i) {
         int16_t v;
@@ -237,10 +237,10 @@ double buffer_frequency(const std::vector<uint8_t>& bytes, int channel, int rate
 
 // The tone of a run of buffers: the median of theirs, so that the seams where the played file
 // loops (and the decoder's first frame, which fades in) do not count.
-double tone_frequency(const std::vector<TestSink::Rendered>& rendered, int channel, size_t from) {
+double toneFrequency(const std::vector<TestSink::Rendered>& rendered, int channel, size_t from) {
     std::vector<double> found;
     for (size_t i = from; i < rendered.size(); ++i) {
-        if (double f = buffer_frequency(rendered[i].bytes, channel, 48000); f > 0)
+        if (double f = bufferFrequency(rendered[i].bytes, channel, 48000); f > 0)
             found.push_back(f);
     }
     if (found.empty())
@@ -250,7 +250,7 @@ double tone_frequency(const std::vector<TestSink::Rendered>& rendered, int chann
 }
 
 // The strength of one frequency on one channel, relative to full scale (Goertzel).
-double tone_level(const std::vector<int16_t>& pcm, int channel, double hz, int rate) {
+double toneLevel(const std::vector<int16_t>& pcm, int channel, double hz, int rate) {
     double w = 2 * 3.14159265358979 * hz / rate;
     double c = 2 * std::cos(w);
     double s1 = 0;
@@ -265,7 +265,7 @@ double tone_level(const std::vector<int16_t>& pcm, int channel, double hz, int r
     return 2 * std::sqrt(std::max(power, 0.0)) / double(std::max<size_t>(frames, 1));
 }
 
-std::vector<int16_t> pcm_of(const std::vector<TestSink::Rendered>& rendered, size_t from = 0) {
+std::vector<int16_t> pcmOf(const std::vector<TestSink::Rendered>& rendered, size_t from = 0) {
     std::vector<int16_t> pcm;
     for (size_t i = from; i < rendered.size(); ++i) {
         const auto& bytes = rendered[i].bytes;
@@ -276,7 +276,7 @@ std::vector<int16_t> pcm_of(const std::vector<TestSink::Rendered>& rendered, siz
     return pcm;
 }
 
-DecoderStatistics statistics_of(IBaseFilter* decoder) {
+DecoderStatistics statisticsOf(IBaseFilter* decoder) {
     DecoderStatistics s{};
     ComPtr<IDecoderStatistics> stats;
     if (SUCCEEDED(decoder->QueryInterface(kIidDecoderStatistics, stats.putVoid())))
@@ -285,7 +285,7 @@ DecoderStatistics statistics_of(IBaseFilter* decoder) {
 }
 
 // The media types the program gives the demultiplexer's outputs.
-CMediaType program_video_type(const GUID& subtype = MEDIASUBTYPE_MPEG2_VIDEO) {
+CMediaType programVideoType(const GUID& subtype = MEDIASUBTYPE_MPEG2_VIDEO) {
     CMediaType mt;
     mt.SetType(&MEDIATYPE_Video);
     mt.SetSubtype(&subtype);
@@ -303,7 +303,7 @@ CMediaType program_video_type(const GUID& subtype = MEDIASUBTYPE_MPEG2_VIDEO) {
     return mt;
 }
 
-CMediaType program_audio_type(const GUID& subtype) {
+CMediaType programAudioType(const GUID& subtype) {
     CMediaType mt;
     mt.SetType(&MEDIATYPE_Audio);
     mt.SetSubtype(&subtype);
@@ -387,7 +387,7 @@ class TestbedDecoders : public TestbedGraphTest {
     // the filter `renderer` when given.
     Chain chain(const wchar_t* name, const StreamCase& c, IBaseFilter* renderer = nullptr) {
         Chain out;
-        CMediaType type = c.video ? program_video_type(c.subtype) : program_audio_type(c.subtype);
+        CMediaType type = c.video ? programVideoType(c.subtype) : programAudioType(c.subtype);
         ComPtr<IPin> pin;
         EXPECT_EQ(demuxControl_->CreateOutputPin(&type, const_cast<LPWSTR>(name), pin.put()), S_OK);
         out.decoder = create(c.decoder, (std::wstring(L"Codec ") + name).c_str());
@@ -426,7 +426,7 @@ class TestbedDecoders : public TestbedGraphTest {
     }
 
     // Waits for pictures of the stream's shape, then checks them against the reference.
-    void expect_pictures_of(const PictureSink* sink, const StreamCase& c) {
+    void expectPicturesOf(const PictureSink* sink, const StreamCase& c) {
         ASSERT_TRUE(waitFor([&] { return shows(sink, c); })) << c.name;
         int shown = sink->count();
         EXPECT_TRUE(waitFor([&] {
@@ -436,24 +436,24 @@ class TestbedDecoders : public TestbedGraphTest {
         EXPECT_EQ(last.aspectX, c.aspectX) << c.name;
         EXPECT_EQ(last.aspectY, c.aspectY) << c.name;
         EXPECT_EQ(last.frameTime, 400000) << c.name;
-        Reference ref = load_reference(c.reference, c.width, c.height);
-        expect_matches_reference(ref, last, c.name);
+        Reference ref = loadReference(c.reference, c.width, c.height);
+        expectMatchesReference(ref, last, c.name);
         // Pictures a frame time apart are consecutive frames of the stream (unless the file
         // looped between them).
         Picture previous = sink->previous();
         if (last.start - previous.start == 400000 && previous.start >= 0) {
-            size_t a = best_match(ref, previous).frame;
-            size_t b = best_match(ref, last).frame;
+            size_t a = bestMatch(ref, previous).frame;
+            size_t b = bestMatch(ref, last).frame;
             EXPECT_EQ((a + 1) % ref.frames(), b) << c.name;
         }
         EXPECT_EQ(sink->badSizes(), 0) << c.name;
     }
 
-    static void expect_tone(const std::vector<TestSink::Rendered>& rendered, size_t from, double hz,
-                            const char* what) {
+    static void expectTone(const std::vector<TestSink::Rendered>& rendered, size_t from, double hz,
+                           const char* what) {
         ASSERT_GT(rendered.size(), from + 20) << what;
         for (int channel = 0; channel < 2; ++channel) {
-            EXPECT_NEAR(tone_frequency(rendered, channel, from), hz, hz * 0.01)
+            EXPECT_NEAR(toneFrequency(rendered, channel, from), hz, hz * 0.01)
                 << what << " channel " << channel;
         }
     }
@@ -468,7 +468,7 @@ TEST_P(DecodedStream, IsWhatFfmpegDecodesFromTheSameFile) {
     tune(kDecoderMux);
     run();
     if (c.video) {
-        expect_pictures_of(ch.pictures, c);
+        expectPicturesOf(ch.pictures, c);
     } else {
         EXPECT_TRUE(waitFor([&] { return ch.sound->count() > 60; }));
         // The output is what the DirectSound renderer takes.
@@ -482,10 +482,10 @@ TEST_P(DecodedStream, IsWhatFfmpegDecodesFromTheSameFile) {
         EXPECT_EQ(wfx->nSamplesPerSec, 48000u);
         EXPECT_EQ(wfx->wBitsPerSample, 16);
         FreeMediaType(mt);
-        expect_tone(ch.sound->rendered(), 0, c.tone, c.name);
+        expectTone(ch.sound->rendered(), 0, c.tone, c.name);
     }
     stop();
-    DecoderStatistics s = statistics_of(ch.decoder.get());
+    DecoderStatistics s = statisticsOf(ch.decoder.get());
     EXPECT_GT(s.delivered, 10);
     EXPECT_EQ(s.errors, 0);
     EXPECT_EQ(s.dropped, 0);
@@ -505,9 +505,9 @@ TEST_F(TestbedDecoders, ZapToAnotherServiceChangesPictureShapeAndTone) {
     Chain sound = chain(L"son", kMpegAudio);
     tune(kDecoderMux);
     run();
-    expect_pictures_of(video.pictures, kMpeg2Video);
+    expectPicturesOf(video.pictures, kMpeg2Video);
     EXPECT_TRUE(waitFor([&] { return sound.sound->count() > 60; }));
-    expect_tone(sound.sound->rendered(), 0, kMpegAudio.tone, "before the zap");
+    expectTone(sound.sound->rendered(), 0, kMpegAudio.tone, "before the zap");
 
     // An upstream flush on the way, as a seek or retune would bring.
     ComPtr<IPin> input = firstPin(video.decoder.get(), PINDIR_INPUT);
@@ -521,7 +521,7 @@ TEST_F(TestbedDecoders, ZapToAnotherServiceChangesPictureShapeAndTone) {
     ASSERT_EQ(sound.map->UnmapPID(1, &old), S_OK);
     size_t before = sound.sound->count();
     map(sound.map.get(), kMpegAudioOther.pid);
-    expect_pictures_of(video.pictures, kMpeg2VideoWide);
+    expectPicturesOf(video.pictures, kMpeg2VideoWide);
     // The renderer's connection follows the new shape.
     AM_MEDIA_TYPE mt{};
     ComPtr<IPin> out = firstPin(video.decoder.get(), PINDIR_OUTPUT);
@@ -533,7 +533,7 @@ TEST_F(TestbedDecoders, ZapToAnotherServiceChangesPictureShapeAndTone) {
     // A few frames of the old service may still be on their way.
     EXPECT_TRUE(waitFor([&] { return sound.sound->count() > before + 80; }));
     stop();
-    expect_tone(sound.sound->rendered(), before + 20, kMpegAudioOther.tone, "after the zap");
+    expectTone(sound.sound->rendered(), before + 20, kMpegAudioOther.tone, "after the zap");
 }
 
 TEST_F(TestbedDecoders, SoundRenderersNeitherHoldTheGraphPausedNorStallThePicture) {
@@ -563,9 +563,9 @@ TEST_F(TestbedDecoders, SoundRenderersNeitherHoldTheGraphPausedNorStallThePictur
     EXPECT_EQ(graph_.as<IMediaControl>()->GetState(5000, &state), S_OK);
     EXPECT_EQ(state, State_Running);
     EXPECT_TRUE(waitFor([&] { return pictures->count() > 100; }));
-    EXPECT_TRUE(waitFor([&] { return statistics_of(sound.decoder.get()).dropped > 0; }));
+    EXPECT_TRUE(waitFor([&] { return statisticsOf(sound.decoder.get()).dropped > 0; }));
     stop();
-    EXPECT_EQ(statistics_of(ac3.decoder.get()).delivered, 0) << "nothing was decoded";
+    EXPECT_EQ(statisticsOf(ac3.decoder.get()).delivered, 0) << "nothing was decoded";
 }
 
 TEST_F(TestbedDecoders, AutomaticRenderingPicksThemIntoTheRenderersPresent) {
@@ -582,10 +582,9 @@ TEST_F(TestbedDecoders, AutomaticRenderingPicksThemIntoTheRenderersPresent) {
         const wchar_t* name;
     };
     const Branch branches[] = {
-        {L"video", program_video_type(), 0x120, pictures, L"Mon VMR"},
-        {L"son", program_audio_type(MEDIASUBTYPE_MPEG2_AUDIO), 0x130, sound, L"Direct sound"},
-        {L"ac3", program_audio_type(MEDIASUBTYPE_DOLBY_AC3), 0x133, ac3,
-         L"Direct sound le retour"}};
+        {L"video", programVideoType(), 0x120, pictures, L"Mon VMR"},
+        {L"son", programAudioType(MEDIASUBTYPE_MPEG2_AUDIO), 0x130, sound, L"Direct sound"},
+        {L"ac3", programAudioType(MEDIASUBTYPE_DOLBY_AC3), 0x133, ac3, L"Direct sound le retour"}};
     for (const Branch& b : branches) {
         sinks_.push_back(ComPtr<IBaseFilter>(b.renderer));
         ASSERT_EQ(graph_->AddFilter(b.renderer, b.name), S_OK);
@@ -602,10 +601,10 @@ TEST_F(TestbedDecoders, AutomaticRenderingPicksThemIntoTheRenderersPresent) {
     EXPECT_TRUE(waitFor(
         [&] { return pictures->count() > 30 && sound->count() > 30 && ac3->count() > 30; }));
     stop();
-    expect_tone(sound->rendered(), 0, kMpegAudio.tone, "MPEG audio");
-    expect_tone(ac3->rendered(), 0, kAc3Audio.tone, "AC-3");
-    expect_matches_reference(load_reference(kMpeg2Video.reference, 176, 144), pictures->last(),
-                             "pictures");
+    expectTone(sound->rendered(), 0, kMpegAudio.tone, "MPEG audio");
+    expectTone(ac3->rendered(), 0, kAc3Audio.tone, "AC-3");
+    expectMatchesReference(loadReference(kMpeg2Video.reference, 176, 144), pictures->last(),
+                           "pictures");
 }
 
 TEST_F(TestbedDecoders, RunningStoppingAndZappingManyTimesLeavesNothingBehind) {
@@ -651,10 +650,10 @@ TEST_F(DirectDecoding, GarbageAndCutsAnywhereAreSurvived) {
     };
     std::mt19937 random(9);
     for (const DirectCase& c : cases) {
-        std::vector<uint8_t> stream = read_file(c.stream);
+        std::vector<uint8_t> stream = readFileBytes(c.stream);
         ASSERT_GT(stream.size(), 10000u) << c.stream;
         ComPtr<IFilterGraph2> graph = makeGraph();
-        CMediaType type = c.video ? program_video_type(c.subtype) : program_audio_type(c.subtype);
+        CMediaType type = c.video ? programVideoType(c.subtype) : programAudioType(c.subtype);
         auto* source = new TestSource(type, 1 << 16);
         ComPtr<IBaseFilter> sourceFilter(source);
         ComPtr<IBaseFilter> decoder;
@@ -673,7 +672,7 @@ TEST_F(DirectDecoding, GarbageAndCutsAnywhereAreSurvived) {
         graph.as<IMediaFilter>()->SetSyncSource(nullptr);
 
         // Two thirds of the stream, random bytes, then the whole stream again.
-        auto queue_cut = [&](size_t from, size_t to) {
+        auto queueCut = [&](size_t from, size_t to) {
             while (from < to) {
                 size_t n = std::min<size_t>(to - from, 1 + random() % 12000);
                 source->stream().queue(
@@ -681,41 +680,41 @@ TEST_F(DirectDecoding, GarbageAndCutsAnywhereAreSurvived) {
                 from += n;
             }
         };
-        queue_cut(0, stream.size() * 2 / 3);
+        queueCut(0, stream.size() * 2 / 3);
         for (int i = 0; i < 8; ++i) {
             std::vector<uint8_t> garbage(1 + random() % 4000);
             for (auto& b : garbage)
                 b = uint8_t(random());
             source->stream().queue({garbage, std::nullopt});
         }
-        queue_cut(0, stream.size());
+        queueCut(0, stream.size());
         ASSERT_TRUE(SUCCEEDED(graph.as<IMediaControl>()->Run()));
         EXPECT_TRUE(waitFor([&] { return source->stream().finished(); })) << c.name;
         Sleep(300);
         graph.as<IMediaControl>()->Stop();
 
-        DecoderStatistics s = statistics_of(decoder.get());
+        DecoderStatistics s = statisticsOf(decoder.get());
         EXPECT_EQ(s.dropped, 0) << c.name;
         if (c.video) {
             // Pictures of the stream's last loop, after the garbage, are whole again.
             EXPECT_GT(pictures->count(), 60) << c.name;
-            expect_matches_reference(load_reference("554167-0x120.bgra", 176, 144),
-                                     pictures->last(), c.name);
+            expectMatchesReference(loadReference("554167-0x120.bgra", 176, 144), pictures->last(),
+                                   c.name);
         } else {
             auto rendered = sound->rendered();
             ASSERT_GT(rendered.size(), 40u) << c.name;
             // The last third of the second pass, well after the garbage.
-            std::vector<int16_t> pcm = pcm_of(rendered, rendered.size() * 3 / 4);
+            std::vector<int16_t> pcm = pcmOf(rendered, rendered.size() * 3 / 4);
             if (std::string(c.stream).ends_with("-5.1.es")) {
                 // Centre on both sides at the same level, the left surround on the left only.
-                EXPECT_GT(tone_level(pcm, 0, 600, 48000), 0.05) << c.name;
-                EXPECT_NEAR(tone_level(pcm, 0, 600, 48000), tone_level(pcm, 1, 600, 48000), 0.01);
-                EXPECT_GT(tone_level(pcm, 0, 900, 48000), 0.05) << c.name;
-                EXPECT_LT(tone_level(pcm, 1, 900, 48000), 0.005) << c.name;
+                EXPECT_GT(toneLevel(pcm, 0, 600, 48000), 0.05) << c.name;
+                EXPECT_NEAR(toneLevel(pcm, 0, 600, 48000), toneLevel(pcm, 1, 600, 48000), 0.01);
+                EXPECT_GT(toneLevel(pcm, 0, 900, 48000), 0.05) << c.name;
+                EXPECT_LT(toneLevel(pcm, 1, 900, 48000), 0.005) << c.name;
             } else {
                 double hz = c.subtype == MEDIASUBTYPE_DOLBY_AC3 ? 580 : 460;
                 for (int channel = 0; channel < 2; ++channel) {
-                    EXPECT_NEAR(tone_frequency(rendered, channel, rendered.size() * 3 / 4), hz,
+                    EXPECT_NEAR(toneFrequency(rendered, channel, rendered.size() * 3 / 4), hz,
                                 hz * 0.01)
                         << c.name;
                 }
@@ -787,7 +786,7 @@ TEST_F(TestbedDecoders, RefuseRendererSwitchesFailOnlyTheOutputConnection) {
         for (bool faulty : {true, false}) {
             SetEnvironmentVariableW(L"KORVANE_TESTBED_FAULTS", faulty ? r.fault : nullptr);
             std::wstring name = L"out" + std::to_wstring(n++);
-            CMediaType type = c.video ? program_video_type() : program_audio_type(c.subtype);
+            CMediaType type = c.video ? programVideoType() : programAudioType(c.subtype);
             ComPtr<IPin> pin;
             ASSERT_EQ(demuxControl_->CreateOutputPin(&type, name.data(), pin.put()), S_OK);
             ComPtr<IBaseFilter> decoder = create(c.decoder, (L"Codec " + name).c_str());
@@ -819,7 +818,7 @@ struct PageResult {
 };
 
 // The decoder's property pages in the platform's property frame, closed by a watcher.
-PageResult show_pages_of(const CLSID& decoder) {
+PageResult showPagesOf(const CLSID& decoder) {
     PageResult r;
     if (FAILED(OleInitialize(nullptr)))
         return r;
@@ -857,7 +856,7 @@ TEST(DecoderPages, EachDecoderShowsItsCountersInAPropertyFrame) {
     {
         std::vector<std::thread> threads;
         for (size_t i = 0; i < std::size(cases); ++i)
-            threads.emplace_back([&, i] { results[i] = show_pages_of(cases[i].decoder); });
+            threads.emplace_back([&, i] { results[i] = showPagesOf(cases[i].decoder); });
         for (auto& t : threads)
             t.join();
     }

@@ -26,7 +26,7 @@ uint32_t crc32(const uint8_t* data, size_t size) {
     return crc;
 }
 
-AM_MEDIA_TYPE section_type(const GUID& subtype) {
+AM_MEDIA_TYPE sectionMediaType(const GUID& subtype) {
     AM_MEDIA_TYPE mt{};
     mt.majortype = kMediaTypeMpeg2Sections;
     mt.subtype = subtype;
@@ -56,7 +56,7 @@ class TestbedGraph : public TestbedGraphTest {
 
     // A section reader on a demultiplexer output, as the program sets it up.
     ComPtr<IMpeg2Data> sectionReader() {
-        AM_MEDIA_TYPE type = section_type(kMediaSubtypeMpeg2Data);
+        AM_MEDIA_TYPE type = sectionMediaType(kMediaSubtypeMpeg2Data);
         ComPtr<IPin> pin;
         EXPECT_EQ(demuxControl_->CreateOutputPin(&type, const_cast<LPWSTR>(L"data"), pin.put()),
                   S_OK);
@@ -94,7 +94,7 @@ class TestbedGraph : public TestbedGraphTest {
 TEST_F(TestbedGraph, DeliversWholeSectionsAndPesPayloads) {
     TestSink* pmt = nullptr;
     TestSink* sound = nullptr;
-    auto pmtMap = output(L"pmt", section_type(kMediaSubtypeDvbSi), pmt);
+    auto pmtMap = output(L"pmt", sectionMediaType(kMediaSubtypeDvbSi), pmt);
     AM_MEDIA_TYPE audio{};
     audio.majortype = MEDIATYPE_Audio;
     audio.subtype = MEDIASUBTYPE_MPEG2_AUDIO;
@@ -266,7 +266,7 @@ TEST_F(TestbedGraph, RetuningSwitchesFiles) {
 
 TEST_F(TestbedGraph, PmtChangeIsSeenOnThePmtOutput) {
     TestSink* pmt = nullptr;
-    auto map = output(L"pmt", section_type(kMediaSubtypeDvbSi), pmt);
+    auto map = output(L"pmt", sectionMediaType(kMediaSubtypeDvbSi), pmt);
     ASSERT_TRUE(map);
     ULONG pid = 0x100;
     map->MapPID(1, &pid, MEDIA_MPEG2_PSI);
@@ -295,7 +295,7 @@ TEST_F(TestbedGraph, PmtChangeIsSeenOnThePmtOutput) {
 
 TEST_F(TestbedGraph, SurvivesContinuityErrorsAndSyncLoss) {
     TestSink* sdt = nullptr;
-    auto map = output(L"sdt", section_type(kMediaSubtypeDvbSi), sdt);
+    auto map = output(L"sdt", sectionMediaType(kMediaSubtypeDvbSi), sdt);
     ULONG pid = 0x11;
     map->MapPID(1, &pid, MEDIA_MPEG2_PSI);
     TestSink* video = nullptr;
@@ -369,7 +369,7 @@ TEST_F(TestbedGraph, SectionReaderHonoursTheExtensionFilter) {
 }
 
 TEST_F(TestbedGraph, OutputPinsAreManagedByName) {
-    AM_MEDIA_TYPE type = section_type(kMediaSubtypeDvbSi);
+    AM_MEDIA_TYPE type = sectionMediaType(kMediaSubtypeDvbSi);
     ComPtr<IPin> a;
     ComPtr<IPin> twice;
     ASSERT_EQ(demuxControl_->CreateOutputPin(&type, const_cast<LPWSTR>(L"epg"), a.put()), S_OK);
@@ -507,7 +507,7 @@ TEST_F(TestbedCardTuner, PlaysThroughItsReceiverComponent) {
         ASSERT_EQ(connect(graph.get(), receiver.get(), grabber.get()), S_OK);
         ASSERT_EQ(connect(graph.get(), grabber.get(), demux.get()), S_OK);
         auto control = demux.as<IMpeg2Demultiplexer>();
-        AM_MEDIA_TYPE type = section_type(kMediaSubtypeDvbSi);
+        AM_MEDIA_TYPE type = sectionMediaType(kMediaSubtypeDvbSi);
         ComPtr<IPin> pin;
         ASSERT_EQ(control->CreateOutputPin(&type, const_cast<LPWSTR>(L"pat"), pin.put()), S_OK);
         auto* sink = new TestSink(kMediaTypeMpeg2Sections);
