@@ -12,7 +12,8 @@ set(KORVANE_DIST_DIR ${PROJECT_BINARY_DIR}/dist)
 set(KORVANE_SETUP ${KORVANE_DIST_DIR}/korvane-tv-${KORVANE_VERSION_TEXT}-setup.exe)
 set(KORVANE_MAKE_DIST ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/packaging/make_dist.py
     --source-dir ${PROJECT_SOURCE_DIR} --exe $<TARGET_FILE:korvane-tv> --strip ${CMAKE_STRIP}
-    --makensis ${MAKENSIS} --publisher ${KORVANE_PUBLISHER})
+    --makensis ${MAKENSIS} --publisher ${KORVANE_PUBLISHER}
+    --legal-copyright ${KORVANE_LEGAL_COPYRIGHT})
 
 # Runs on every build, quickly: the dates in the outputs follow the checked-out commit, which
 # no file dependency would notice.

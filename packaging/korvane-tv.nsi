@@ -4,7 +4,8 @@
 ;
 ; Defined by packaging/make_dist.py on the makensis command line:
 ;   VERSION_TEXT (shown, e.g. 0.3a), VERSION_MAJOR, VERSION_MINOR, VERSION_PATCH, PUBLISHER,
-;   FILE_LIST (macros that install and remove the staged files), ICON, OUT_FILE.
+;   LEGAL_COPYRIGHT (with the licence's identifier), LICENCE_FILE (the program's licence, as
+;   staged), FILE_LIST (macros that install and remove the staged files), ICON, OUT_FILE.
 
 Unicode true
 Target amd64-unicode
@@ -39,6 +40,10 @@ BrandingText "${PRODUCT} ${VERSION_TEXT}"
 !define MUI_COMPONENTSPAGE_NODESC
 
 !insertmacro MUI_PAGE_WELCOME
+; The licence asks nothing of whoever only runs the program: a page to read, not to accept.
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "Korvane TV est un logiciel libre sous licence GPL-2.0-or-later : vous pouvez l'utiliser sans condition ; le copier, le modifier et le redistribuer aux conditions de cette licence."
+!define MUI_LICENSEPAGE_BUTTON "$(^NextBtn)"
+!insertmacro MUI_PAGE_LICENSE "${LICENCE_FILE}"
 !insertmacro MUI_PAGE_COMPONENTS
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckChosenFolder
 !insertmacro MUI_PAGE_DIRECTORY
@@ -63,8 +68,7 @@ VIAddVersionKey /LANG=${LANG_FRENCH} "ProductVersion" "${VERSION_TEXT}"
 VIAddVersionKey /LANG=${LANG_FRENCH} "FileVersion" "${VERSION_TEXT}"
 VIAddVersionKey /LANG=${LANG_FRENCH} "FileDescription" "Installation de ${PRODUCT}"
 VIAddVersionKey /LANG=${LANG_FRENCH} "CompanyName" "${PUBLISHER}"
-; No copyright line: the program states none yet, and the installer invents none.
-!pragma warning disable 9100
+VIAddVersionKey /LANG=${LANG_FRENCH} "LegalCopyright" "${LEGAL_COPYRIGHT}"
 
 Var RemoveUserFiles
 Var RemoveUserFilesBox

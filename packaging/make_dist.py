@@ -14,7 +14,9 @@ import sys
 import time
 import zipfile
 
-# The statically linked runtimes' licence texts, as the toolchain's Debian packages give them.
+# The program's own licence, then the statically linked runtimes' licence texts, as the
+# toolchain's Debian packages give them; the first is the installer's licence page.
+PROGRAM_LICENCE = "Korvane TV.txt"
 LICENCES = {
     "MinGW-w64.txt": "/usr/share/doc/mingw-w64-x86-64-dev/copyright",
     "GCC.txt": "/usr/share/doc/g++-mingw-w64-x86-64-posix/copyright",
@@ -54,7 +56,8 @@ def stage(args, epoch, folder):
         readme = f.read().replace("@VERSION@", args.version_text)
     with open(os.path.join(folder, "Lisez-moi.txt"), "wb") as f:
         f.write(windows_text(readme))
-    for name, path in LICENCES.items():
+    licences = {PROGRAM_LICENCE: os.path.join(args.source_dir, "LICENSE"), **LICENCES}
+    for name, path in licences.items():
         with open(path, encoding="utf-8") as f:
             text = f.read()
         with open(os.path.join(folder, "Licences", name), "wb") as f:
@@ -114,11 +117,12 @@ def write_file_list(path, folder, files):
         f.write("\n".join(lines) + "\n")
 
 
-def write_installer(args, path, file_list):
+def write_installer(args, path, file_list, licence):
     major, minor, patch = args.version.split(".")
     defines = {
         "VERSION_TEXT": args.version_text, "VERSION_MAJOR": major, "VERSION_MINOR": minor,
         "VERSION_PATCH": patch, "PUBLISHER": args.publisher, "FILE_LIST": file_list,
+        "LEGAL_COPYRIGHT": args.legal_copyright, "LICENCE_FILE": licence,
         "ICON": os.path.join(args.source_dir, "src", "res", "korvane.ico"), "OUT_FILE": path,
     }
     command = [args.makensis, "-V2", "-WX", "-INPUTCHARSET", "UTF8"]
@@ -136,6 +140,7 @@ def main():
     parser.add_argument("--version", required=True, help="major.minor.patch")
     parser.add_argument("--version-text", required=True, help="the version users read")
     parser.add_argument("--publisher", required=True)
+    parser.add_argument("--legal-copyright", required=True, help="with the licence's identifier")
     parser.add_argument("--out-dir", required=True)
     parser.add_argument("--work-dir", required=True)
     parser.add_argument("--no-zip", action="store_true")
@@ -156,7 +161,8 @@ def main():
     file_list = os.path.join(args.work_dir, "files.nsh")
     write_file_list(file_list, folder, files)
     outputs.append(os.path.join(args.out_dir, base + "-setup.exe"))
-    write_installer(args, outputs[-1], file_list)
+    write_installer(args, outputs[-1], file_list,
+                    os.path.join(folder, "Licences", PROGRAM_LICENCE))
     for path in outputs:
         print("%s: %d bytes" % (path, os.path.getsize(path)))
     return 0

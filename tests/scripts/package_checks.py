@@ -14,8 +14,8 @@ import time
 import zipfile
 
 EPOCH = 1700000000  # 2023-11-14 22:13:20 UTC
-EXPECTED_FILES = ["Licences/GCC.txt", "Licences/MinGW-w64.txt", "Lisez-moi.txt", "canaux.ini",
-                  "korvane-tv.exe"]
+EXPECTED_FILES = ["Licences/GCC.txt", "Licences/Korvane TV.txt", "Licences/MinGW-w64.txt",
+                  "Lisez-moi.txt", "canaux.ini", "korvane-tv.exe"]
 
 failures = []
 

@@ -25,9 +25,13 @@ namespace {
 const wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvane TV";
 constexpr DWORD kRunTimeoutMs = 60000;
-const char* const kProgramFiles[] = {"korvane-tv.exe",          "canaux.ini",
-                                     "Lisez-moi.txt",           "Licences\\GCC.txt",
-                                     "Licences\\MinGW-w64.txt", "uninstall.exe"};
+const char* const kProgramFiles[] = {"korvane-tv.exe",
+                                     "canaux.ini",
+                                     "Lisez-moi.txt",
+                                     "Licences\\GCC.txt",
+                                     "Licences\\Korvane TV.txt",
+                                     "Licences\\MinGW-w64.txt",
+                                     "uninstall.exe"};
 // What the program and its user leave in its folder, with their contents.
 const std::pair<const char*, const char*> kUserFiles[] = {
     {"config.ini", "[Config]\r\nVille=Lyon\r\n"},
@@ -343,6 +347,12 @@ TEST_F(Installer, SilentInstallPutsProgramShortcutsAndUninstallEntryInTheUsersFo
     EXPECT_EQ(fixedFileVersionMs(exe),
               DWORD(MAKELONG(KORVANE_VERSION_MINOR, KORVANE_VERSION_MAJOR)));
     EXPECT_EQ(versionString(windowsPath(KORVANE_SETUP), L"ProductVersion"), version);
+    // The licence, by its identifier, in both version resources and as a text beside them.
+    EXPECT_EQ(versionString(exe, L"LegalCopyright"), widen(KORVANE_LEGAL_COPYRIGHT));
+    EXPECT_EQ(versionString(windowsPath(KORVANE_SETUP), L"LegalCopyright"),
+              widen(KORVANE_LEGAL_COPYRIGHT));
+    EXPECT_NE(readFile(installed("Licences\\Korvane TV.txt")).find("GPL-2.0-or-later"),
+              std::string::npos);
     EXPECT_EQ(readFile(installed("canaux.ini")),
               readFile(windowsPath(KORVANE_SOURCE_DIR "/data/canaux.ini")));
     // Notepad reads it as UTF-8, lines ending in CR LF.
