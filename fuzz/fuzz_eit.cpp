@@ -38,6 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NullNotifier notifier;
     FixedOffsetTimeConverter clock(size ? (data[0] % 5) * 60 - 120 : 0);
 
+    if (auto parsed = parseEit(data, size, clock))
+        for (const EitEntry& e : parsed->events)
+            if (e.slot && e.slot->startTime != e.start)
+                __builtin_trap();
     decodeEit(list, notifier, clock, data, size);
     std::vector<uint8_t> section(data, data + size);
     const uint32_t crc = crc32Mpeg2(section.data(), section.size());

@@ -17,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         c.videoPid = (data[0] >> i) & 1 ? 0x100 : 0;
         list.append(c);
     }
+    for (const LogicalChannelNumber& n : parseNit(data + 1, size - 1).numbers)
+        if (n.number < 0 || n.number > 0x3FF || n.sid < 0 || n.sid > 0xFFFF)
+            __builtin_trap();
     std::vector<uint8_t> pendingNit(data + 1, data + size);
     applyLogicalChannelNumbers(list, pendingNit);
     if (!pendingNit.empty())

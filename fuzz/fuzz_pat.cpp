@@ -11,7 +11,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         c.sid = sid;
         list.append(c);
     }
-    decodePat(list, data, size);
+    const PatTable table = parsePat(data, size);
+    for (const PatProgram& p : table.programs)
+        if (p.program == 0)
+            __builtin_trap();
+    applyPat(list, table);
     const ChannelRecords records = list.snapshot();
     // Program 0 is the network PID, never a service's PMT.
     if (records[0].pmtPid != 0)

@@ -4,7 +4,10 @@ using namespace korvane;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ChannelList list;
-    decodeSdt(list, data, size, 474167);
+    const SdtTable table = parseSdt(data, size);
+    applySdt(list, table, 474167);
+    if (table.services.size() != list.size())
+        __builtin_trap();
     const ChannelRecords records = list.snapshot();
     // Every service entry takes at least five bytes before the CRC.
     if (size >= 4 && records.size() * 5 > size - 4)

@@ -1,5 +1,6 @@
 #include "channels/channel_file.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace korvane {
@@ -19,13 +20,14 @@ void appendLine(std::string& out, int indent, std::string_view tag, std::string_
     out += ">\r\n";
 }
 
-void appendNumber(std::string& out, std::string_view tag, int32_t value) {
-    appendLine(out, 2, tag, std::to_string(value));
-}
-
-void appendPositive(std::string& out, std::string_view tag, int32_t value) {
-    if (value > 0)
-        appendNumber(out, tag, value);
+void appendField(std::string& out, const ChannelFileField& field, const ChannelInfo& c) {
+    if (field.text) {
+        appendLine(out, 2, field.element, escapeChannelText((c.*field.text).view()));
+        return;
+    }
+    const int32_t value = c.*field.number;
+    if (!field.optional || value > 0)
+        appendLine(out, 2, field.element, std::to_string(value));
 }
 
 void appendHexByte(std::string& out, uint8_t b) {
@@ -34,16 +36,22 @@ void appendHexByte(std::string& out, uint8_t b) {
     out += kDigits[b & 0x0F];
 }
 
-const XmlNode* firstChildNamed(const XmlNode& node, std::u16string_view name) {
+// Element names are ASCII, so comparing code unit by code unit is exact.
+bool isNamed(const XmlNode& node, std::string_view name) {
+    return std::equal(node.name.begin(), node.name.end(), name.begin(), name.end(),
+                      [](char16_t a, char b) { return a == static_cast<unsigned char>(b); });
+}
+
+const XmlNode* firstChildNamed(const XmlNode& node, std::string_view name) {
     for (const XmlNode& child : node.children)
-        if (child.name == name)
+        if (isNamed(child, name))
             return &child;
     return nullptr;
 }
 
-int32_t firstNonZero(const XmlNode& node, std::u16string_view name) {
+int32_t firstNonZero(const XmlNode& node, std::string_view name) {
     for (const XmlNode& child : node.children) {
-        if (child.name != name)
+        if (!isNamed(child, name))
             continue;
         int32_t v = parseChannelFileInt(child.text);
         if (v != 0)
@@ -89,21 +97,8 @@ std::string formatChannelFile(const ChannelRecords& records) {
     std::string out = "<Chaines>\r\n";
     for (const ChannelInfo& c : records) {
         out += "\t<Chaine>\r\n";
-        appendLine(out, 2, "Nom", escapeChannelText(c.name.view()));
-        appendLine(out, 2, "Groupe", escapeChannelText(c.group.view()));
-        appendNumber(out, "Frequence", c.frequency);
-        appendNumber(out, "ONID", c.onid);
-        appendNumber(out, "TSID", c.tsid);
-        appendNumber(out, "SID", c.sid);
-        appendNumber(out, "Numero", c.number);
-        appendNumber(out, "PMT", c.pmtPid);
-        appendNumber(out, "PCR", c.pcrPid);
-        appendPositive(out, "Video", c.videoPid);
-        appendPositive(out, "Video_mpeg4", c.videoMpeg4Pid);
-        appendPositive(out, "Son1", c.audio1Pid);
-        appendPositive(out, "Son2", c.audio2Pid);
-        appendPositive(out, "Ac3", c.ac3Pid);
-        appendPositive(out, "Ac3_2", c.ac3Pid2);
+        for (const ChannelFileField& field : kChannelFileFields)
+            appendField(out, field, c);
         out += "\t</Chaine>\r\n";
     }
     out += "</Chaines>\r\n";
@@ -175,23 +170,12 @@ int32_t parseChannelFileInt(std::u16string_view text) {
 
 ChannelInfo channelFromNode(const XmlNode& node, const WideToAnsi& toAnsi) {
     ChannelInfo c;
-    if (const XmlNode* nom = firstChildNamed(node, u"Nom"))
-        c.name.assign(channelTextFromWide(nom->text, toAnsi));
-    if (const XmlNode* groupe = firstChildNamed(node, u"Groupe"))
-        c.group.assign(channelTextFromWide(groupe->text, toAnsi));
-    c.frequency = firstNonZero(node, u"Frequence");
-    c.onid = firstNonZero(node, u"ONID");
-    c.tsid = firstNonZero(node, u"TSID");
-    c.sid = firstNonZero(node, u"SID");
-    c.number = firstNonZero(node, u"Numero");
-    c.pmtPid = firstNonZero(node, u"PMT");
-    c.pcrPid = firstNonZero(node, u"PCR");
-    c.videoPid = firstNonZero(node, u"Video");
-    c.videoMpeg4Pid = firstNonZero(node, u"Video_mpeg4");
-    c.audio1Pid = firstNonZero(node, u"Son1");
-    c.audio2Pid = firstNonZero(node, u"Son2");
-    c.ac3Pid = firstNonZero(node, u"Ac3");
-    c.ac3Pid2 = firstNonZero(node, u"Ac3_2");
+    for (const ChannelFileField& field : kChannelFileFields) {
+        if (!field.text)
+            c.*field.number = firstNonZero(node, field.element);
+        else if (const XmlNode* child = firstChildNamed(node, field.element))
+            (c.*field.text).assign(channelTextFromWide(child->text, toAnsi));
+    }
     return c;
 }
 

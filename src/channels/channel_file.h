@@ -10,10 +10,39 @@
 
 namespace korvane {
 
-// Name of the channel file in the working directory, and of the copy written before it
-// replaces the file, so that a cut-off write never leaves a truncated channel file.
+// Name of the channel file in the working directory, and the suffix of the copy written
+// before it replaces the file, so that a cut-off write never leaves a truncated channel file.
 inline constexpr const char* kChannelFileName = "chaines.xml";
-inline constexpr const char* kChannelFileTempName = "chaines.xml.tmp";
+inline constexpr const char* kChannelFileTempSuffix = ".tmp";
+
+// One element of a "<Chaine>" block: a text (name, provider) or a number of the record.
+// Numbers marked optional are written only when above 0; the reader takes every field the
+// same way whether it was written or not.
+struct ChannelFileField {
+    std::string_view element;
+    FixedText<256> ChannelInfo::*text = nullptr;
+    int32_t ChannelInfo::*number = nullptr;
+    bool optional = false;
+};
+
+// The elements of a "<Chaine>" block in the order they are written.
+inline constexpr ChannelFileField kChannelFileFields[] = {
+    {"Nom", &ChannelInfo::name},
+    {"Groupe", &ChannelInfo::group},
+    {"Frequence", nullptr, &ChannelInfo::frequency},
+    {"ONID", nullptr, &ChannelInfo::onid},
+    {"TSID", nullptr, &ChannelInfo::tsid},
+    {"SID", nullptr, &ChannelInfo::sid},
+    {"Numero", nullptr, &ChannelInfo::number},
+    {"PMT", nullptr, &ChannelInfo::pmtPid},
+    {"PCR", nullptr, &ChannelInfo::pcrPid},
+    {"Video", nullptr, &ChannelInfo::videoPid, true},
+    {"Video_mpeg4", nullptr, &ChannelInfo::videoMpeg4Pid, true},
+    {"Son1", nullptr, &ChannelInfo::audio1Pid, true},
+    {"Son2", nullptr, &ChannelInfo::audio2Pid, true},
+    {"Ac3", nullptr, &ChannelInfo::ac3Pid, true},
+    {"Ac3_2", nullptr, &ChannelInfo::ac3Pid2, true},
+};
 
 // Converts UTF-16 text that has no byte of its own in the channel text encoding to 8-bit
 // text: the ANSI code page on Windows.

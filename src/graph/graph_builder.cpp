@@ -11,6 +11,7 @@
 #include "graph/platform_guids.h"
 #include "graph/section_filters.h"
 #include "graph/tuning.h"
+#include "si/psi_ids.h"
 
 #include <dvdmedia.h>
 #include <mmreg.h>
@@ -31,7 +32,6 @@ constexpr DWORD kMixingPrefs = 0x1011;
 constexpr DWORD_PTR kAllocatorUserId = 0x118218;
 constexpr DWORD kLetterBox = 1;
 constexpr DWORD kAllStreams = 0xFFFFFFFF;
-constexpr ULONG kEitPid = 0x12;
 
 int fail(const wchar_t* text) {
     showError(text);

@@ -2,6 +2,7 @@
 
 #include "common/byte_reader.h"
 #include "si/descriptor_loop.h"
+#include "si/psi_ids.h"
 #include "si/section_check.h"
 
 #include <cstdio>
@@ -14,7 +15,6 @@ namespace {
 
 constexpr std::size_t kFirstEvent = 14;
 constexpr std::size_t kEventHeader = 12;
-constexpr uint8_t kShortEventTag = 0x4D;
 constexpr uint64_t kTicksPerSecond = 10'000'000;
 
 // Two BCD digits; nothing when a nibble is above 9.
@@ -103,40 +103,6 @@ std::optional<EpgEvent> buildEvent(const ByteReader& in, std::size_t e, std::siz
     return event;
 }
 
-// Walks the events of a section (CRC excluded) into the channel's slots; returns how many
-// new events were stored. A length running past the section ends the walk.
-int storeSectionEvents(ChannelInfo& channel, const ByteReader& in, const TimeConverter& clock) {
-    int stored = 0;
-    std::size_t e = kFirstEvent;
-    while (e + kEventHeader <= in.size()) {
-        const std::size_t loopLength = *in.length12(e + 10);
-        if (!in.contains(e + kEventHeader, loopLength))
-            break;
-        const std::size_t next = e + kEventHeader + loopLength;
-        auto start = eventStart(in, e, clock);
-        auto localStart = start ? clock.fileTimeToLocal(*start) : std::nullopt;
-        if (!start || !localStart) {
-            e = next;
-            continue;
-        }
-        if (*start == channel.present.startTime) {
-            channel.present.latest = 1;
-            channel.following.latest = 0;
-        } else if (*start == channel.following.startTime) {
-            channel.present.latest = 0;
-            channel.following.latest = 1;
-        } else {
-            auto event = buildEvent(in, e, loopLength, *start, *localStart, clock);
-            if (!event)
-                break;
-            storeEvent(channel, *event);
-            ++stored;
-        }
-        e = next;
-    }
-    return stored;
-}
-
 } // namespace
 
 CalendarDate mjdToDate(uint16_t mjd) {
@@ -186,24 +152,66 @@ void storeEvent(ChannelInfo& channel, const EpgEvent& event) {
         std::swap(present, following);
 }
 
+std::optional<EitSection> parseEit(const uint8_t* section, std::size_t length,
+                                   const TimeConverter& clock) {
+    const ByteReader whole(section, length);
+    auto service = whole.u16(3);
+    if (!service || length < 4 || length - 4 <= kFirstEvent)
+        return std::nullopt;
+    EitSection eit;
+    eit.sid = *service;
+    const ByteReader in = whole.sub(0, length - 4);
+    std::size_t e = kFirstEvent;
+    while (e + kEventHeader <= in.size()) {
+        const std::size_t loopLength = *in.length12(e + 10);
+        if (!in.contains(e + kEventHeader, loopLength))
+            break;
+        auto start = eventStart(in, e, clock);
+        auto localStart = start ? clock.fileTimeToLocal(*start) : std::nullopt;
+        if (start && localStart)
+            eit.events.push_back(
+                EitEntry{*start, buildEvent(in, e, loopLength, *start, *localStart, clock)});
+        e += kEventHeader + loopLength;
+    }
+    return eit;
+}
+
+int storeEitEvents(ChannelInfo& channel, const EitSection& eit) {
+    int stored = 0;
+    for (const EitEntry& event : eit.events) {
+        if (event.start == channel.present.startTime) {
+            channel.present.latest = 1;
+            channel.following.latest = 0;
+        } else if (event.start == channel.following.startTime) {
+            channel.present.latest = 0;
+            channel.following.latest = 1;
+        } else {
+            if (!event.slot)
+                break;
+            storeEvent(channel, *event.slot);
+            ++stored;
+        }
+    }
+    return stored;
+}
+
+int applyEit(ChannelList& list, const EitSection& eit) {
+    auto access = list.lock();
+    auto index = findChannelBySid(access.records(), eit.sid);
+    if (!index)
+        return 0;
+    const bool watched =
+        access.currentIndex() >= 0 && static_cast<std::size_t>(access.currentIndex()) == *index;
+    const int stored = storeEitEvents(access.at(*index), eit);
+    return watched ? stored : 0;
+}
+
 void decodeEit(ChannelList& list, WindowNotifier& notifier, const TimeConverter& clock,
                const uint8_t* section, std::size_t length) {
-    const ByteReader in(section, length);
-    auto service = in.u16(3);
-    if (!service || length < 4 || length - 4 <= kFirstEvent)
+    auto eit = parseEit(section, length, clock);
+    if (!eit)
         return;
-    int newEvents = 0;
-    {
-        auto access = list.lock();
-        auto index = findChannelBySid(access.records(), *service);
-        if (!index)
-            return;
-        const bool watched =
-            access.currentIndex() >= 0 && static_cast<std::size_t>(access.currentIndex()) == *index;
-        newEvents = storeSectionEvents(access.at(*index), in.sub(0, length - 4), clock);
-        if (!watched)
-            newEvents = 0;
-    }
+    const int newEvents = applyEit(list, *eit);
     for (int i = 0; i < newEvents; ++i)
         notifier.postGuideUpdated();
 }

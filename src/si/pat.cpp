@@ -11,22 +11,31 @@ constexpr std::size_t kEntrySize = 4;
 
 } // namespace
 
-void decodePat(ChannelList& list, const uint8_t* section, std::size_t length) {
+PatTable parsePat(const uint8_t* section, std::size_t length) {
+    PatTable table;
     const ByteReader in(section, length);
     if (length < 4 || length - 4 < kFirstProgram)
-        return;
+        return table;
     const std::size_t end = length - 4;
-    const int32_t tsid = *in.u16(3);
-    auto access = list.lock();
+    table.tsid = *in.u16(3);
     for (std::size_t x = kFirstProgram; x + kEntrySize <= end; x += kEntrySize) {
         const int32_t program = *in.u16(x);
-        if (program == 0)
-            continue;
-        const int32_t pid = *in.pid(x + 2);
-        for (ChannelInfo& c : access.records())
-            if (c.tsid == tsid && c.sid == program)
-                c.pmtPid = pid;
+        if (program != 0)
+            table.programs.push_back(PatProgram{program, *in.pid(x + 2)});
     }
+    return table;
+}
+
+void applyPat(ChannelList& list, const PatTable& table) {
+    auto access = list.lock();
+    for (const PatProgram& p : table.programs)
+        for (ChannelInfo& c : access.records())
+            if (c.tsid == table.tsid && c.sid == p.program)
+                c.pmtPid = p.pmtPid;
+}
+
+void decodePat(ChannelList& list, const uint8_t* section, std::size_t length) {
+    applyPat(list, parsePat(section, length));
 }
 
 } // namespace korvane

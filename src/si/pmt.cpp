@@ -2,6 +2,7 @@
 
 #include "common/byte_reader.h"
 #include "si/descriptor_loop.h"
+#include "si/psi_ids.h"
 #include "si/section_check.h"
 
 namespace korvane {
@@ -10,7 +11,6 @@ namespace {
 
 constexpr std::size_t kProgramInfoLength = 10;
 constexpr std::size_t kEntryHeader = 5;
-constexpr uint8_t kAc3Tag = 0x6A;
 
 // One elementary stream entry whose descriptor loop of loopLength bytes starts at loop; false
 // when a descriptor reaches past the section, in which case nothing of the entry is taken.
@@ -18,21 +18,21 @@ bool classifyEntry(uint8_t type, int32_t pid, const ByteReader& section, std::si
                    std::size_t loopLength, PmtPids& pids) {
     int ac3Descriptors = 0;
     if (!walkDescriptors(section, loop, loopLength, [&](uint8_t tag, const ByteReader&) {
-            if (tag == kAc3Tag && type == 0x06)
+            if (tag == kAc3Tag && type == kPrivatePesStream)
                 ++ac3Descriptors;
             return true;
         }))
         return false;
     switch (type) {
-    case 0x01:
-    case 0x02:
+    case kMpeg1VideoStream:
+    case kMpeg2VideoStream:
         pids.videoPid = pid;
         break;
-    case 0x03:
-    case 0x04:
+    case kMpeg1AudioStream:
+    case kMpeg2AudioStream:
         (pids.audio1Pid == 0 ? pids.audio1Pid : pids.audio2Pid) = pid;
         break;
-    case 0x1B:
+    case kH264VideoStream:
         pids.videoMpeg4Pid = pid;
         break;
     default:

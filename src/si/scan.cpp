@@ -3,6 +3,7 @@
 #include "si/nit.h"
 #include "si/pat.h"
 #include "si/pmt.h"
+#include "si/psi_ids.h"
 #include "si/sdt.h"
 
 #include <string>
@@ -10,14 +11,6 @@
 namespace korvane {
 
 namespace {
-
-constexpr uint16_t kPatPid = 0x0000;
-constexpr uint16_t kNitPid = 0x0010;
-constexpr uint16_t kSdtPid = 0x0011;
-constexpr uint8_t kPatTable = 0x00;
-constexpr uint8_t kPmtTable = 0x02;
-constexpr uint8_t kNitTable = 0x40;
-constexpr uint8_t kSdtTable = 0x42;
 
 // Names of the records from index first on, copied under the lock.
 std::vector<std::string> namesFrom(ChannelList& list, std::size_t first) {
@@ -35,12 +28,12 @@ int scanFrequency(ChannelList& list, ScanState& state, SectionReader& reader, Sc
     tuner.tuneFrequency(frequency);
     const std::size_t first = list.size();
 
-    auto sdt = reader.getSection(kSdtPid, kSdtTable, kSdtTimeoutMs);
+    auto sdt = reader.getSection(kSdtPid, kSdtActualTableId, kSdtTimeoutMs);
     if (!sdt)
         return 1;
     decodeSdt(list, sdt->data(), sdt->size(), frequency);
 
-    if (auto pat = reader.getSection(kPatPid, kPatTable, kPatTimeoutMs))
+    if (auto pat = reader.getSection(kPatPid, kPatTableId, kPatTimeoutMs))
         decodePat(list, pat->data(), pat->size());
 
     const std::size_t count = list.size();
@@ -50,12 +43,12 @@ int scanFrequency(ChannelList& list, ScanState& state, SectionReader& reader, Sc
             break;
         // A channel that the PAT did not name is asked on PID 0, where no PMT ever comes.
         const auto pid = static_cast<uint16_t>(record->pmtPid & 0x1FFF);
-        if (auto pmt = reader.getSection(pid, kPmtTable, kPmtTimeoutMs))
+        if (auto pmt = reader.getSection(pid, kPmtTableId, kPmtTimeoutMs))
             scanPmt(list, pmt->data(), pmt->size(), k);
     }
 
     if (state.pendingNit.empty())
-        if (auto nit = reader.getSection(kNitPid, kNitTable, kNitTimeoutMs))
+        if (auto nit = reader.getSection(kNitPid, kNitActualTableId, kNitTimeoutMs))
             state.pendingNit = std::move(*nit);
     return 0;
 }

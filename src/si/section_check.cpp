@@ -1,6 +1,7 @@
 #include "si/section_check.h"
 
 #include "common/byte_reader.h"
+#include "si/psi_ids.h"
 
 #include <array>
 
@@ -49,11 +50,11 @@ bool checkSectionCrc(const uint8_t* section, std::size_t length) {
 }
 
 bool passesEitGate(const uint8_t* section, std::size_t length) {
-    return passesGate(section, length, 0x4E, 0x4F);
+    return passesGate(section, length, kEitActualTableId, kEitOtherTableId);
 }
 
 bool passesPmtGate(const uint8_t* section, std::size_t length) {
-    return passesGate(section, length, 0x02, 0x02);
+    return passesGate(section, length, kPmtTableId, kPmtTableId);
 }
 
 } // namespace korvane

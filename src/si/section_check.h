@@ -15,7 +15,8 @@ bool checkSectionCrc(const uint8_t* section, std::size_t length);
 
 // The checks a section filter applies to one sample before decoding it: the table_id at
 // byte 0 and the trailing CRC over the sample's whole length.
-bool passesEitGate(const uint8_t* section, std::size_t length); // 0x4E, 0x4F
-bool passesPmtGate(const uint8_t* section, std::size_t length); // 0x02
+// The guide takes the present/following tables of every multiplex, the PMT filter the PMT.
+bool passesEitGate(const uint8_t* section, std::size_t length);
+bool passesPmtGate(const uint8_t* section, std::size_t length);
 
 } // namespace korvane

@@ -253,3 +253,32 @@ TEST(ChannelFileRecordRules, DecimalRuleSkipsBlanksAndClamps) {
     EXPECT_EQ(parseChannelFileInt(u"-99999999999999999999999"), -2147483647 - 1);
     EXPECT_EQ(parseChannelFileInt(u"00012"), 12);
 }
+
+// The writer and the reader share one field list: every field the file carries is in it once,
+// and each one alone comes back as written; optional numbers are left out unless above 0.
+TEST(ChannelFileFields, EachFieldOnceAndBackAsWritten) {
+    int32_t value = 1000;
+    for (const ChannelFileField& field : kChannelFileFields) {
+        int same = 0;
+        for (const ChannelFileField& other : kChannelFileFields)
+            same += (field.text && other.text == field.text) ||
+                    (field.number && other.number == field.number);
+        EXPECT_EQ(same, 1) << field.element;
+
+        ChannelInfo c;
+        if (field.text)
+            (c.*field.text).assign("<" + std::string(field.element) + "\xE9>");
+        else
+            c.*field.number = ++value;
+        const ChannelRecords back = roundTrip({c});
+        ASSERT_EQ(back.size(), 1u);
+        expectSameStoredFields(back[0], c);
+        if (field.number) {
+            c.*field.number = -1;
+            const std::string text = formatChannelFile({c});
+            const bool written = text.find("<" + std::string(field.element) + ">") != text.npos;
+            EXPECT_EQ(written, !field.optional) << field.element;
+        }
+    }
+    EXPECT_EQ(std::size(kChannelFileFields), 15u);
+}

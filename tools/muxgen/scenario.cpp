@@ -2,6 +2,8 @@
 
 #include "dvb_text.h"
 
+#include "si/psi_ids.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -526,15 +528,15 @@ const char* stream_kind_name(StreamKind kind) {
 uint8_t stream_type_of(StreamKind kind) {
     switch (kind) {
     case StreamKind::Mpeg2Video:
-        return 0x02;
+        return korvane::kMpeg2VideoStream;
     case StreamKind::H264Video:
-        return 0x1B;
+        return korvane::kH264VideoStream;
     case StreamKind::Mp2Audio:
-        return 0x03;
+        return korvane::kMpeg1AudioStream;
     case StreamKind::Ac3Audio:
-        return 0x06;
+        return korvane::kPrivatePesStream;
     case StreamKind::Data:
-        return 0x05;
+        return korvane::kPrivateSectionStream;
     }
     return 0;
 }

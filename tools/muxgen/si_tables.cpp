@@ -2,6 +2,8 @@
 
 #include "dvb_text.h"
 
+#include "si/psi_ids.h"
+
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -92,7 +94,7 @@ std::vector<Section> build_pat(const MuxSpec& mux) {
     Handle h = new_handle();
     dvbpsi_pat_t* pat = dvbpsi_pat_new(mux.tsid, 0, true);
     // The NIT entry comes first, as receivers expect it there.
-    dvbpsi_pat_program_add(pat, 0, 0x0010);
+    dvbpsi_pat_program_add(pat, 0, korvane::kNitPid);
     for (const ServiceSpec& s : mux.services)
         dvbpsi_pat_program_add(pat, s.sid, s.pmt_pid);
     auto out = take_sections(dvbpsi_pat_sections_generate(h.get(), pat, 253));
@@ -109,15 +111,15 @@ std::vector<Section> build_pmt(const ServiceSpec& service, size_t phase, uint8_t
         if (!st.language.empty()) {
             std::array<uint8_t, 4> lang = {uint8_t(st.language[0]), uint8_t(st.language[1]),
                                            uint8_t(st.language[2]), 0};
-            dvbpsi_pmt_es_descriptor_add(es, 0x0A, 4, lang.data());
+            dvbpsi_pmt_es_descriptor_add(es, korvane::kLanguageTag, 4, lang.data());
         }
         if (st.kind == StreamKind::Ac3Audio) {
             uint8_t flags = 0;
-            dvbpsi_pmt_es_descriptor_add(es, 0x6A, 1, &flags);
+            dvbpsi_pmt_es_descriptor_add(es, korvane::kAc3Tag, 1, &flags);
         }
         if (st.kind == StreamKind::Data) {
             std::array<uint8_t, 2> tag = {0x00, 0x01}; // stream identifier, component tag 1
-            dvbpsi_pmt_es_descriptor_add(es, 0x52, 1, &tag[1]);
+            dvbpsi_pmt_es_descriptor_add(es, korvane::kStreamIdentifierTag, 1, &tag[1]);
         }
     }
     auto out = take_sections(dvbpsi_pmt_sections_generate(h.get(), pmt));
@@ -127,7 +129,8 @@ std::vector<Section> build_pmt(const ServiceSpec& service, size_t phase, uint8_t
 
 std::vector<Section> build_sdt(const Scenario& scenario, const MuxSpec& mux) {
     Handle h = new_handle();
-    dvbpsi_sdt_t* sdt = dvbpsi_sdt_new(0x42, mux.tsid, 0, true, scenario.onid);
+    dvbpsi_sdt_t* sdt =
+        dvbpsi_sdt_new(korvane::kSdtActualTableId, mux.tsid, 0, true, scenario.onid);
     for (const ServiceSpec& s : mux.services) {
         dvbpsi_sdt_service_t* svc = dvbpsi_sdt_service_add(sdt, s.sid, false, true, 4, false);
         std::string provider = text_or_empty(s.provider, s.name_selector, 100);
@@ -138,7 +141,8 @@ std::vector<Section> build_sdt(const Scenario& scenario, const MuxSpec& mux) {
         body.insert(body.end(), provider.begin(), provider.end());
         body.push_back(uint8_t(name.size()));
         body.insert(body.end(), name.begin(), name.end());
-        dvbpsi_sdt_service_descriptor_add(svc, 0x48, uint8_t(body.size()), body.data());
+        dvbpsi_sdt_service_descriptor_add(svc, korvane::kServiceTag, uint8_t(body.size()),
+                                          body.data());
     }
     auto out = take_sections(dvbpsi_sdt_sections_generate(h.get(), sdt));
     dvbpsi_sdt_delete(sdt);
@@ -147,9 +151,10 @@ std::vector<Section> build_sdt(const Scenario& scenario, const MuxSpec& mux) {
 
 std::vector<Section> build_nit(const Scenario& scenario) {
     Handle h = new_handle();
-    dvbpsi_nit_t* nit = dvbpsi_nit_new(0x40, scenario.network_id, scenario.network_id, 0, true);
+    dvbpsi_nit_t* nit = dvbpsi_nit_new(korvane::kNitActualTableId, scenario.network_id,
+                                       scenario.network_id, 0, true);
     std::string name = text_or_empty(scenario.network_name, 0x05, 60);
-    dvbpsi_nit_descriptor_add(nit, 0x40, uint8_t(name.size()),
+    dvbpsi_nit_descriptor_add(nit, korvane::kNetworkNameTag, uint8_t(name.size()),
                               reinterpret_cast<uint8_t*>(name.data()));
     for (const MuxSpec& mux : scenario.muxes) {
         dvbpsi_nit_ts_t* ts = dvbpsi_nit_ts_add(nit, mux.tsid, scenario.onid);
@@ -160,7 +165,8 @@ std::vector<Section> build_nit(const Scenario& scenario) {
             list.push_back(s.service_type());
         }
         if (!list.empty())
-            dvbpsi_nit_ts_descriptor_add(ts, 0x41, uint8_t(list.size()), list.data());
+            dvbpsi_nit_ts_descriptor_add(ts, korvane::kServiceListTag, uint8_t(list.size()),
+                                         list.data());
         uint32_t f = mux.frequency_khz * 100; // units of 10 Hz
         std::array<uint8_t, 11> delivery = {uint8_t(f >> 24),
                                             uint8_t(f >> 16),
@@ -173,10 +179,11 @@ std::vector<Section> build_nit(const Scenario& scenario) {
                                             0xFF,
                                             0xFF,
                                             0xFF};
-        dvbpsi_nit_ts_descriptor_add(ts, 0x5A, uint8_t(delivery.size()), delivery.data());
+        dvbpsi_nit_ts_descriptor_add(ts, korvane::kTerrestrialDeliveryTag, uint8_t(delivery.size()),
+                                     delivery.data());
         // Logical channel numbers are private to the French specifier, announced first.
         std::array<uint8_t, 4> specifier = {0x00, 0x00, 0x23, 0x3D};
-        dvbpsi_nit_ts_descriptor_add(ts, 0x5F, 4, specifier.data());
+        dvbpsi_nit_ts_descriptor_add(ts, korvane::kPrivateDataSpecifierTag, 4, specifier.data());
         std::vector<uint8_t> lcn;
         for (const ServiceSpec& s : mux.services) {
             if (s.lcn == 0)
@@ -187,9 +194,11 @@ std::vector<Section> build_nit(const Scenario& scenario) {
             lcn.push_back(uint8_t(s.lcn));
         }
         if (!lcn.empty())
-            dvbpsi_nit_ts_descriptor_add(ts, 0x83, uint8_t(lcn.size()), lcn.data());
+            dvbpsi_nit_ts_descriptor_add(ts, korvane::kLogicalChannelTag, uint8_t(lcn.size()),
+                                         lcn.data());
     }
-    auto out = take_sections(dvbpsi_nit_sections_generate(h.get(), nit, 0x40));
+    auto out =
+        take_sections(dvbpsi_nit_sections_generate(h.get(), nit, korvane::kNitActualTableId));
     dvbpsi_nit_delete(nit);
     return out;
 }
@@ -226,7 +235,7 @@ std::vector<Section> build_eit_pf(const Scenario& scenario, const MuxSpec& mux,
     if (!event_at(scenario, service, utc, slots[0], slots[1]))
         return {};
     Handle h = new_handle();
-    uint8_t table = actual ? 0x4E : 0x4F;
+    uint8_t table = actual ? korvane::kEitActualTableId : korvane::kEitOtherTableId;
     std::vector<Section> out;
     for (uint8_t number = 0; number < 2; ++number) {
         const EventSpec& e = service.events[slots[number].index];
@@ -242,7 +251,8 @@ std::vector<Section> build_eit_pf(const Scenario& scenario, const MuxSpec& mux,
         body.insert(body.end(), title.begin(), title.end());
         body.push_back(uint8_t(text.size()));
         body.insert(body.end(), text.begin(), text.end());
-        dvbpsi_eit_event_descriptor_add(ev, 0x4D, uint8_t(body.size()), body.data());
+        dvbpsi_eit_event_descriptor_add(ev, korvane::kShortEventTag, uint8_t(body.size()),
+                                        body.data());
         dvbpsi_psi_section_t* s = dvbpsi_eit_sections_generate(h.get(), eit, table);
         // Present and following travel in sections 0 and 1 of one table.
         s->i_number = number;
@@ -261,7 +271,7 @@ std::vector<Section> build_eit_pf(const Scenario& scenario, const MuxSpec& mux,
 Section build_private_section(uint16_t extension, uint8_t version,
                               const std::vector<uint8_t>& payload) {
     size_t length = 5 + payload.size() + 4;
-    const uint8_t header[] = {0x80,
+    const uint8_t header[] = {korvane::kPrivateTableId,
                               uint8_t(0xB0 | (length >> 8)),
                               uint8_t(length),
                               uint8_t(extension >> 8),

@@ -1,5 +1,7 @@
 #include "ts_mux.h"
 
+#include "si/psi_ids.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -116,9 +118,9 @@ class Multiplexer {
     bool plan(std::string& error) {
         for (const FaultSpec& f : mux_.faults)
             faults_.push_back({f, false});
-        add_table(0x0000, 0.1, 0.0, [this](double) { return build_pat(mux_); });
-        add_table(0x0011, 2.0, 0.02, [this](double) { return build_sdt(sc_, mux_); });
-        add_table(0x0010, 10.0, 0.03, [this](double) { return build_nit(sc_); });
+        add_table(korvane::kPatPid, 0.1, 0.0, [this](double) { return build_pat(mux_); });
+        add_table(korvane::kSdtPid, 2.0, 0.02, [this](double) { return build_sdt(sc_, mux_); });
+        add_table(korvane::kNitPid, 10.0, 0.03, [this](double) { return build_nit(sc_); });
         double stagger = 0.005;
         for (const ServiceSpec& s : mux_.services) {
             add_table(s.pmt_pid, 0.1, stagger, [&s](double t) {
@@ -143,7 +145,7 @@ class Multiplexer {
             for (const ServiceSpec& s : m.services) {
                 if (s.events.empty())
                     continue;
-                add_table(0x0012, 2.0, eit_at, [this, &m, &s, actual](double t) {
+                add_table(korvane::kEitPid, 2.0, eit_at, [this, &m, &s, actual](double t) {
                     int64_t utc = sc_.start_utc + int64_t(std::floor(t));
                     EventTiming present, following;
                     event_at(sc_, s, utc, present, following);

@@ -3,6 +3,7 @@
 #include "ts_file.h"
 
 #include "si/eit.h"
+#include "si/psi_ids.h"
 #include "support/channel_file_reader.h"
 
 #include <cstdio>
@@ -16,8 +17,6 @@ struct NoWindow : korvane::WindowNotifier {
     void postGuideUpdated() override {}
     void postStreamsChanged() override {}
 };
-
-constexpr uint16_t kEitPid = 0x12;
 
 int usage() {
     std::fputs("usage: ts-inspect guide FILE.ts --channels chaines.xml\n", stderr);
@@ -72,9 +71,10 @@ int runGuideCommand(int argc, char** argv) {
     tzset();
     NoWindow window;
     LocalTimeConverter clock;
-    forEachSection(*stream, {kEitPid}, [&](uint16_t, const uint8_t* section, std::size_t size) {
-        korvane::handleEitSample(list, window, clock, section, size);
-    });
+    forEachSection(*stream, {korvane::kEitPid},
+                   [&](uint16_t, const uint8_t* section, std::size_t size) {
+                       korvane::handleEitSample(list, window, clock, section, size);
+                   });
 
     const korvane::ChannelRecords result = list.snapshot();
     for (std::size_t i = 0; i < result.size(); ++i) {

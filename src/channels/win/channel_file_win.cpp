@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string_view>
 
 namespace korvane {
 
@@ -49,6 +50,11 @@ bool writeAll(HANDLE file, const std::string& bytes) {
     return true;
 }
 
+// The channel file's names are ASCII: each byte is its own UTF-16 unit.
+std::wstring asciiToWide(std::string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
 } // namespace
 
 std::string wideToAnsiCodePage(std::u16string_view text) {
@@ -76,12 +82,12 @@ int loadChannelFileFrom(const std::wstring& path, ChannelList& list) {
 }
 
 int loadChannelFile(ChannelList& list) {
-    return loadChannelFileFrom(L"chaines.xml", list);
+    return loadChannelFileFrom(asciiToWide(kChannelFileName), list);
 }
 
 bool saveChannelFileTo(const std::wstring& path, const ChannelRecords& records) {
     const std::string bytes = formatChannelFile(records);
-    const std::wstring temp = path + L".tmp";
+    const std::wstring temp = path + asciiToWide(kChannelFileTempSuffix);
     std::lock_guard guard(saveMutex());
     {
         FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -103,7 +109,7 @@ bool saveChannelFileTo(const std::wstring& path, const ChannelRecords& records) 
 }
 
 void saveChannelFile(const ChannelRecords& records) {
-    saveChannelFileTo(L"chaines.xml", records);
+    saveChannelFileTo(asciiToWide(kChannelFileName), records);
 }
 
 void saveChannelFile(ChannelList& list) {
