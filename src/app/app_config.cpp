@@ -28,6 +28,22 @@ constexpr std::u16string_view kHeightKey = u"Hauteur fenêtre";
 constexpr std::u16string_view kFullWidthKey = u"Utilise toute la largeur";
 constexpr std::u16string_view kZoomKey = u"Facteur de zoom";
 
+constexpr Priority kPriorities[] = {
+    {u"Haute", IDM_PRIORITY_HIGH, kHighPriorityClass},
+    {u"Normale", IDM_PRIORITY_NORMAL, kNormalPriorityClass},
+    {u"Inférieure", IDM_PRIORITY_BELOW_NORMAL, kBelowNormalPriorityClass},
+    {u"Supérieure", IDM_PRIORITY_ABOVE_NORMAL, kAboveNormalPriorityClass},
+};
+
+constexpr const Priority& kFallbackPriority = kPriorities[3];
+
+template <class Matches> const Priority& findPriority(Matches matches) {
+    for (const Priority& priority : kPriorities)
+        if (matches(priority))
+            return priority;
+    return kFallbackPriority;
+}
+
 std::u16string decimal(int64_t value) {
     bool negative = value < 0;
     uint64_t magnitude = negative ? uint64_t(0) - uint64_t(value) : uint64_t(value);
@@ -61,53 +77,25 @@ std::u16string_view booleanText(bool on) {
     return on ? u"Vrai" : u"Faux";
 }
 
+std::span<const Priority> priorities() {
+    return kPriorities;
+}
+
 uint16_t priorityCommandForWord(std::u16string_view word) {
-    if (word == u"Haute")
-        return IDM_PRIORITY_HIGH;
-    if (word == u"Normale")
-        return IDM_PRIORITY_NORMAL;
-    if (word == u"Inférieure")
-        return IDM_PRIORITY_BELOW_NORMAL;
-    return IDM_PRIORITY_ABOVE_NORMAL;
+    return findPriority([&](const Priority& p) { return p.word == word; }).command;
 }
 
 uint32_t priorityClassForCommand(uint16_t command) {
-    switch (command) {
-    case IDM_PRIORITY_HIGH:
-        return kHighPriorityClass;
-    case IDM_PRIORITY_NORMAL:
-        return kNormalPriorityClass;
-    case IDM_PRIORITY_BELOW_NORMAL:
-        return kBelowNormalPriorityClass;
-    default:
-        return kAboveNormalPriorityClass;
-    }
+    return findPriority([&](const Priority& p) { return p.command == command; }).priorityClass;
 }
 
 uint16_t priorityCommandForClass(uint32_t priorityClass) {
-    switch (priorityClass) {
-    case kHighPriorityClass:
-        return IDM_PRIORITY_HIGH;
-    case kNormalPriorityClass:
-        return IDM_PRIORITY_NORMAL;
-    case kBelowNormalPriorityClass:
-        return IDM_PRIORITY_BELOW_NORMAL;
-    default:
-        return IDM_PRIORITY_ABOVE_NORMAL;
-    }
+    return findPriority([&](const Priority& p) { return p.priorityClass == priorityClass; })
+        .command;
 }
 
 std::u16string_view priorityWordForClass(uint32_t priorityClass) {
-    switch (priorityCommandForClass(priorityClass)) {
-    case IDM_PRIORITY_HIGH:
-        return u"Haute";
-    case IDM_PRIORITY_NORMAL:
-        return u"Normale";
-    case IDM_PRIORITY_BELOW_NORMAL:
-        return u"Inférieure";
-    default:
-        return u"Supérieure";
-    }
+    return findPriority([&](const Priority& p) { return p.priorityClass == priorityClass; }).word;
 }
 
 LoadedConfig readConfig(ProfileStore& store, std::u16string_view currentDirectory) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,17 @@ inline constexpr uint32_t kHighPriorityClass = 0x80;
 inline constexpr uint32_t kNormalPriorityClass = 0x20;
 inline constexpr uint32_t kAboveNormalPriorityClass = 0x8000;
 inline constexpr uint32_t kBelowNormalPriorityClass = 0x4000;
+
+// One of the four priorities the menu offers: the word stored under "Priorité", the menu
+// command and the process priority class.
+struct Priority {
+    std::u16string_view word;
+    uint16_t command;
+    uint32_t priorityClass;
+};
+
+// High, normal, below normal, then above normal: the one any other word or class stands for.
+std::span<const Priority> priorities();
 
 // The priority menu command a stored word stands for: "Haute", "Normale" and "Inférieure"
 // compared in full and with case; any other text means above normal.

@@ -50,7 +50,7 @@ bool retuneNeeded(std::optional<int32_t> currentFrequency, int32_t newFrequency)
     return !currentFrequency || *currentFrequency != newFrequency;
 }
 
-bool switchChannel(ChannelList& list, std::size_t index, bool preferAc3, AudioTracks& tracks,
+bool switchChannel(ChannelList& list, std::size_t index, bool preferAc3, AudioTrack& track,
                    const DemuxOutputs& outputs, ScanTuner* tuner) {
     ChannelInfo target;
     std::optional<int32_t> currentFrequency;
@@ -75,15 +75,14 @@ bool switchChannel(ChannelList& list, std::size_t index, bool preferAc3, AudioTr
     mapIfPresent(outputs.video, target.videoPid, PidContent::ElementaryStream);
     if (preferAc3 && target.ac3Pid != 0) {
         mapIfPresent(outputs.ac3, target.ac3Pid, PidContent::ElementaryStream);
-        tracks.ac3Active = true;
+        track = AudioTrack::Ac3;
     } else {
         mapIfPresent(outputs.audio, target.audio1Pid, PidContent::ElementaryStream);
-        tracks.ac3Active = false;
+        track = AudioTrack::First;
     }
     // PID 0 included: the PMT filter then drops the PAT sections it receives.
     if (outputs.pmt)
         outputs.pmt->mapPid(target.pmtPid, PidContent::Psi);
-    tracks.secondActive = false;
     return true;
 }
 
@@ -128,51 +127,53 @@ std::optional<std::size_t> typedNumberChoice(const ChannelRecords& records, int3
     return first;
 }
 
-void selectFirstAudioTrack(const ChannelInfo& channel, AudioTracks& tracks,
+void selectFirstAudioTrack(const ChannelInfo& channel, AudioTrack& track,
                            const DemuxOutputs& outputs) {
-    if (tracks.secondActive) {
+    if (track == AudioTrack::First)
+        return;
+    if (track == AudioTrack::Second)
         unmap(outputs.audio, channel.audio2Pid);
-        mapIfPresent(outputs.audio, channel.audio1Pid, PidContent::ElementaryStream);
-        tracks.secondActive = false;
-    }
-    if (tracks.ac3Active) {
+    else
         unmap(outputs.ac3, channel.ac3Pid);
-        mapIfPresent(outputs.audio, channel.audio1Pid, PidContent::ElementaryStream);
-        tracks.ac3Active = false;
-    }
+    mapIfPresent(outputs.audio, channel.audio1Pid, PidContent::ElementaryStream);
+    track = AudioTrack::First;
 }
 
-bool selectSecondAudioTrack(const ChannelInfo& channel, AudioTracks& tracks,
+bool selectSecondAudioTrack(const ChannelInfo& channel, AudioTrack& track,
                             const DemuxOutputs& outputs) {
-    if (tracks.secondActive || tracks.ac3Active || channel.audio1Pid == 0 || channel.audio2Pid == 0)
+    if (track != AudioTrack::First || channel.audio1Pid == 0 || channel.audio2Pid == 0)
         return false;
     unmap(outputs.audio, channel.audio1Pid);
     mapIfPresent(outputs.audio, channel.audio2Pid, PidContent::ElementaryStream);
-    tracks.secondActive = true;
+    track = AudioTrack::Second;
     return true;
 }
 
-bool selectAc3Track(const ChannelInfo& channel, AudioTracks& tracks, const DemuxOutputs& outputs) {
-    if (tracks.secondActive || tracks.ac3Active || channel.audio1Pid == 0 || channel.ac3Pid == 0)
+bool selectAc3Track(const ChannelInfo& channel, AudioTrack& track, const DemuxOutputs& outputs) {
+    if (track != AudioTrack::First || channel.audio1Pid == 0 || channel.ac3Pid == 0)
         return false;
     unmap(outputs.audio, channel.audio1Pid);
     mapIfPresent(outputs.ac3, channel.ac3Pid, PidContent::ElementaryStream);
-    tracks.ac3Active = true;
+    track = AudioTrack::Ac3;
     return true;
 }
 
-AudioTrackMenu audioTrackMenu(const AudioTracks& tracks, const ChannelInfo& channel) {
+AudioTrackMenu audioTrackMenu(AudioTrack track, const ChannelInfo& channel) {
     AudioTrackMenu menu;
-    if (tracks.ac3Active) {
+    switch (track) {
+    case AudioTrack::Ac3:
         menu.second = {false, true};
         menu.ac3 = {true, true};
-    } else if (tracks.secondActive) {
+        break;
+    case AudioTrack::Second:
         menu.second = {true, true};
         menu.ac3 = {false, true};
-    } else {
+        break;
+    case AudioTrack::First:
         menu.first = {true, true};
         menu.second = {false, channel.audio2Pid == 0};
         menu.ac3 = {false, channel.ac3Pid == 0};
+        break;
     }
     return menu;
 }

@@ -39,11 +39,8 @@ struct DemuxOutputs {
     PidMap* pmt = nullptr;
 };
 
-// Which audio track is mapped: the first (both false), the second, or AC-3.
-struct AudioTracks {
-    bool secondActive = false;
-    bool ac3Active = false;
-};
+// Which audio track is mapped.
+enum class AudioTrack { First, Second, Ac3 };
 
 // At most this many PIDs are fetched, and unmapped, per output in one go.
 inline constexpr std::size_t kUnmapBatch = 8;
@@ -58,7 +55,7 @@ bool retuneNeeded(std::optional<int32_t> currentFrequency, int32_t newFrequency)
 // needed, maps its video, its first audio (or its AC-3 when preferred and present) and its
 // PMT whatever its value. The track becomes the first one, or AC-3. False (nothing done)
 // when the index names no channel.
-bool switchChannel(ChannelList& list, std::size_t index, bool preferAc3, AudioTracks& tracks,
+bool switchChannel(ChannelList& list, std::size_t index, bool preferAc3, AudioTrack& track,
                    const DemuxOutputs& outputs, ScanTuner* tuner);
 
 // Previous and next channel, wrapping. While recording only channels on the current
@@ -79,13 +76,13 @@ std::optional<std::size_t> typedNumberChoice(const ChannelRecords& records, int3
                                              int32_t number, bool recording);
 
 // "Première piste audio": back from the second track or from AC-3 to the first.
-void selectFirstAudioTrack(const ChannelInfo& channel, AudioTracks& tracks,
+void selectFirstAudioTrack(const ChannelInfo& channel, AudioTrack& track,
                            const DemuxOutputs& outputs);
 // "Seconde piste audio" and "Piste AC3": from the first track only, and only when the
 // channel has both the first track and the one asked for. False when nothing was done.
-bool selectSecondAudioTrack(const ChannelInfo& channel, AudioTracks& tracks,
+bool selectSecondAudioTrack(const ChannelInfo& channel, AudioTrack& track,
                             const DemuxOutputs& outputs);
-bool selectAc3Track(const ChannelInfo& channel, AudioTracks& tracks, const DemuxOutputs& outputs);
+bool selectAc3Track(const ChannelInfo& channel, AudioTrack& track, const DemuxOutputs& outputs);
 
 struct MenuItemState {
     bool checked = false;
@@ -101,6 +98,6 @@ struct AudioTrackMenu {
     friend bool operator==(const AudioTrackMenu&, const AudioTrackMenu&) = default;
 };
 
-AudioTrackMenu audioTrackMenu(const AudioTracks& tracks, const ChannelInfo& channel);
+AudioTrackMenu audioTrackMenu(AudioTrack track, const ChannelInfo& channel);
 
 } // namespace korvane

@@ -6,9 +6,10 @@ namespace korvane {
 class WindowNotifier {
   public:
     virtual ~WindowNotifier() = default;
-    // WM_USER: a guide event was stored for the channel being watched.
+    // kGuideUpdatedMessage: a guide event was stored for the channel being watched.
     virtual void postGuideUpdated() = 0;
-    // WM_USER + 1: the PIDs of the channel being watched changed and the channel file was rewritten.
+    // kStreamsChangedMessage: the PIDs of the channel being watched changed and the channel file
+    // was rewritten.
     virtual void postStreamsChanged() = 0;
 };
 

@@ -79,7 +79,7 @@ class ChannelSwitch : public ::testing::Test {
     }
     std::vector<std::string> select(std::size_t index, bool preferAc3 = false) {
         log.lines.clear();
-        EXPECT_TRUE(switchChannel(list, index, preferAc3, tracks, outputs, &tuner));
+        EXPECT_TRUE(switchChannel(list, index, preferAc3, track, outputs, &tuner));
         return log.lines;
     }
 
@@ -87,7 +87,7 @@ class ChannelSwitch : public ::testing::Test {
     FakePidMap video{"video", log}, audio{"son", log}, ac3{"ac3", log}, pmt{"pmt", log};
     DemuxOutputs outputs{&video, &audio, &ac3, &pmt};
     FakeTuner tuner{log};
-    AudioTracks tracks;
+    AudioTrack track = AudioTrack::First;
     ChannelList list;
 };
 
@@ -109,22 +109,21 @@ TEST_F(ChannelSwitch, RetunesOnlyForTheFirstSelectionOrAnotherFrequency) {
                                 "video map 0x520 es", "son map 0x530 es", "pmt map 0x0 psi"}));
 
     log.lines.clear();
-    EXPECT_FALSE(switchChannel(list, 4, false, tracks, outputs, &tuner));
+    EXPECT_FALSE(switchChannel(list, 4, false, track, outputs, &tuner));
     EXPECT_TRUE(log.lines.empty());
     EXPECT_EQ(list.currentIndex(), 3);
 }
 
 TEST_F(ChannelSwitch, PreferredAc3ReplacesTheFirstTrackWhenTheChannelHasOne) {
-    tracks.secondActive = true;
+    track = AudioTrack::Second;
     auto lines = select(0, true);
     EXPECT_EQ(lines[2], "ac3 map 0x133 es");
-    EXPECT_TRUE(tracks.ac3Active);
-    EXPECT_FALSE(tracks.secondActive);
+    EXPECT_EQ(track, AudioTrack::Ac3);
     lines = select(1, true);
     EXPECT_EQ(lines,
               (std::vector<std::string>{"video unmap 0x120", "ac3 unmap 0x133", "pmt unmap 0x100",
                                         "son map 0x230 es", "pmt map 0x200 psi"}));
-    EXPECT_FALSE(tracks.ac3Active);
+    EXPECT_EQ(track, AudioTrack::First);
 }
 
 TEST_F(ChannelSwitch, UnmapsAtMostEightPidsPerOutputAndToleratesMissingOutputs) {
@@ -136,10 +135,10 @@ TEST_F(ChannelSwitch, UnmapsAtMostEightPidsPerOutputAndToleratesMissingOutputs) 
 
     DemuxOutputs none;
     log.lines.clear();
-    EXPECT_TRUE(switchChannel(list, 2, true, tracks, none, nullptr));
+    EXPECT_TRUE(switchChannel(list, 2, true, track, none, nullptr));
     EXPECT_TRUE(log.lines.empty());
     EXPECT_EQ(list.currentIndex(), 2);
-    EXPECT_TRUE(tracks.ac3Active);
+    EXPECT_EQ(track, AudioTrack::Ac3);
 }
 
 TEST(RetuneDecision, FirstSelectionAlwaysRetunes) {
@@ -226,35 +225,35 @@ TEST_F(ChannelSwitch, AudioTrackCommandsMovePidsAndSetTheMenuStates) {
     const ChannelInfo une = *list.copyAt(0);
     select(0);
     const MenuItemState enabled{false, false}, disabled{false, true}, checkedDisabled{true, true};
-    EXPECT_EQ(audioTrackMenu(tracks, une), (AudioTrackMenu{checkedDisabled, enabled, enabled}));
+    EXPECT_EQ(audioTrackMenu(track, une), (AudioTrackMenu{checkedDisabled, enabled, enabled}));
 
     log.lines.clear();
-    ASSERT_TRUE(selectSecondAudioTrack(une, tracks, outputs));
+    ASSERT_TRUE(selectSecondAudioTrack(une, track, outputs));
     EXPECT_EQ(log.lines, (Lines{"son unmap 0x130", "son map 0x131 es"}));
-    EXPECT_EQ(audioTrackMenu(tracks, une), (AudioTrackMenu{enabled, checkedDisabled, disabled}));
+    EXPECT_EQ(audioTrackMenu(track, une), (AudioTrackMenu{enabled, checkedDisabled, disabled}));
     // Entered from the first track only (reachable by accelerator while the menu is detached).
-    EXPECT_FALSE(selectAc3Track(une, tracks, outputs));
+    EXPECT_FALSE(selectAc3Track(une, track, outputs));
 
     log.lines.clear();
-    selectFirstAudioTrack(une, tracks, outputs);
+    selectFirstAudioTrack(une, track, outputs);
     EXPECT_EQ(log.lines, (Lines{"son unmap 0x131", "son map 0x130 es"}));
-    EXPECT_FALSE(tracks.secondActive);
+    EXPECT_EQ(track, AudioTrack::First);
 
     log.lines.clear();
-    ASSERT_TRUE(selectAc3Track(une, tracks, outputs));
+    ASSERT_TRUE(selectAc3Track(une, track, outputs));
     EXPECT_EQ(log.lines, (Lines{"son unmap 0x130", "ac3 map 0x133 es"}));
-    EXPECT_EQ(audioTrackMenu(tracks, une), (AudioTrackMenu{enabled, disabled, checkedDisabled}));
-    EXPECT_FALSE(selectSecondAudioTrack(une, tracks, outputs));
+    EXPECT_EQ(audioTrackMenu(track, une), (AudioTrackMenu{enabled, disabled, checkedDisabled}));
+    EXPECT_FALSE(selectSecondAudioTrack(une, track, outputs));
 
     log.lines.clear();
-    selectFirstAudioTrack(une, tracks, outputs);
+    selectFirstAudioTrack(une, track, outputs);
     EXPECT_EQ(log.lines, (Lines{"ac3 unmap 0x133", "son map 0x130 es"}));
     EXPECT_EQ(video.mapped, (std::vector<int32_t>{0x120}));
     EXPECT_EQ(audio.mapped, (std::vector<int32_t>{0x130}));
     EXPECT_TRUE(ac3.mapped.empty());
 
     log.lines.clear();
-    selectFirstAudioTrack(une, tracks, outputs);
+    selectFirstAudioTrack(une, track, outputs);
     EXPECT_TRUE(log.lines.empty()) << "already on the first track";
 }
 
@@ -263,21 +262,21 @@ TEST_F(ChannelSwitch, ChannelsWithoutTheTracksLeaveTheirItemsDisabled) {
     const ChannelInfo trois = *list.copyAt(2);
     select(1);
     log.lines.clear();
-    EXPECT_FALSE(selectSecondAudioTrack(deux, tracks, outputs));
-    EXPECT_FALSE(selectAc3Track(deux, tracks, outputs));
+    EXPECT_FALSE(selectSecondAudioTrack(deux, track, outputs));
+    EXPECT_FALSE(selectAc3Track(deux, track, outputs));
     EXPECT_TRUE(log.lines.empty());
     const MenuItemState disabled{false, true}, checkedDisabled{true, true};
-    EXPECT_EQ(audioTrackMenu(tracks, deux), (AudioTrackMenu{checkedDisabled, disabled, disabled}));
+    EXPECT_EQ(audioTrackMenu(track, deux), (AudioTrackMenu{checkedDisabled, disabled, disabled}));
 
     // An AC-3-only channel under the AC-3 preference: back to the first track unmaps the
     // AC-3 and has no first track to map.
     select(2, true);
-    EXPECT_TRUE(tracks.ac3Active);
-    EXPECT_FALSE(selectAc3Track(trois, tracks, outputs));
+    EXPECT_EQ(track, AudioTrack::Ac3);
+    EXPECT_FALSE(selectAc3Track(trois, track, outputs));
     log.lines.clear();
-    selectFirstAudioTrack(trois, tracks, outputs);
+    selectFirstAudioTrack(trois, track, outputs);
     EXPECT_EQ(log.lines, (std::vector<std::string>{"ac3 unmap 0x433"}));
-    EXPECT_FALSE(tracks.ac3Active);
+    EXPECT_EQ(track, AudioTrack::First);
 }
 
 } // namespace

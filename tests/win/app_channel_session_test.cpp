@@ -3,6 +3,7 @@
 // The graph is the program's own up to the demultiplexer, with its section branches; sinks
 // stand in for the decoders and renderers.
 #include "app/win/channel_commands.h"
+#include "app/win/main_commands.h"
 #include "app/win/menu_state.h"
 #include "app/win/session.h"
 #include "box_collector.h"
@@ -187,7 +188,12 @@ TEST_F(ChannelSession, SwitchingRetunesAcrossMultiplexesAndRemapsTheOutputs) {
          {"unmap pmt 1024", "tune 474167", "map video 288 es", "map son 304 es",
           "map pmt 256 psi"}},
         // While recording, only the recorded multiplex: 0 -> 1 -> 0, never 2.
-        {[&] { setRecordingMenuState(true); }, 0, {}},
+        {[&] {
+             appState().recordingGeneration = 1;
+             refreshRecordingItems();
+         },
+         0,
+         {}},
         {[&] { key(VK_UP); },
          1,
          {"unmap video 288", "unmap son 304", "unmap pmt 256", "map son 560 es",
@@ -223,7 +229,8 @@ TEST_F(ChannelSession, TypedNumbersSelectAfterASecondAndRespectTheRecording) {
         {{VK_NUMPAD1}, false, 0},
     };
     for (const Case& c : cases) {
-        setRecordingMenuState(c.recording);
+        appState().recordingGeneration = c.recording ? 1 : 0;
+        refreshRecordingItems();
         for (WPARAM k : c.keys)
             key(k);
         EXPECT_NE(appState().typedNumber, 0);
@@ -269,9 +276,9 @@ TEST_F(ChannelSession, AudioTrackCommandsMovePidsAndSetTheMenuStates) {
     handleCommand(window_, 0);
     EXPECT_EQ(switched(), (Lines{"unmap video 288", "unmap son 304", "unmap pmt 256",
                                  "map video 288 es", "map ac3 307 es", "map pmt 256 psi"}));
-    EXPECT_TRUE(appState().ac3Active);
+    EXPECT_EQ(appState().audioTrack, AudioTrack::Ac3);
     handleCommand(window_, 1);
-    EXPECT_FALSE(appState().ac3Active);
+    EXPECT_NE(appState().audioTrack, AudioTrack::Ac3);
     EXPECT_EQ(states(), (States{MF_CHECKED | off, off, off}));
     handleCommand(window_, IDM_SECOND_AUDIO);
     EXPECT_EQ(switched(), (Lines{"unmap video 288", "unmap ac3 307", "unmap pmt 256",
@@ -298,7 +305,7 @@ TEST_F(ChannelSession, APmtChangeOfTheWatchedChannelRemapsIt) {
         for (const std::string& line : switched())
             after.push_back(line);
         if (!ac3AtRemap && std::find(after.begin(), after.end(), "map video 289 es") != after.end())
-            ac3AtRemap = appState().ac3Active;
+            ac3AtRemap = appState().audioTrack == AudioTrack::Ac3;
         ChannelRecords saved;
         if (parseChannelFile(readFile(L"chaines.xml"), saved, replaceWithQuestionMarks) &&
             saved.size() == 2 && saved[0].videoPid == 0x121 && saved[0].ac3Pid == 0x133 &&

@@ -1,4 +1,5 @@
 #include "app/win/app_state.h"
+#include "app/win/main_commands.h"
 #include "app/win/main_window.h"
 #include "app/win/menu_state.h"
 #include "app/win/session.h"
@@ -140,7 +141,8 @@ TEST(ContextMenu, ListsFiveFlatCopiesWithTheirStatesAndLeavesNothingBehind) {
     ShowWindow(window, SW_SHOWNORMAL);
     ASSERT_EQ(openChannels(), 0);
     appState().fullMenu = GetMenu(window);
-    setRecordingMenuState(true);
+    appState().recordingGeneration = 1;
+    refreshRecordingItems();
 
     ShowCursor(TRUE);
     const int cursor = ShowCursor(FALSE);

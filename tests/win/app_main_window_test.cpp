@@ -1,6 +1,7 @@
 #include "app/app_config.h"
 #include "app/win/app_state.h"
 #include "app/win/config_store.h"
+#include "app/win/main_commands.h"
 #include "app/win/main_window.h"
 #include "app/win/menu_state.h"
 #include "app/win/session.h"
@@ -178,8 +179,9 @@ TEST_F(MainWindowTest, CommandsFlipSettingsAndSavePriorities) {
 
 TEST_F(MainWindowTest, MenuStatesChangeOnlyWhileTheMenuIsAttached) {
     HWND window = createWindow();
-    setRecordingMenuState(true);
-    EXPECT_TRUE(appState().recording);
+    appState().recordingGeneration = 1;
+    refreshRecordingItems();
+    EXPECT_TRUE(appState().recording());
     EXPECT_NE(stateOf(IDM_RECORD_MULTIPLEX) & MF_GRAYED, 0u);
     EXPECT_NE(stateOf(IDM_RECORD_CHANNEL_TS) & MF_GRAYED, 0u);
     EXPECT_NE(stateOf(IDM_RECORD_CHANNEL_PS) & MF_GRAYED, 0u);
@@ -202,13 +204,14 @@ TEST_F(MainWindowTest, MenuStatesChangeOnlyWhileTheMenuIsAttached) {
     // Detached (compact mode, full screen): only the flag changes.
     HMENU bar = GetMenu(window);
     SetMenu(window, nullptr);
-    setRecordingMenuState(false);
+    appState().recordingGeneration = 0;
+    refreshRecordingItems();
     setMenuCheck(IDM_PREFER_AC3, false);
-    EXPECT_FALSE(appState().recording);
+    EXPECT_FALSE(appState().recording());
     SetMenu(window, bar);
     EXPECT_NE(stateOf(IDM_RECORD_MULTIPLEX) & MF_GRAYED, 0u);
     EXPECT_TRUE(checked(IDM_PREFER_AC3));
-    setRecordingMenuState(false);
+    refreshRecordingItems();
     EXPECT_EQ(stateOf(IDM_RECORD_MULTIPLEX) & (MF_GRAYED | MF_DISABLED), 0u);
     EXPECT_NE(stateOf(IDM_STOP_RECORDING) & MF_GRAYED, 0u);
 }

@@ -1,3 +1,4 @@
+#include "app/win/main_commands.h"
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +108,44 @@ TEST_F(MenuResource, EveryCommandHasItsTextMenuAndInitialState) {
     EXPECT_EQ(seen.size(), kItems.size());
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
+}
+
+// The command table answers every item and shortcut, once each, with nothing left over, and
+// only the recording and audio-track items have their state set by a rule.
+TEST_F(MenuResource, TheCommandTableHasOneRowPerItemAndShortcut) {
+    using korvane::ItemRule;
+    std::vector<UINT> rows;
+    for (const korvane::MainCommand& command : korvane::mainCommands()) {
+        EXPECT_NE(command.run, nullptr) << command.id;
+        rows.push_back(command.id);
+    }
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(std::adjacent_find(rows.begin(), rows.end()), rows.end()) << "a command twice";
+    EXPECT_EQ(rows.size(), kItems.size());
+    for (const Item& item : kItems) {
+        const korvane::MainCommand* command = korvane::findMainCommand(item.id);
+        ASSERT_NE(command, nullptr) << item.id;
+        ItemRule rule = ItemRule::None;
+        if (item.id == IDM_RECORD_MULTIPLEX || item.id == IDM_RECORD_CHANNEL_TS ||
+            item.id == IDM_RECORD_CHANNEL_PS)
+            rule = ItemRule::NotWhileRecording;
+        else if (item.id == IDM_STOP_RECORDING)
+            rule = ItemRule::WhileRecording;
+        else if (item.id == IDM_FIRST_AUDIO || item.id == IDM_SECOND_AUDIO ||
+                 item.id == IDM_AC3_TRACK)
+            rule = ItemRule::AudioTrack;
+        EXPECT_EQ(command->rule, rule) << item.id;
+    }
+
+    HACCEL table = LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_ACCELERATORS));
+    ASSERT_NE(table, nullptr);
+    std::vector<ACCEL> entries(CopyAcceleratorTableW(table, nullptr, 0));
+    CopyAcceleratorTableW(table, entries.data(), static_cast<int>(entries.size()));
+    DestroyAcceleratorTable(table);
+    for (const ACCEL& entry : entries)
+        EXPECT_NE(korvane::findMainCommand(entry.cmd), nullptr) << entry.cmd;
+    // Below the commands lie the channel items, whose command is the channel's index.
+    EXPECT_EQ(korvane::findMainCommand(0), nullptr);
 }
 
 TEST(AcceleratorResource, EveryShortcutIsAVirtualKeyWithoutHighlight) {

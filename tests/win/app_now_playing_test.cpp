@@ -3,6 +3,7 @@
 #include "app/win/main_window.h"
 #include "app/win/now_playing.h"
 #include "app/win/status_bar.h"
+#include "common/win/window_messages.h"
 #include "process_state.h"
 #include "res/resource.h"
 
@@ -103,7 +104,7 @@ TEST_F(NowPlayingTest, MessengerGetsThePlayingStatusPerRefreshAndTheClearedOneWh
     EXPECT_EQ(sent[0].bytes, DWORD((expected.size() + 1) * 2));
 
     // A guide update sends the same status again.
-    SendMessageW(window_, WM_USER, 0, 0);
+    SendMessageW(window_, kGuideUpdatedMessage, 0, 0);
     EXPECT_EQ(fromThisWindow().size(), 2u);
 
     // A channel without a present event sends nothing.

@@ -122,11 +122,11 @@ TEST_F(RecordingStress, StartAndStopManyTimesWhileTheTunerStreams) {
     for (Form& form : forms) {
         for (int cycle = 0; cycle < cycles; ++cycle) {
             SendMessageW(window_, WM_COMMAND, form.command, 0);
-            ASSERT_TRUE(appState().recording) << form.name << ", cycle " << cycle;
+            ASSERT_TRUE(appState().recording()) << form.name << ", cycle " << cycle;
             // Stops at every moment of the tuner's buffers, which come every few milliseconds.
             pumpFor(DWORD(cycle % 5));
             SendMessageW(window_, WM_COMMAND, IDM_STOP_RECORDING, 0);
-            ASSERT_FALSE(appState().recording) << form.name << ", cycle " << cycle;
+            ASSERT_FALSE(appState().recording()) << form.name << ", cycle " << cycle;
             const std::wstring name = recordingName();
             ASSERT_FALSE(name.empty()) << form.name << ", cycle " << cycle;
             ASSERT_TRUE(closed(name)) << form.name << ", cycle " << cycle << ": still open";

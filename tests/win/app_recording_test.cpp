@@ -224,7 +224,7 @@ class RecordingCommandsTest : public ::testing::Test {
 
 TEST_F(RecordingCommandsTest, OneRecordingAtATimeAndStopClosesItsFile) {
     command(IDM_RECORD_CHANNEL_TS);
-    ASSERT_TRUE(appState().recording);
+    ASSERT_TRUE(appState().recording());
     std::vector<std::wstring> files = recordings();
     ASSERT_EQ(files.size(), 1u);
     // Characters a file name cannot hold are replaced; the date and time follow the name.
@@ -238,13 +238,13 @@ TEST_F(RecordingCommandsTest, OneRecordingAtATimeAndStopClosesItsFile) {
     EXPECT_EQ(recordings().size(), 1u);
 
     command(IDM_STOP_RECORDING);
-    EXPECT_FALSE(appState().recording);
+    EXPECT_FALSE(appState().recording());
     EXPECT_TRUE(closed(files[0]));
     EXPECT_FALSE(grayed(IDM_RECORD_MULTIPLEX));
     EXPECT_TRUE(grayed(IDM_STOP_RECORDING));
     // Stopping again changes nothing.
     command(IDM_STOP_RECORDING);
-    EXPECT_FALSE(appState().recording);
+    EXPECT_FALSE(appState().recording());
 }
 
 TEST_F(RecordingCommandsTest, AFileThatCannotBeCreatedStopsTheRecordingAndTellsTheUser) {
@@ -252,11 +252,11 @@ TEST_F(RecordingCommandsTest, AFileThatCannotBeCreatedStopsTheRecordingAndTellsT
     appConfig().videoFolder.assign(missing.begin(), missing.end());
     DialogWatcher watcher(pressOk);
     command(IDM_RECORD_MULTIPLEX);
-    for (int i = 0; i < 200 && appState().recording; ++i) {
+    for (int i = 0; i < 200 && appState().recording(); ++i) {
         pumpMessages();
         Sleep(25);
     }
-    EXPECT_FALSE(appState().recording);
+    EXPECT_FALSE(appState().recording());
     EXPECT_TRUE(watcher.seen());
     EXPECT_NE(watcher.texts().find(L"Impossible de créer le fichier d'enregistrement"),
               std::wstring::npos)
@@ -273,11 +273,11 @@ TEST_F(RecordingCommandsTest, StopWhileTheGrabberIsAboutToCallTheRecorderFreesNo
         OnePacketSample packet;
         for (UINT mode : {IDM_RECORD_MULTIPLEX, IDM_RECORD_CHANNEL_TS, IDM_RECORD_CHANNEL_PS}) {
             command(mode);
-            ASSERT_TRUE(appState().recording);
+            ASSERT_TRUE(appState().recording());
             // The streaming thread has read the callback; the user stops before it calls.
             slow.beginCall(packet.sample.get());
             command(IDM_STOP_RECORDING);
-            EXPECT_FALSE(appState().recording);
+            EXPECT_FALSE(appState().recording());
             slow.finishCall();
             EXPECT_FALSE(slow.freedUnderCall()) << "mode " << mode;
             // Every file is closed by the stop; nothing reached it after the stop.
@@ -304,14 +304,14 @@ TEST_F(RecordingCommandsTest, ALateFailureOfAStoppedRecordingLeavesTheNextOneAlo
     command(IDM_STOP_RECORDING);
     appConfig().videoFolder.assign(good.begin(), good.end());
     command(IDM_RECORD_CHANNEL_TS);
-    ASSERT_TRUE(appState().recording);
+    ASSERT_TRUE(appState().recording());
     {
         DialogWatcher watcher(pressOk);
         for (int i = 0; i < 20; ++i) {
             pumpMessages();
             Sleep(25);
         }
-        EXPECT_TRUE(appState().recording) << "the old report stopped the new recording";
+        EXPECT_TRUE(appState().recording()) << "the old report stopped the new recording";
         EXPECT_FALSE(watcher.seen()) << std::string(watcher.texts().begin(), watcher.texts().end());
     }
     const std::vector<std::wstring> files = recordings();

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "app/app_config.h"
+#include "app/channel_switch.h"
 #include "channels/channel_list.h"
 #include "si/scan.h"
 
 #include <windows.h>
+
+#include <cstdint>
 
 namespace korvane {
 
@@ -13,9 +16,10 @@ struct AppState {
     HWND mainWindow = nullptr;
     HWND statusBar = nullptr; // null while hidden
     HMENU fullMenu = nullptr; // the menu bar with the channel menu, kept while detached
-    bool recording = false;
-    bool secondAudioActive = false;
-    bool ac3Active = false;
+    // The generation of the running recording, which its recorder's failure report carries;
+    // 0 while none runs.
+    uint32_t recordingGeneration = 0;
+    AudioTrack audioTrack = AudioTrack::First;
     int typedNumber = 0;
     bool muted = false;
     int volume = 0; // hundredths of a decibel, -10000 ... 0
@@ -35,6 +39,8 @@ struct AppState {
     POINT pressPoint{0, 0}; // x = -1: no accepted press
     bool dragging = false;
     POINT dragLast{0, 0};
+
+    bool recording() const { return recordingGeneration != 0; }
 };
 
 // The process-wide objects, alive from start-up to exit.

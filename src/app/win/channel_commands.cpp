@@ -2,7 +2,7 @@
 
 #include "app/channel_switch.h"
 #include "app/win/app_state.h"
-#include "app/win/menu_state.h"
+#include "app/win/main_commands.h"
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
 #include "graph/media_graph.h"
@@ -17,37 +17,22 @@ namespace {
 
 constexpr UINT kTypedNumberPeriodMs = 1000;
 
-AudioTracks currentTracks() {
-    return AudioTracks{appState().secondAudioActive, appState().ac3Active};
-}
-
-void storeTracks(const AudioTracks& tracks) {
-    appState().secondAudioActive = tracks.secondActive;
-    appState().ac3Active = tracks.ac3Active;
-}
-
 void selectIfAny(std::optional<std::size_t> index) {
     if (index)
         selectChannel(*index);
-}
-
-UINT menuState(const MenuItemState& item) {
-    return (item.checked ? MFS_CHECKED : 0) | (item.disabled ? MFS_DISABLED | MFS_GRAYED : 0);
 }
 
 } // namespace
 
 void selectChannel(std::size_t index) {
     AppState& state = appState();
-    AudioTracks tracks = currentTracks();
     GraphOutputs outputs(mediaGraph());
     GraphTuner tuner(mediaGraph());
-    if (!switchChannel(channelList(), index, appConfig().preferAc3, tracks, outputs.outputs(),
-                       &tuner))
+    if (!switchChannel(channelList(), index, appConfig().preferAc3, state.audioTrack,
+                       outputs.outputs(), &tuner))
         return;
-    storeTracks(tracks);
-    setRecordingMenuState(state.recording);
-    updateAudioTrackMenu();
+    refreshRecordingItems();
+    refreshAudioTrackItems();
     refreshChannelInfo();
     // The on-screen display shows the channel for a while from this moment.
     state.channelShownAt = GetTickCount();
@@ -56,12 +41,12 @@ void selectChannel(std::size_t index) {
 
 void previousChannel() {
     ChannelList& list = channelList();
-    selectIfAny(previousChannelIndex(list.snapshot(), list.currentIndex(), appState().recording));
+    selectIfAny(previousChannelIndex(list.snapshot(), list.currentIndex(), appState().recording()));
 }
 
 void nextChannel() {
     ChannelList& list = channelList();
-    selectIfAny(nextChannelIndex(list.snapshot(), list.currentIndex(), appState().recording));
+    selectIfAny(nextChannelIndex(list.snapshot(), list.currentIndex(), appState().recording()));
 }
 
 void addTypedDigit(int digit) {
@@ -75,7 +60,7 @@ void onTypedNumberTimer() {
     KillTimer(state.mainWindow, IDT_TYPED_NUMBER);
     const int32_t number = state.typedNumber;
     state.typedNumber = 0;
-    if (state.recording) {
+    if (state.recording()) {
         ChannelList& list = channelList();
         selectIfAny(typedNumberChoice(list.snapshot(), list.currentIndex(), number, true));
     } else {
@@ -91,35 +76,24 @@ void onAudioTrackCommand(UINT command) {
     std::optional<ChannelInfo> channel = channelList().copyCurrent();
     if (!channel)
         return;
-    AudioTracks tracks = currentTracks();
+    AudioTrack& track = appState().audioTrack;
     GraphOutputs outputs(mediaGraph());
     switch (command) {
     case IDM_FIRST_AUDIO:
-        selectFirstAudioTrack(*channel, tracks, outputs.outputs());
+        selectFirstAudioTrack(*channel, track, outputs.outputs());
         break;
     case IDM_SECOND_AUDIO:
-        if (!selectSecondAudioTrack(*channel, tracks, outputs.outputs()))
+        if (!selectSecondAudioTrack(*channel, track, outputs.outputs()))
             return;
         break;
     case IDM_AC3_TRACK:
-        if (!selectAc3Track(*channel, tracks, outputs.outputs()))
+        if (!selectAc3Track(*channel, track, outputs.outputs()))
             return;
         break;
     default:
         return;
     }
-    storeTracks(tracks);
-    updateAudioTrackMenu();
-}
-
-void updateAudioTrackMenu() {
-    std::optional<ChannelInfo> channel = channelList().copyCurrent();
-    if (!channel)
-        return;
-    const AudioTrackMenu menu = audioTrackMenu(currentTracks(), *channel);
-    setMenuItemState(IDM_FIRST_AUDIO, menuState(menu.first));
-    setMenuItemState(IDM_SECOND_AUDIO, menuState(menu.second));
-    setMenuItemState(IDM_AC3_TRACK, menuState(menu.ac3));
+    refreshAudioTrackItems();
 }
 
 } // namespace korvane

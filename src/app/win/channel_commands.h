@@ -26,7 +26,5 @@ void selectChannelByNumber(int32_t number);
 
 // "Première piste audio", "Seconde piste audio" and "Piste AC3".
 void onAudioTrackCommand(UINT command);
-// The states of the three audio-track items, in the full menu even while it is detached.
-void updateAudioTrackMenu();
 
 } // namespace korvane

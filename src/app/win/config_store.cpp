@@ -68,9 +68,8 @@ void saveConfig() {
 void applyPriority(uint16_t command) {
     SetPriorityClass(GetCurrentProcess(), priorityClassForCommand(command));
     lastPriority = priorityCommandForClass(priorityClassForCommand(command));
-    for (UINT item : {IDM_PRIORITY_HIGH, IDM_PRIORITY_NORMAL, IDM_PRIORITY_ABOVE_NORMAL,
-                      IDM_PRIORITY_BELOW_NORMAL})
-        setMenuCheck(item, item == lastPriority);
+    for (const Priority& priority : priorities())
+        setMenuCheck(priority.command, priority.command == lastPriority);
 }
 
 uint16_t appliedPriority() {

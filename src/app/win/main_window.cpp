@@ -3,19 +3,15 @@
 #include "app/win/app_state.h"
 #include "app/win/channel_commands.h"
 #include "app/win/channel_scan.h"
-#include "app/win/config_store.h"
-#include "app/win/configuration_dialog.h"
+#include "app/win/main_commands.h"
 #include "app/win/menu_state.h"
-#include "app/win/now_playing.h"
-#include "app/win/picture_commands.h"
 #include "app/win/recording_commands.h"
 #include "app/win/session.h"
-#include "app/win/shell_commands.h"
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
 #include "app/win/window_modes.h"
-#include "capture/win/recording_failure.h"
 #include "common/win/show_error.h"
+#include "common/win/window_messages.h"
 #include "res/resource.h"
 
 #include <windowsx.h>
@@ -23,27 +19,6 @@
 namespace korvane {
 
 namespace {
-
-void flipPreferAc3() {
-    AppConfig& config = appConfig();
-    config.preferAc3 = !config.preferAc3;
-    setMenuCheck(IDM_PREFER_AC3, config.preferAc3);
-}
-
-void flipSendNowPlaying() {
-    AppConfig& config = appConfig();
-    config.sendNowPlaying = !config.sendNowPlaying;
-    if (config.sendNowPlaying)
-        refreshChannelInfo();
-    else
-        clearNowPlaying();
-    setMenuCheck(IDM_SEND_NOW_PLAYING, config.sendNowPlaying);
-}
-
-void closeMainWindow(HWND window) {
-    shutdownSession();
-    DestroyWindow(window);
-}
 
 void onSize(HWND window, WPARAM wParam, LPARAM lParam) {
     if (HWND bar = appState().statusBar) {
@@ -117,50 +92,17 @@ HWND createMainWindow(HINSTANCE instance, const AppConfig& config) {
                            config.windowHeight, nullptr, nullptr, instance, nullptr);
 }
 
+void closeMainWindow(HWND window) {
+    shutdownSession();
+    DestroyWindow(window);
+}
+
 bool handleCommand(HWND window, UINT command) {
-    switch (command) {
-    case IDM_QUIT:
-        closeMainWindow(window);
+    if (const MainCommand* entry = findMainCommand(command)) {
+        entry->run(window, command);
         return true;
-    case IDM_CONFIGURATION:
-        showConfigurationDialog(window);
-        return true;
-    case IDM_FIRST_AUDIO:
-    case IDM_SECOND_AUDIO:
-    case IDM_AC3_TRACK:
-        onAudioTrackCommand(command);
-        return true;
-    case IDM_PRIORITY_HIGH:
-    case IDM_PRIORITY_NORMAL:
-    case IDM_PRIORITY_ABOVE_NORMAL:
-    case IDM_PRIORITY_BELOW_NORMAL:
-        applyPriority(static_cast<uint16_t>(command));
-        saveConfig();
-        return true;
-    case IDM_ALWAYS_ON_TOP:
-        toggleAlwaysOnTop();
-        return true;
-    case IDM_PREFER_AC3:
-        flipPreferAc3();
-        return true;
-    case IDM_SEND_NOW_PLAYING:
-        flipSendNowPlaying();
-        return true;
-    case IDM_VIDEO_FOLDER:
-    case IDM_SCREENSHOT_FOLDER:
-        chooseFolder(window, command);
-        return true;
-    case IDM_RECORD_MULTIPLEX:
-    case IDM_RECORD_CHANNEL_TS:
-    case IDM_RECORD_CHANNEL_PS:
-        startRecording(command);
-        return true;
-    case IDM_STOP_RECORDING:
-        stopRecording();
-        return true;
-    default:
-        return runPictureCommand(window, command) || selectChannelByCommand(command);
     }
+    return selectChannelByCommand(command);
 }
 
 void showContextMenu(HWND window, LPARAM position) {
@@ -247,11 +189,10 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER)
             return 0;
         break;
-    case WM_USER:
-        // A guide event was stored for the channel being watched.
+    case kGuideUpdatedMessage:
         refreshChannelInfo();
         return 0;
-    case WM_USER + 1:
+    case kStreamsChangedMessage:
         onStreamsChanged();
         return 0;
     case WM_KEYDOWN:
@@ -265,7 +206,11 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             onTypedNumberTimer();
             return 0;
         }
-        if (handlePictureTimer(window, wParam))
+        if (wParam == kOsdTimer) {
+            onOsdTimer(window);
+            return 0;
+        }
+        if (handleWindowModeTimer(window, wParam))
             return 0;
         break;
     case WM_ENTERIDLE:

@@ -19,7 +19,11 @@ HWND createMainWindow(HINSTANCE instance, const AppConfig& config);
 
 LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Runs one menu or accelerator command; false when no handler owns the identifier.
+// The "Quitter" command and the window's close box: the session ends, then the window.
+void closeMainWindow(HWND window);
+
+// Runs one menu or accelerator command: a command of the table, else the channel whose
+// index it is; false when neither owns the identifier.
 bool handleCommand(HWND window, UINT command);
 
 // The context menu: flat copies of the first five menus of the full menu.

@@ -31,25 +31,14 @@ void setMenuCheck(UINT command, bool on) {
     setMenuItemState(command, on ? MFS_CHECKED : 0);
 }
 
-void setRecordingMenuState(bool on) {
-    appState().recording = on;
-    const UINT startState = on ? (MFS_DISABLED | MFS_GRAYED) : 0;
-    const UINT stopState = on ? 0 : (MFS_DISABLED | MFS_GRAYED);
-    setMenuItemState(IDM_RECORD_CHANNEL_PS, startState);
-    setMenuItemState(IDM_RECORD_CHANNEL_TS, startState);
-    setMenuItemState(IDM_RECORD_MULTIPLEX, startState);
-    setMenuItemState(IDM_STOP_RECORDING, stopState);
-}
-
 void syncMenuChecks() {
     const AppConfig& config = appConfig();
     setMenuCheck(IDM_SEND_NOW_PLAYING, config.sendNowPlaying);
     setMenuCheck(IDM_PREFER_AC3, config.preferAc3);
     setMenuCheck(IDM_FULL_WIDTH, config.fullWidth);
     const UINT applied = appliedPriority();
-    for (UINT item : {IDM_PRIORITY_HIGH, IDM_PRIORITY_NORMAL, IDM_PRIORITY_ABOVE_NORMAL,
-                      IDM_PRIORITY_BELOW_NORMAL})
-        setMenuCheck(item, item == applied);
+    for (const Priority& priority : priorities())
+        setMenuCheck(priority.command, priority.command == applied);
     if (appState().mainWindow)
         DrawMenuBar(appState().mainWindow);
 }

@@ -13,10 +13,6 @@ bool menuAttached();
 void setMenuItemState(UINT command, UINT state);
 void setMenuCheck(UINT command, bool on);
 
-// The recording flag, and while the menu is attached the three start items grayed and the
-// stop item enabled (or the reverse).
-void setRecordingMenuState(bool on);
-
 // The check marks that follow the settings: now playing, AC-3 by default, full width and
 // the priority applied at start-up. Redraws the menu bar.
 void syncMenuChecks();

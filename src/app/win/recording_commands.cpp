@@ -1,7 +1,7 @@
 #include "app/win/recording_commands.h"
 
 #include "app/win/app_state.h"
-#include "app/win/menu_state.h"
+#include "app/win/main_commands.h"
 #include "capture/win/recording_failure.h"
 #include "capture/win/recording_paths.h"
 #include "common/win/show_error.h"
@@ -19,12 +19,12 @@ namespace {
 
 // What the shell holds of the recordings: the grabber, the hook installed on it, and its own
 // reference to the running recording, so that the recording lives until the stop has closed
-// it, and after that as long as a streaming call holds it.
+// it, and after that as long as a streaming call holds it. Whether one runs, and its
+// generation, is the application state's recordingGeneration.
 struct RecordingSlot {
     ComPtr<ISampleGrabber> grabber;
     ComPtr<CRecordingHook> hook;
     ComPtr<CSampleGrabber> recording;
-    uint32_t generation = 0;     // of the running recording; 0: none runs
     uint32_t lastGeneration = 0; // given to the last one started
 };
 
@@ -43,7 +43,7 @@ void endRecording() {
         s.recording->close();
         s.recording.reset();
     }
-    s.generation = 0;
+    appState().recordingGeneration = 0;
 }
 
 // The video PID recorded: MPEG-2 video, else H.264.
@@ -51,14 +51,17 @@ int32_t recordedVideoPid(const ChannelInfo& channel) {
     return channel.videoPid != 0 ? channel.videoPid : channel.videoMpeg4Pid;
 }
 
-// The audio track being played: first, second, then AC-3, the last test winning.
-int32_t recordedAudioPid(const ChannelInfo& channel, const AppState& state) {
-    int32_t pid = channel.audio1Pid;
-    if (state.secondAudioActive)
-        pid = channel.audio2Pid;
-    if (state.ac3Active)
-        pid = channel.ac3Pid;
-    return pid;
+// The audio track being played.
+int32_t recordedAudioPid(const ChannelInfo& channel, AudioTrack track) {
+    switch (track) {
+    case AudioTrack::Second:
+        return channel.audio2Pid;
+    case AudioTrack::Ac3:
+        return channel.ac3Pid;
+    case AudioTrack::First:
+        break;
+    }
+    return channel.audio1Pid;
 }
 
 // A new recorder for the command, or null when there is nothing to record.
@@ -77,7 +80,7 @@ CSampleGrabber* createRecorder(UINT command, HWND window, uint32_t generation) {
     if (!path)
         return nullptr;
     const int32_t video = recordedVideoPid(*channel);
-    const int32_t audio = recordedAudioPid(*channel, appState());
+    const int32_t audio = recordedAudioPid(*channel, appState().audioTrack);
     const RecorderSettings settings =
         command == IDM_RECORD_CHANNEL_TS
             ? RecorderSettings::channelTs(channel->pmtPid, video, audio)
@@ -100,7 +103,7 @@ void setRecordingGrabber(ISampleGrabber* grabber) {
 void startRecording(UINT command) {
     AppState& state = appState();
     RecordingSlot& s = slot();
-    if (state.recording || !s.hook)
+    if (state.recording() || !s.hook)
         return;
     const uint32_t generation = s.lastGeneration + 1 != 0 ? s.lastGeneration + 1 : 1;
     s.lastGeneration = generation;
@@ -111,16 +114,16 @@ void startRecording(UINT command) {
         return;
     }
     s.recording = ComPtr(recorder);
-    s.generation = generation;
+    state.recordingGeneration = generation;
     s.hook->attach(recorder);
-    setRecordingMenuState(true);
+    refreshRecordingItems();
 }
 
 void stopRecording() {
-    if (!appState().recording)
+    if (!appState().recording())
         return;
     endRecording();
-    setRecordingMenuState(false);
+    refreshRecordingItems();
 }
 
 void releaseRecordingGrabber() {
@@ -133,7 +136,7 @@ void releaseRecordingGrabber() {
 }
 
 void onRecordingFailed(WPARAM generation, LPARAM failure) {
-    handleRecordingFailed(generation, failure, slot().generation, stopRecording);
+    handleRecordingFailed(generation, failure, appState().recordingGeneration, stopRecording);
 }
 
 } // namespace korvane

@@ -12,6 +12,8 @@
 #include <olectl.h>
 #include <shlobj.h>
 
+#include <string>
+
 namespace korvane {
 
 namespace {
@@ -32,6 +34,25 @@ struct PageList {
         if (pages.pElems)
             CoTaskMemFree(pages.pElems);
     }
+};
+
+// A "Filtres" command: the graph filter whose pages it shows, and the frame's caption: the
+// name the filter was configured by (a decoder), or else its role.
+struct FilterPages {
+    UINT command;
+    ComPtr<IBaseFilter> MediaGraph::*filter;
+    std::u16string AppConfig::*configuredName;
+    const wchar_t* role;
+};
+
+const FilterPages kFilterPages[] = {
+    {IDM_VIDEO_DECODER_PAGES, &MediaGraph::videoCodec, &AppConfig::videoDecoderName, nullptr},
+    {IDM_AUDIO_DECODER_PAGES, &MediaGraph::audioCodec, &AppConfig::audioDecoderName, nullptr},
+    {IDM_AC3_DECODER_PAGES, &MediaGraph::ac3Codec, &AppConfig::ac3DecoderName, nullptr},
+    {IDM_VMR_PAGES, &MediaGraph::vmr, nullptr, L"VMR"},
+    {IDM_DSOUND_PAGES, &MediaGraph::audioRenderer, nullptr, L"Direct sound"},
+    {IDM_DSOUND_AC3_PAGES, &MediaGraph::ac3Renderer, nullptr, L"Direct sound AC3"},
+    {IDM_DEMUX_PAGES, &MediaGraph::demux, nullptr, L"Demux"},
 };
 
 } // namespace
@@ -93,32 +114,13 @@ void showFilterProperties(IUnknown* filter, const wchar_t* caption) {
 }
 
 void showFilterPages(UINT command) {
-    const MediaGraph& graph = mediaGraph();
-    const AppConfig& config = appConfig();
-    switch (command) {
-    case IDM_VIDEO_DECODER_PAGES:
-        showFilterProperties(graph.videoCodec.get(), toWide(config.videoDecoderName).c_str());
-        break;
-    case IDM_AUDIO_DECODER_PAGES:
-        showFilterProperties(graph.audioCodec.get(), toWide(config.audioDecoderName).c_str());
-        break;
-    case IDM_VMR_PAGES:
-        showFilterProperties(graph.vmr.get(), L"VMR");
-        break;
-    case IDM_DSOUND_PAGES:
-        showFilterProperties(graph.audioRenderer.get(), L"Direct sound");
-        break;
-    case IDM_DEMUX_PAGES:
-        showFilterProperties(graph.demux.get(), L"Demux");
-        break;
-    case IDM_AC3_DECODER_PAGES:
-        showFilterProperties(graph.ac3Codec.get(), toWide(config.ac3DecoderName).c_str());
-        break;
-    case IDM_DSOUND_AC3_PAGES:
-        showFilterProperties(graph.ac3Renderer.get(), L"Direct sound AC3");
-        break;
-    default:
-        break;
+    for (const FilterPages& pages : kFilterPages) {
+        if (pages.command != command)
+            continue;
+        const std::wstring caption =
+            pages.configuredName ? toWide(appConfig().*pages.configuredName) : pages.role;
+        showFilterProperties((mediaGraph().*pages.filter).get(), caption.c_str());
+        return;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/recorder.h"
+#include "common/win/window_messages.h"
 
 #include <cstdint>
 #include <string>
@@ -8,11 +9,6 @@
 #include <windows.h>
 
 namespace korvane {
-
-// Posted to the main window when a recording lost its output; wParam is the recording's
-// generation (each recording started gets the next number, never 0), lParam the
-// RecordingFailure. WM_USER and WM_USER + 1 belong to the stream decoders.
-constexpr UINT kRecordingFailedMessage = WM_USER + 2;
 
 // Reports a recorder's failure from any thread by posting kRecordingFailedMessage.
 class WindowFailureReporter : public RecordingFailureReporter {

@@ -1,0 +1,139 @@
+#include "app/win/main_commands.h"
+
+#include "app/channel_switch.h"
+#include "app/win/about_box.h"
+#include "app/win/app_state.h"
+#include "app/win/channel_commands.h"
+#include "app/win/config_store.h"
+#include "app/win/configuration_dialog.h"
+#include "app/win/guide_dialog.h"
+#include "app/win/main_window.h"
+#include "app/win/menu_state.h"
+#include "app/win/now_playing.h"
+#include "app/win/recording_commands.h"
+#include "app/win/screenshot.h"
+#include "app/win/shell_commands.h"
+#include "app/win/signal_dialog.h"
+#include "app/win/status_bar.h"
+#include "app/win/video_area.h"
+#include "app/win/volume.h"
+#include "app/win/window_modes.h"
+#include "res/resource.h"
+
+#include <optional>
+
+namespace korvane {
+
+namespace {
+
+void flipPreferAc3(HWND, UINT) {
+    AppConfig& config = appConfig();
+    config.preferAc3 = !config.preferAc3;
+    setMenuCheck(IDM_PREFER_AC3, config.preferAc3);
+}
+
+void flipSendNowPlaying(HWND, UINT) {
+    AppConfig& config = appConfig();
+    config.sendNowPlaying = !config.sendNowPlaying;
+    if (config.sendNowPlaying)
+        refreshChannelInfo();
+    else
+        clearNowPlaying();
+    setMenuCheck(IDM_SEND_NOW_PLAYING, config.sendNowPlaying);
+}
+
+void choosePriority(HWND, UINT id) {
+    applyPriority(static_cast<uint16_t>(id));
+    saveConfig();
+}
+
+constexpr ItemRule kNone = ItemRule::None;
+
+const MainCommand kCommands[] = {
+    // "Fichier"
+    {IDM_CONFIGURATION, [](HWND window, UINT) { showConfigurationDialog(window); }, kNone},
+    {IDM_VIDEO_FOLDER, chooseFolder, kNone},
+    {IDM_SCREENSHOT_FOLDER, chooseFolder, kNone},
+    {IDM_ABOUT, [](HWND window, UINT) { showAboutBox(window); }, kNone},
+    {IDM_QUIT, [](HWND window, UINT) { closeMainWindow(window); }, kNone},
+    // "Filtres"
+    {IDM_VIDEO_DECODER_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
+    {IDM_AUDIO_DECODER_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
+    {IDM_AC3_DECODER_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
+    {IDM_VMR_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
+    {IDM_DSOUND_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
+    {IDM_DSOUND_AC3_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
+    {IDM_DEMUX_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
+    // "Commandes"
+    {IDM_FIRST_AUDIO, [](HWND, UINT id) { onAudioTrackCommand(id); }, ItemRule::AudioTrack},
+    {IDM_SECOND_AUDIO, [](HWND, UINT id) { onAudioTrackCommand(id); }, ItemRule::AudioTrack},
+    {IDM_AC3_TRACK, [](HWND, UINT id) { onAudioTrackCommand(id); }, ItemRule::AudioTrack},
+    {IDM_PREFER_AC3, flipPreferAc3, kNone},
+    {IDM_MUTE, [](HWND, UINT) { toggleMute(); }, kNone},
+    {IDM_VOLUME_UP, [](HWND, UINT) { changeVolume(true); }, kNone},
+    {IDM_VOLUME_DOWN, [](HWND, UINT) { changeVolume(false); }, kNone},
+    {IDM_FULL_SCREEN, [](HWND, UINT) { toggleFullScreen(); }, kNone},
+    {IDM_ZOOM_IN, [](HWND, UINT id) { zoomCommand(id); }, kNone},
+    {IDM_ZOOM_OUT, [](HWND, UINT id) { zoomCommand(id); }, kNone},
+    {IDM_FULL_WIDTH, [](HWND, UINT id) { zoomCommand(id); }, kNone},
+    {IDM_DEFAULT_ZOOM, [](HWND, UINT id) { zoomCommand(id); }, kNone},
+    {IDM_ALWAYS_ON_TOP, [](HWND, UINT) { toggleAlwaysOnTop(); }, kNone},
+    {IDM_PRIORITY_HIGH, choosePriority, kNone},
+    {IDM_PRIORITY_ABOVE_NORMAL, choosePriority, kNone},
+    {IDM_PRIORITY_NORMAL, choosePriority, kNone},
+    {IDM_PRIORITY_BELOW_NORMAL, choosePriority, kNone},
+    {IDM_SEND_NOW_PLAYING, flipSendNowPlaying, kNone},
+    {IDM_SIGNAL_QUALITY, [](HWND window, UINT) { showSignalQualityDialog(window); }, kNone},
+    {IDM_GUIDE, [](HWND window, UINT) { showGuideDialog(window, selectChannel); }, kNone},
+    // "Captures"
+    {IDM_SCREENSHOT, [](HWND, UINT) { takeScreenshot(); }, kNone},
+    {IDM_RECORD_MULTIPLEX, [](HWND, UINT id) { startRecording(id); }, ItemRule::NotWhileRecording},
+    {IDM_RECORD_CHANNEL_TS, [](HWND, UINT id) { startRecording(id); }, ItemRule::NotWhileRecording},
+    {IDM_RECORD_CHANNEL_PS, [](HWND, UINT id) { startRecording(id); }, ItemRule::NotWhileRecording},
+    {IDM_STOP_RECORDING, [](HWND, UINT) { stopRecording(); }, ItemRule::WhileRecording},
+};
+
+UINT menuFlags(const MenuItemState& item) {
+    return (item.checked ? MFS_CHECKED : 0) | (item.disabled ? MFS_DISABLED | MFS_GRAYED : 0);
+}
+
+MenuItemState audioTrackItem(const AudioTrackMenu& menu, UINT id) {
+    if (id == IDM_FIRST_AUDIO)
+        return menu.first;
+    return id == IDM_SECOND_AUDIO ? menu.second : menu.ac3;
+}
+
+} // namespace
+
+std::span<const MainCommand> mainCommands() {
+    return kCommands;
+}
+
+const MainCommand* findMainCommand(UINT id) {
+    for (const MainCommand& command : kCommands)
+        if (command.id == id)
+            return &command;
+    return nullptr;
+}
+
+void refreshRecordingItems() {
+    const bool recording = appState().recording();
+    for (const MainCommand& command : kCommands) {
+        if (command.rule == ItemRule::NotWhileRecording)
+            setMenuItemState(command.id, menuFlags({false, recording}));
+        else if (command.rule == ItemRule::WhileRecording)
+            setMenuItemState(command.id, menuFlags({false, !recording}));
+    }
+}
+
+void refreshAudioTrackItems() {
+    std::optional<ChannelInfo> channel = channelList().copyCurrent();
+    if (!channel)
+        return;
+    const AudioTrackMenu menu = audioTrackMenu(appState().audioTrack, *channel);
+    for (const MainCommand& command : kCommands)
+        if (command.rule == ItemRule::AudioTrack)
+            setMenuItemState(command.id, menuFlags(audioTrackItem(menu, command.id)));
+}
+
+} // namespace korvane
