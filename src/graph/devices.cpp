@@ -1,6 +1,5 @@
 #include "graph/devices.h"
 
-#include "common/win/wide_text.h"
 #include "dshow/media_type.h"
 #include "graph/platform_guids.h"
 
@@ -179,13 +178,14 @@ void fillCodecCombo(const GUID& major, const GUID& subtype, HWND dialog, int con
     });
 }
 
-bool selectDevices(const AppConfig& config, MediaGraph& graph) {
-    graph.tuner = findDeviceByName(kCategoryNetworkTuner, toWide(config.tunerName));
+bool selectDevices(const std::wstring& tunerName, const std::wstring& receiverName,
+                   MediaGraph& graph) {
+    graph.tuner = findDeviceByName(kCategoryNetworkTuner, tunerName);
     switch (classifyTransport(graph.tuner.get())) {
     case TransportKind::BdaTransport:
         return true;
     case TransportKind::Mpeg2Transport:
-        graph.receiver = findDeviceByName(kCategoryReceiverComponent, toWide(config.receiverName));
+        graph.receiver = findDeviceByName(kCategoryReceiverComponent, receiverName);
         if (classifyTransport(graph.receiver.get()) == TransportKind::BdaTransport)
             return true;
         break;

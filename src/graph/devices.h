@@ -4,7 +4,6 @@
 // device enumerator, decoders through the filter mapper, and the transport-stream kind a
 // device's outputs offer.
 
-#include "app/app_config.h"
 #include "dshow/com_ptr.h"
 #include "dshow/platform.h"
 #include "graph/media_graph.h"
@@ -39,9 +38,10 @@ int fillDeviceCombo(const GUID& category, HWND dialog, int controlId);
 void fillCodecCombo(const GUID& major, const GUID& subtype, HWND dialog, int controlId,
                     bool exactMatch);
 
-// The start-up device check: the configured tuner, and for a tuner that needs one the
-// configured receiver of kind BdaTransport, into graph.tuner and graph.receiver. False (and
-// nothing kept) when they are not all there.
-bool selectDevices(const AppConfig& config, MediaGraph& graph);
+// The start-up device check: the tuner of that name, and for a tuner that needs one the
+// receiver of that name, of kind BdaTransport, into graph.tuner and graph.receiver. False
+// (and nothing kept) when they are not all there.
+bool selectDevices(const std::wstring& tunerName, const std::wstring& receiverName,
+                   MediaGraph& graph);
 
 } // namespace korvane

@@ -8,48 +8,37 @@
 //   "ac3" -> decoder -> "Direct sound le retour", "data" -> "MPEG2 data",
 //   "epg" -> "Mon filtre EPG", "pmt" -> "Mon filtre PMT".
 //
-// Every failure is shown (error box owned by the main window) by the step that failed; a
-// branch failure adds the branch's second message and "Erreur lors de la création du graph".
+// Every failure is reported by the step that failed; a branch failure adds the branch's
+// second message and "Erreur lors de la création du graph".
 
-#include "dshow/com_ptr.h"
+#include "graph/filter_links.h"
+#include "graph/graph_setup.h"
 #include "graph/media_graph.h"
+#include "graph/video_renderer.h"
 
 namespace korvane {
 
 // Builds and runs the graph from the tuner (and receiver) that the device check bound.
-// 0 when built and running, 1 on any failure (filters added so far stay in the graph).
-int buildGraph();
+// Failed on any failure (filters added so far stay in the graph).
+GraphStatus buildGraph(const GraphSetup& setup);
 
 // The steps of buildGraph: the graph manager, the network provider, the tuner (and receiver),
 // its tuning and statistics interfaces, the sample grabber and the demultiplexer, connected
-// in that order (0, or 1 after the message); then the demultiplexer's outputs; then the run.
-int buildSourceChain();
-int runGraph();
+// in that order; then the demultiplexer's outputs; then the run.
+GraphStatus buildSourceChain(const GraphSetup& setup);
+GraphStatus runGraph();
 
-// Ends a recording, stops the graph and every filter in it, and releases every reference
-// the graph holds. Safe after a build that failed half-way, and when called again.
+// Stops the graph and every filter in it, and releases every reference the graph holds.
+// Safe after a build that failed half-way, and when called again.
 void tearDownGraph();
 
-// The allocator-presenter and the renderer's notification interface are kept for the whole
-// run, past the teardown; they go at the very end, before COM is uninitialised.
-void releaseVideoPresenter();
-
-// The six outputs of the demultiplexer and what hangs on them; 0 or 1.
-int renderDemuxOutputs();
-int buildVideoBranch(IMpeg2Demultiplexer* demux);
-int buildAudioBranch(IMpeg2Demultiplexer* demux);
-int buildAc3Branch(IMpeg2Demultiplexer* demux);
-int buildSectionDataBranch(IMpeg2Demultiplexer* demux);
-int buildEpgBranch(IMpeg2Demultiplexer* demux);
-int buildPmtBranch(IMpeg2Demultiplexer* demux);
-
-// A new in-process object of the class added to the graph under name; empty when it could
-// not be created or added (nothing is shown).
-ComPtr<IBaseFilter> addFilterByClsid(REFCLSID clsid, const wchar_t* name);
-// The filter's first pin of that direction, in EnumPins order.
-ComPtr<IPin> findPin(IBaseFilter* filter, PIN_DIRECTION direction);
-// ConnectDirect from the upstream filter's first output to the downstream one's first input,
-// with no media type; a missing pin fails.
-HRESULT connectFilters(IBaseFilter* upstream, IBaseFilter* downstream);
+// The six outputs of the demultiplexer and what hangs on them.
+GraphStatus renderDemuxOutputs(const GraphSetup& setup);
+GraphStatus buildVideoBranch(IMpeg2Demultiplexer* demux, const GraphSetup& setup);
+GraphStatus buildAudioBranch(IMpeg2Demultiplexer* demux, const GraphSetup& setup);
+GraphStatus buildAc3Branch(IMpeg2Demultiplexer* demux, const GraphSetup& setup);
+GraphStatus buildSectionDataBranch(IMpeg2Demultiplexer* demux, const GraphSetup& setup);
+GraphStatus buildEpgBranch(IMpeg2Demultiplexer* demux, const GraphSetup& setup);
+GraphStatus buildPmtBranch(IMpeg2Demultiplexer* demux, const GraphSetup& setup);
 
 } // namespace korvane

@@ -54,18 +54,20 @@ class ChannelSession : public SessionTest {
     void buildWithSinks() {
         appConfig().tunerName = u"Korvane Testbed Tuner USB";
         ASSERT_TRUE(selectDevices(appConfig(), mediaGraph()));
-        ASSERT_EQ(buildSourceChain(), 0);
+        ErrorBoxReporter errors;
+        const GraphSetup setup = graphSetup(errors);
+        ASSERT_EQ(buildSourceChain(setup), GraphStatus::Built);
         MediaGraph& graph = mediaGraph();
         auto demux = graph.demux.as<IMpeg2Demultiplexer>(IID_IMpeg2Demultiplexer);
         ASSERT_TRUE(demux);
         graph.videoPidMap = sinkOutput(demux.get(), L"video", MEDIATYPE_Video);
         graph.audioPidMap = sinkOutput(demux.get(), L"son", MEDIATYPE_Audio);
         graph.ac3PidMap = sinkOutput(demux.get(), L"ac3", MEDIATYPE_Audio);
-        ASSERT_EQ(buildSectionDataBranch(demux.get()), 0);
-        ASSERT_EQ(buildEpgBranch(demux.get()), 0);
-        ASSERT_EQ(buildPmtBranch(demux.get()), 0);
+        ASSERT_EQ(buildSectionDataBranch(demux.get(), setup), GraphStatus::Built);
+        ASSERT_EQ(buildEpgBranch(demux.get(), setup), GraphStatus::Built);
+        ASSERT_EQ(buildPmtBranch(demux.get(), setup), GraphStatus::Built);
         ASSERT_EQ(graph.graph.as<IMediaFilter>(IID_IMediaFilter)->SetSyncSource(nullptr), S_OK);
-        ASSERT_EQ(runGraph(), 0);
+        ASSERT_EQ(runGraph(), GraphStatus::Built);
     }
 
     ComPtr<IMPEG2PIDMap> sinkOutput(IMpeg2Demultiplexer* demux, const wchar_t* name,

@@ -71,8 +71,9 @@ class RecordingStress : public SessionTest {
         appConfig().tunerName = u"Korvane Testbed Tuner USB";
         appConfig().videoFolder.assign(folder_.begin(), folder_.end());
         ASSERT_TRUE(selectDevices(appConfig(), mediaGraph()));
-        ASSERT_EQ(buildSourceChain(), 0);
-        ASSERT_EQ(runGraph(), 0);
+        ErrorBoxReporter errors;
+        ASSERT_EQ(buildSourceChain(graphSetup(errors)), GraphStatus::Built);
+        ASSERT_EQ(runGraph(), GraphStatus::Built);
         ChannelInfo channel;
         channel.name.assign("T\xE9l\xE9 Une");
         channel.frequency = 474167;

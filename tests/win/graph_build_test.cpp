@@ -7,6 +7,7 @@
 #include "graph/devices.h"
 #include "graph/platform_guids.h"
 #include "graph/tuning.h"
+#include "graph_error_collector.h"
 #include "res/resource.h"
 
 #include "session_fixture.h"
@@ -28,13 +29,15 @@ using Texts = std::vector<std::wstring>;
 
 class GraphBuild : public SessionTest {
   protected:
-    // The configured tuner bound, then the graph built up to its first failure.
-    int build(const std::wstring& tuner, const std::wstring& receiver = L"") {
+    // The configured tuner bound, then the graph built up to its first failure: 0 when
+    // built, 1 when not.
+    int build(GraphErrorReporter& errors, const std::wstring& tuner,
+              const std::wstring& receiver = L"") {
         appConfig().tunerName = toU16(tuner);
         appConfig().receiverName = toU16(receiver);
         if (!selectDevices(appConfig(), mediaGraph()))
             return -1;
-        return buildGraph();
+        return buildGraph(graphSetup(errors)) == GraphStatus::Built ? 0 : 1;
     }
     static std::u16string toU16(const std::wstring& text) {
         return std::u16string(text.begin(), text.end());
@@ -203,8 +206,8 @@ TEST_F(GraphBuild, ControlNodesComeFromTheFirstNodeTypeThatListsThem) {
         MediaGraph& graph = mediaGraph();
         graph.tuner = findDeviceByName(kCategoryNetworkTuner, kUsbTuner);
         ASSERT_TRUE(graph.tuner);
-        BoxCollector collector;
-        findTuningInterfaces(graph);
+        GraphErrorCollector collector;
+        findTuningInterfaces(graph, collector);
         findSignalStatistics(graph);
         EXPECT_EQ(bool(graph.deviceControl), c.deviceControl) << c.faults;
         EXPECT_EQ(bool(graph.frequencyFilter), c.frequency) << c.faults;
@@ -215,7 +218,6 @@ TEST_F(GraphBuild, ControlNodesComeFromTheFirstNodeTypeThatListsThem) {
             ComPtr<IUnknown> tuner = graph.tuner.as<IUnknown>(IID_IUnknown);
             EXPECT_EQ(chosen.get(), tuner.get()) << c.faults;
         }
-        pumpUntil([&] { return collector.seen().size() >= c.boxes.size(); }, 3000);
         EXPECT_EQ(collector.seen(), c.boxes) << c.faults;
         tearDownGraph();
     }
@@ -291,9 +293,8 @@ TEST_F(GraphBuild, EachFailureShowsItsBoxesInOrderAndTheTeardownLeavesNothing) {
                  ? mediaGraph().tuner
                  : mediaGraph().receiver) = replacement;
         }
-        BoxCollector collector;
-        EXPECT_EQ(buildGraph(), 1) << c.faults;
-        pumpUntil([&] { return collector.seen().size() >= c.boxes.size(); }, 3000);
+        GraphErrorCollector collector;
+        EXPECT_EQ(buildGraph(graphSetup(collector)), GraphStatus::Failed) << c.faults;
         EXPECT_EQ(collector.seen(), c.boxes) << c.faults;
         tearDownGraph();
         releaseVideoPresenter();
@@ -350,9 +351,8 @@ TEST_F(GraphBuild, RendererAndDecoderFailuresEndTheBranchExceptAMissingDeinterla
         appConfig().videoDecoderName = toU16(kVideoDecoder);
         appConfig().audioDecoderName = toU16(kAudioDecoder);
         appConfig().ac3DecoderName = toU16(kAc3Decoder);
-        BoxCollector collector;
-        EXPECT_EQ(build(kUsbTuner), c.result) << c.faults;
-        pumpUntil([&] { return collector.seen().size() >= c.boxes.size(); }, 3000);
+        GraphErrorCollector collector;
+        EXPECT_EQ(build(collector, kUsbTuner), c.result) << c.faults;
         EXPECT_EQ(collector.seen(), c.boxes) << c.faults;
         tearDownGraph();
         releaseVideoPresenter();
@@ -413,8 +413,8 @@ TEST_F(GraphBuild, TheWholeGraphRunsWithItsNamesTypesAndRendererSettings) {
     appConfig().audioDecoderName = toU16(kAudioDecoder);
     appConfig().ac3DecoderName = toU16(kAc3Decoder);
     {
-        BoxCollector collector;
-        ASSERT_EQ(build(kPciTuner, kReceiver), 0);
+        GraphErrorCollector collector;
+        ASSERT_EQ(build(collector, kPciTuner, kReceiver), 0);
         EXPECT_EQ(collector.seen(), Texts{});
     }
     MediaGraph& graph = mediaGraph();

@@ -6,6 +6,7 @@
 // testbed object outlived it.
 
 #include "app/win/app_state.h"
+#include "app/win/graph_wiring.h"
 #include "app/win/main_window.h"
 #include "app/win/status_bar.h"
 #include "channels/channel_file.h"
@@ -73,7 +74,7 @@ class SessionTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        tearDownGraph();
+        tearDownSessionGraph();
         releaseVideoPresenter();
         if (IsWindow(window_))
             DestroyWindow(window_);

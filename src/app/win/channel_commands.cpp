@@ -2,11 +2,11 @@
 
 #include "app/channel_switch.h"
 #include "app/win/app_state.h"
+#include "app/win/graph_ports.h"
 #include "app/win/main_commands.h"
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
 #include "graph/media_graph.h"
-#include "graph/tuning.h"
 #include "res/resource.h"
 
 #include <optional>

@@ -1,11 +1,11 @@
 #include "app/win/channel_scan.h"
 
 #include "app/win/app_state.h"
+#include "app/win/graph_ports.h"
 #include "channels/win/channel_file_win.h"
 #include "channels/win/frequency_plan_win.h"
 #include "common/win/wide_text.h"
 #include "graph/media_graph.h"
-#include "graph/tuning.h"
 #include "res/resource.h"
 #include "si/win/scan_win.h"
 

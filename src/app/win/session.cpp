@@ -6,6 +6,7 @@
 #include "app/win/channel_scan.h"
 #include "app/win/config_store.h"
 #include "app/win/configuration_dialog.h"
+#include "app/win/graph_wiring.h"
 #include "app/win/main_window.h"
 #include "app/win/menu_state.h"
 #include "app/win/now_playing.h"
@@ -14,8 +15,6 @@
 #include "app/win/window_modes.h"
 #include "channels/win/channel_file_win.h"
 #include "common/win/show_error.h"
-#include "graph/devices.h"
-#include "graph/graph_builder.h"
 #include "graph/media_graph.h"
 #include "res/resource.h"
 
@@ -153,14 +152,14 @@ int openChannels() {
 int initialiseSession() {
     if (int status = checkDevices())
         return status;
-    if (int status = buildGraph())
-        return status;
+    if (buildSessionGraph() != GraphStatus::Built)
+        return 1;
     return openChannels();
 }
 
 void shutdownSession() {
     saveConfig();
-    tearDownGraph();
+    tearDownSessionGraph();
 }
 
 int runProgram(HINSTANCE instance, int showCommand) {

@@ -1,0 +1,83 @@
+#include "app/win/graph_wiring.h"
+
+#include "app/win/app_state.h"
+#include "app/win/recording_commands.h"
+#include "channels/win/channel_file_win.h"
+#include "common/win/show_error.h"
+#include "common/win/time_convert_win.h"
+#include "common/win/wide_text.h"
+#include "graph/devices.h"
+
+namespace korvane {
+
+namespace {
+
+// How the decoders on streaming threads reach the main window.
+class MainWindowNotifier : public WindowNotifier {
+  public:
+    void postGuideUpdated() override { post(WM_USER); }
+    void postStreamsChanged() override { post(WM_USER + 1); }
+
+  private:
+    static void post(UINT message) {
+        if (HWND window = appState().mainWindow)
+            PostMessageW(window, message, 0, 0);
+    }
+};
+
+// What the section filters borrow; they outlive every graph.
+MainWindowNotifier& windowNotifier() {
+    static MainWindowNotifier notifier;
+    return notifier;
+}
+const TimeConverter& systemClock() {
+    static SystemTimeConverter clock;
+    return clock;
+}
+ChannelFileSaver& channelFileSaver() {
+    static ChannelFileWriter writer;
+    return writer;
+}
+
+} // namespace
+
+void ErrorBoxReporter::report(const wchar_t* text) {
+    showError(text);
+}
+
+bool selectDevices(const AppConfig& config, MediaGraph& graph) {
+    return selectDevices(toWide(config.tunerName), toWide(config.receiverName), graph);
+}
+
+GraphSettings graphSettings(const AppConfig& config) {
+    GraphSettings settings;
+    settings.videoDecoderName = toWide(config.videoDecoderName);
+    settings.audioDecoderName = toWide(config.audioDecoderName);
+    settings.ac3DecoderName = toWide(config.ac3DecoderName);
+    settings.strictSearch = config.strictSearch != 0;
+    settings.deinterlace = config.vmrDeinterlace;
+    return settings;
+}
+
+GraphSetup graphSetup(GraphErrorReporter& errors) {
+    return GraphSetup{graphSettings(appConfig()),
+                      appState().mainWindow,
+                      errors,
+                      channelList(),
+                      windowNotifier(),
+                      systemClock(),
+                      channelFileSaver(),
+                      &setRecordingGrabber};
+}
+
+GraphStatus buildSessionGraph() {
+    ErrorBoxReporter errors;
+    return buildGraph(graphSetup(errors));
+}
+
+void tearDownSessionGraph() {
+    releaseRecordingGrabber();
+    tearDownGraph();
+}
+
+} // namespace korvane
