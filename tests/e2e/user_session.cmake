@@ -8,7 +8,7 @@ target_include_directories(user_session_driver PRIVATE
 target_compile_options(user_session_driver PRIVATE ${KORVANE_WARNINGS})
 target_compile_definitions(user_session_driver PRIVATE
     KORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
-target_link_libraries(user_session_driver PRIVATE korvane_shell gtest comctl32)
+target_link_libraries(user_session_driver PRIVATE korvane_shell korvane_support_win gtest comctl32)
 add_dependencies(user_session_driver korvane-tv testbed testbed_data)
 
 if(Python3_Interpreter_FOUND)

@@ -1,6 +1,7 @@
 #include "dshow_test_filters.h"
 
 #include "dshow/enumerators.h"
+#include "dshow/sample_bytes.h"
 
 namespace korvane::testing {
 namespace {
@@ -361,6 +362,70 @@ TEST(MediaTypeTest, PartialTypesMatchOnTheFieldsTheyGive) {
     CMediaType wildcard;
     EXPECT_TRUE(full.MatchesPartial(&wildcard));
     EXPECT_FALSE(full.IsPartiallySpecified());
+}
+
+// A sample that reports whatever buffer, size and length it is given, as a faulty upstream
+// filter's may; only what sampleBytes asks is answered.
+class ReportedSample : public IMediaSample {
+  public:
+    ReportedSample(BYTE* buffer, HRESULT pointerResult, long size, long length)
+        : buffer_(buffer), pointerResult_(pointerResult), size_(size), length_(length) {}
+    STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetPointer(BYTE** buffer) override {
+        *buffer = buffer_;
+        return pointerResult_;
+    }
+    STDMETHODIMP_(long) GetSize() override { return size_; }
+    STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    STDMETHODIMP IsSyncPoint() override { return S_FALSE; }
+    STDMETHODIMP SetSyncPoint(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP IsPreroll() override { return S_FALSE; }
+    STDMETHODIMP SetPreroll(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP_(long) GetActualDataLength() override { return length_; }
+    STDMETHODIMP SetActualDataLength(long) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMediaType(AM_MEDIA_TYPE**) override { return S_FALSE; }
+    STDMETHODIMP SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    STDMETHODIMP IsDiscontinuity() override { return S_FALSE; }
+    STDMETHODIMP SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+
+  private:
+    BYTE* buffer_;
+    HRESULT pointerResult_;
+    long size_;
+    long length_;
+};
+
+TEST(SampleBytesTest, GiveTheActualLengthWithinTheBufferAndNothingWithoutOne) {
+    BYTE buffer[188] = {};
+    const struct {
+        BYTE* buffer;
+        HRESULT pointerResult;
+        long size;
+        long length;
+        std::size_t expected;
+    } cases[] = {
+        {buffer, S_OK, 188, 100, 100},  {buffer, S_OK, 188, 188, 188},
+        {buffer, S_OK, 188, 4096, 188}, {buffer, S_OK, 188, 0, 0},
+        {buffer, S_OK, 188, -5, 0},     {buffer, E_FAIL, 188, 100, 0},
+        {nullptr, S_OK, 188, 100, 0},
+    };
+    for (const auto& c : cases) {
+        ReportedSample sample(c.buffer, c.pointerResult, c.size, c.length);
+        std::span<const uint8_t> bytes = sampleBytes(&sample);
+        EXPECT_EQ(bytes.size(), c.expected) << c.size << " " << c.length;
+        if (c.expected) {
+            EXPECT_EQ(bytes.data(), buffer);
+        }
+    }
+    EXPECT_TRUE(sampleBytes(nullptr).empty());
 }
 
 } // namespace
