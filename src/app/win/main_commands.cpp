@@ -26,13 +26,13 @@ namespace korvane {
 
 namespace {
 
-void flipPreferAc3(HWND, UINT) {
+void flipPreferAc3() {
     AppConfig& config = appConfig();
     config.preferAc3 = !config.preferAc3;
     setMenuCheck(IDM_PREFER_AC3, config.preferAc3);
 }
 
-void flipSendNowPlaying(HWND, UINT) {
+void flipSendNowPlaying() {
     AppConfig& config = appConfig();
     config.sendNowPlaying = !config.sendNowPlaying;
     if (config.sendNowPlaying)
@@ -42,55 +42,68 @@ void flipSendNowPlaying(HWND, UINT) {
     setMenuCheck(IDM_SEND_NOW_PLAYING, config.sendNowPlaying);
 }
 
-void choosePriority(HWND, UINT id) {
+void choosePriority(UINT id) {
     applyPriority(static_cast<uint16_t>(id));
     saveConfig();
+}
+
+// Handlers that need the window, the command, or neither.
+template <void (*run)(HWND)> void withWindow(HWND window, UINT) {
+    run(window);
+}
+template <void (*run)(UINT)> void withId(HWND, UINT id) {
+    run(id);
+}
+template <void (*run)()> void alone(HWND, UINT) {
+    run();
 }
 
 constexpr ItemRule kNone = ItemRule::None;
 
 const MainCommand kCommands[] = {
     // "Fichier"
-    {IDM_CONFIGURATION, [](HWND window, UINT) { showConfigurationDialog(window); }, kNone},
+    {IDM_CONFIGURATION, withWindow<showConfigurationDialog>, kNone},
     {IDM_VIDEO_FOLDER, chooseFolder, kNone},
     {IDM_SCREENSHOT_FOLDER, chooseFolder, kNone},
-    {IDM_ABOUT, [](HWND window, UINT) { showAboutBox(window); }, kNone},
-    {IDM_QUIT, [](HWND window, UINT) { closeMainWindow(window); }, kNone},
+    {IDM_PRIORITY_HIGH, withId<choosePriority>, kNone},
+    {IDM_PRIORITY_ABOVE_NORMAL, withId<choosePriority>, kNone},
+    {IDM_PRIORITY_NORMAL, withId<choosePriority>, kNone},
+    {IDM_PRIORITY_BELOW_NORMAL, withId<choosePriority>, kNone},
+    {IDM_QUIT, withWindow<closeMainWindow>, kNone},
     // "Filtres"
-    {IDM_VIDEO_DECODER_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
-    {IDM_AUDIO_DECODER_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
-    {IDM_AC3_DECODER_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
-    {IDM_VMR_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
-    {IDM_DSOUND_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
-    {IDM_DSOUND_AC3_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
-    {IDM_DEMUX_PAGES, [](HWND, UINT id) { showFilterPages(id); }, kNone},
+    {IDM_VIDEO_DECODER_PAGES, withId<showFilterPages>, kNone},
+    {IDM_AUDIO_DECODER_PAGES, withId<showFilterPages>, kNone},
+    {IDM_AC3_DECODER_PAGES, withId<showFilterPages>, kNone},
+    {IDM_VMR_PAGES, withId<showFilterPages>, kNone},
+    {IDM_DSOUND_PAGES, withId<showFilterPages>, kNone},
+    {IDM_DSOUND_AC3_PAGES, withId<showFilterPages>, kNone},
+    {IDM_DEMUX_PAGES, withId<showFilterPages>, kNone},
     // "Commandes"
-    {IDM_FIRST_AUDIO, [](HWND, UINT id) { onAudioTrackCommand(id); }, ItemRule::AudioTrack},
-    {IDM_SECOND_AUDIO, [](HWND, UINT id) { onAudioTrackCommand(id); }, ItemRule::AudioTrack},
-    {IDM_AC3_TRACK, [](HWND, UINT id) { onAudioTrackCommand(id); }, ItemRule::AudioTrack},
-    {IDM_PREFER_AC3, flipPreferAc3, kNone},
-    {IDM_MUTE, [](HWND, UINT) { toggleMute(); }, kNone},
+    {IDM_FULL_SCREEN, alone<toggleFullScreen>, kNone},
+    {IDM_ALWAYS_ON_TOP, alone<toggleAlwaysOnTop>, kNone},
+    {IDM_FIRST_AUDIO, withId<onAudioTrackCommand>, ItemRule::AudioTrack},
+    {IDM_SECOND_AUDIO, withId<onAudioTrackCommand>, ItemRule::AudioTrack},
+    {IDM_AC3_TRACK, withId<onAudioTrackCommand>, ItemRule::AudioTrack},
+    {IDM_PREFER_AC3, alone<flipPreferAc3>, kNone},
+    {IDM_MUTE, alone<toggleMute>, kNone},
     {IDM_VOLUME_UP, [](HWND, UINT) { changeVolume(true); }, kNone},
     {IDM_VOLUME_DOWN, [](HWND, UINT) { changeVolume(false); }, kNone},
-    {IDM_FULL_SCREEN, [](HWND, UINT) { toggleFullScreen(); }, kNone},
-    {IDM_ZOOM_IN, [](HWND, UINT id) { zoomCommand(id); }, kNone},
-    {IDM_ZOOM_OUT, [](HWND, UINT id) { zoomCommand(id); }, kNone},
-    {IDM_FULL_WIDTH, [](HWND, UINT id) { zoomCommand(id); }, kNone},
-    {IDM_DEFAULT_ZOOM, [](HWND, UINT id) { zoomCommand(id); }, kNone},
-    {IDM_ALWAYS_ON_TOP, [](HWND, UINT) { toggleAlwaysOnTop(); }, kNone},
-    {IDM_PRIORITY_HIGH, choosePriority, kNone},
-    {IDM_PRIORITY_ABOVE_NORMAL, choosePriority, kNone},
-    {IDM_PRIORITY_NORMAL, choosePriority, kNone},
-    {IDM_PRIORITY_BELOW_NORMAL, choosePriority, kNone},
-    {IDM_SEND_NOW_PLAYING, flipSendNowPlaying, kNone},
-    {IDM_SIGNAL_QUALITY, [](HWND window, UINT) { showSignalQualityDialog(window); }, kNone},
-    {IDM_GUIDE, [](HWND window, UINT) { showGuideDialog(window, selectChannel); }, kNone},
+    {IDM_ZOOM_IN, withId<zoomCommand>, kNone},
+    {IDM_ZOOM_OUT, withId<zoomCommand>, kNone},
+    {IDM_DEFAULT_ZOOM, withId<zoomCommand>, kNone},
+    {IDM_FULL_WIDTH, withId<zoomCommand>, kNone},
+    {IDM_SIGNAL_QUALITY, withWindow<showSignalQualityDialog>, kNone},
     // "Captures"
-    {IDM_SCREENSHOT, [](HWND, UINT) { takeScreenshot(); }, kNone},
-    {IDM_RECORD_MULTIPLEX, [](HWND, UINT id) { startRecording(id); }, ItemRule::NotWhileRecording},
-    {IDM_RECORD_CHANNEL_TS, [](HWND, UINT id) { startRecording(id); }, ItemRule::NotWhileRecording},
-    {IDM_RECORD_CHANNEL_PS, [](HWND, UINT id) { startRecording(id); }, ItemRule::NotWhileRecording},
-    {IDM_STOP_RECORDING, [](HWND, UINT) { stopRecording(); }, ItemRule::WhileRecording},
+    {IDM_RECORD_MULTIPLEX, withId<startRecording>, ItemRule::NotWhileRecording},
+    {IDM_RECORD_CHANNEL_TS, withId<startRecording>, ItemRule::NotWhileRecording},
+    {IDM_RECORD_CHANNEL_PS, withId<startRecording>, ItemRule::NotWhileRecording},
+    {IDM_STOP_RECORDING, alone<stopRecording>, ItemRule::WhileRecording},
+    {IDM_SCREENSHOT, alone<takeScreenshot>, kNone},
+    // "Programme"
+    {IDM_GUIDE, [](HWND window, UINT) { showGuideDialog(window, selectChannel); }, kNone},
+    {IDM_SEND_NOW_PLAYING, alone<flipSendNowPlaying>, kNone},
+    // "Aide"
+    {IDM_ABOUT, withWindow<showAboutBox>, kNone},
 };
 
 UINT menuFlags(const MenuItemState& item) {

@@ -22,7 +22,8 @@ struct MainCommand {
     ItemRule rule;
 };
 
-// Every command of the menus but the channel items, whose command is the channel's index.
+// Every command of the menus, in menu order, but the channel items, whose command is the
+// channel's index.
 std::span<const MainCommand> mainCommands();
 // The command with that identifier; null for any other.
 const MainCommand* findMainCommand(UINT id);
