@@ -344,7 +344,7 @@ TEST_F(ChannelSession, ARunThatFailsHalfWayStillEndsWithEveryFilterStopped) {
         return count;
     };
     EXPECT_GT(running(), 0) << "the filters after the tuner were started before it refused";
-    tearDownGraph();
+    tearDownSessionGraph();
     EXPECT_EQ(running(), 0);
 }
 

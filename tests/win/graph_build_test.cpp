@@ -296,7 +296,7 @@ TEST_F(GraphBuild, EachFailureShowsItsBoxesInOrderAndTheTeardownLeavesNothing) {
         GraphErrorCollector collector;
         EXPECT_EQ(buildGraph(graphSetup(collector)), GraphStatus::Failed) << c.faults;
         EXPECT_EQ(collector.seen(), c.boxes) << c.faults;
-        tearDownGraph();
+        tearDownSessionGraph();
         releaseVideoPresenter();
         EXPECT_EQ(testbedLiveObjects(), 0) << c.faults;
     }
@@ -354,7 +354,7 @@ TEST_F(GraphBuild, RendererAndDecoderFailuresEndTheBranchExceptAMissingDeinterla
         GraphErrorCollector collector;
         EXPECT_EQ(build(collector, kUsbTuner), c.result) << c.faults;
         EXPECT_EQ(collector.seen(), c.boxes) << c.faults;
-        tearDownGraph();
+        tearDownSessionGraph();
         releaseVideoPresenter();
         EXPECT_EQ(testbedLiveObjects(), 0) << c.faults;
     }
