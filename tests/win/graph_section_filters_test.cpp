@@ -1,6 +1,7 @@
 #include "dshow_test_filters.h"
 
 #include "channels/win/channel_file_win.h"
+#include "common/win/window_messages.h"
 #include "graph/platform_guids.h"
 #include "graph/section_filters.h"
 #include "si/section_check.h"
@@ -102,8 +103,8 @@ class PostingNotifier : public WindowNotifier {
         : window_(CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   nullptr, nullptr)) {}
     ~PostingNotifier() override { DestroyWindow(window_); }
-    void postGuideUpdated() override { PostMessageW(window_, WM_USER, 0, 0); }
-    void postStreamsChanged() override { PostMessageW(window_, WM_USER + 1, 0, 0); }
+    void postGuideUpdated() override { PostMessageW(window_, kGuideUpdatedMessage, 0, 0); }
+    void postStreamsChanged() override { PostMessageW(window_, kStreamsChangedMessage, 0, 0); }
 
     // Removes and counts the posted messages of one kind.
     int take(UINT message) {
@@ -233,8 +234,8 @@ TEST_F(SectionFilterTest, EpgFilterStoresPresentFollowingAndDropsTheRest) {
     EXPECT_STREQ(other->present.title.c_str(), "Ailleurs");
     EXPECT_TRUE(other->following.empty());
     // One guide message per new event of the channel being watched, none for the other.
-    EXPECT_EQ(notifier.take(WM_USER), 2);
-    EXPECT_EQ(notifier.take(WM_USER + 1), 0);
+    EXPECT_EQ(notifier.take(kGuideUpdatedMessage), 2);
+    EXPECT_EQ(notifier.take(kStreamsChangedMessage), 0);
 }
 
 TEST_F(SectionFilterTest, PmtChangeStoresPidsRewritesTheFileAndPostsOnce) {
@@ -260,8 +261,8 @@ TEST_F(SectionFilterTest, PmtChangeStoresPidsRewritesTheFileAndPostsOnce) {
     EXPECT_EQ(channels.copyAt(0)->videoPid, 0) << "only the watched channel changes";
     // The repeated PMT changed nothing: one write, one message.
     EXPECT_EQ(saver.saves, 1);
-    EXPECT_EQ(notifier.take(WM_USER + 1), 1);
-    EXPECT_EQ(notifier.take(WM_USER), 0);
+    EXPECT_EQ(notifier.take(kStreamsChangedMessage), 1);
+    EXPECT_EQ(notifier.take(kGuideUpdatedMessage), 0);
 
     ChannelList reread;
     ASSERT_EQ(loadChannelFileFrom(path, reread), 0);

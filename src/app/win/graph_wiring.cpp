@@ -6,6 +6,7 @@
 #include "common/win/show_error.h"
 #include "common/win/time_convert_win.h"
 #include "common/win/wide_text.h"
+#include "common/win/window_messages.h"
 #include "graph/devices.h"
 
 namespace korvane {
@@ -15,8 +16,8 @@ namespace {
 // How the decoders on streaming threads reach the main window.
 class MainWindowNotifier : public WindowNotifier {
   public:
-    void postGuideUpdated() override { post(WM_USER); }
-    void postStreamsChanged() override { post(WM_USER + 1); }
+    void postGuideUpdated() override { post(kGuideUpdatedMessage); }
+    void postStreamsChanged() override { post(kStreamsChangedMessage); }
 
   private:
     static void post(UINT message) {
