@@ -5,6 +5,8 @@
 #include "si/psi_ids.h"
 #include "si/section_check.h"
 
+#include <optional>
+
 namespace korvane {
 
 namespace {
@@ -94,11 +96,17 @@ void decodePmt(ChannelList& list, WindowNotifier& notifier, ChannelFileSaver& sa
     // drop streams from the record and from the channel file.
     if (classifyPmtStreams(section, length, pids) != PmtRead::Complete)
         return;
+    const std::optional<uint16_t> program = ByteReader(section, length).u16(3);
     ChannelRecords copy;
     {
         auto access = list.lock();
         ChannelInfo* current = access.current();
-        if (!current || pmtPidsOf(*current) == pids)
+        if (!current || !program || pmtPidsOf(*current) == pids)
+            return;
+        // Another program's PMT (two programs sharing one PMT PID, or a section of the
+        // channel left behind by a zap still in delivery) must not rewrite this record. A
+        // record without a service id takes any PMT.
+        if (current->sid != 0 && current->sid != *program)
             return;
         assignPmtPids(*current, pids);
         copy = access.records();

@@ -35,8 +35,9 @@ enum class PmtRead {
 // order, on top of the values already in pids (whose pcrPid is set from the header first).
 PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& pids);
 
-// The PMT of the channel being watched: when its PIDs differ from the record, stores them,
-// saves the channel file from a copy taken under the lock, then posts the streams change.
+// The PMT of the channel being watched (its program_number is the record's service id, or
+// the record has none): when its PIDs differ from the record, stores them, saves the channel
+// file from a copy taken under the lock, then posts the streams change.
 void decodePmt(ChannelList& list, WindowNotifier& notifier, ChannelFileSaver& saver,
                const uint8_t* section, std::size_t length);
 

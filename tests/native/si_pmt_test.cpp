@@ -131,7 +131,7 @@ TEST_F(WatchedChannel, DescriptorRunningPastItsLoopKeepsEveryEntry) {
     };
     for (const auto& c : cases) {
         list.lock().at(1) = channel(0x102);
-        const Bytes section = pmt(1, 0x100,
+        const Bytes section = pmt(0x102, 0x100,
                                   {{0x02, 0x100, c.videoLoop},
                                    {0x06, 0x102, c.ac3Loop},
                                    {0x03, 0x101, {}},
@@ -150,7 +150,7 @@ TEST_F(WatchedChannel, DescriptorRunningPastItsLoopKeepsEveryEntry) {
 }
 
 TEST_F(WatchedChannel, ChangeIsStoredSavedThenPostedOnce) {
-    const Bytes section = pmt(0x999, 0x100, {{0x02, 0x100, {}}, {0x03, 0x101, {}}});
+    const Bytes section = pmt(0x102, 0x100, {{0x02, 0x100, {}}, {0x03, 0x101, {}}});
     feed(section);
     ChannelInfo c = *list.copyAt(1);
     EXPECT_EQ(c.pcrPid, 0x100);
@@ -168,13 +168,13 @@ TEST_F(WatchedChannel, ChangeIsStoredSavedThenPostedOnce) {
 }
 
 TEST_F(WatchedChannel, PcrChangeAloneAndEmptyPmtCount) {
-    feed(pmt(1, 0x100, {{0x02, 0x100, {}}}));
-    feed(pmt(1, 0x1FF, {{0x02, 0x100, {}}}));
+    feed(pmt(0x102, 0x100, {{0x02, 0x100, {}}}));
+    feed(pmt(0x102, 0x1FF, {{0x02, 0x100, {}}}));
     EXPECT_EQ(list.copyAt(1)->pcrPid, 0x1FF);
     EXPECT_EQ(saver.saves.size(), 2u);
     EXPECT_EQ(notifier.streamChanges, 2);
 
-    feed(pmt(1, 0x1FF, {{0x05, 0x200, {}}}));
+    feed(pmt(0x102, 0x1FF, {{0x05, 0x200, {}}}));
     EXPECT_EQ(list.copyAt(1)->videoPid, 0);
     EXPECT_EQ(list.copyAt(1)->pcrPid, 0x1FF);
     EXPECT_EQ(notifier.streamChanges, 3);
@@ -186,19 +186,53 @@ TEST_F(WatchedChannel, NothingHappensWithoutAWatchedChannelOrWithALyingPmt) {
     before.audio1Pid = 0x301;
     list.lock().at(1) = before;
 
-    Bytes lying = pmt(1, 0x100, {{0x02, 0x300, {}}, {0x03, 0x301, {}}});
+    Bytes lying = pmt(0x102, 0x100, {{0x02, 0x300, {}}, {0x03, 0x301, {}}});
     lying[12 + 5 + 4] = 0x40;
     feed(lying);
     EXPECT_EQ(list.copyAt(1)->audio1Pid, 0x301);
     EXPECT_EQ(list.copyAt(1)->pcrPid, 0);
 
     list.setCurrentIndex(-1);
-    feed(pmt(1, 0x100, {{0x02, 0x100, {}}}));
+    feed(pmt(0x102, 0x100, {{0x02, 0x100, {}}}));
     list.setCurrentIndex(7);
-    feed(pmt(1, 0x100, {{0x02, 0x100, {}}}));
+    feed(pmt(0x102, 0x100, {{0x02, 0x100, {}}}));
     EXPECT_TRUE(saver.saves.empty());
     EXPECT_EQ(notifier.streamChanges, 0);
     EXPECT_EQ(list.copyAt(0)->videoPid, 0);
+}
+
+// The watched record takes only its own program's PMT: with two programs on one PMT PID, or
+// a section of the previous channel still in delivery after a zap, the other program's PMT
+// would rewrite the record and the channel file at every repetition. A record without a
+// service id takes any PMT.
+TEST_F(WatchedChannel, OnlyTheWatchedProgramsPmtIsApplied) {
+    const struct {
+        int32_t recordSid;
+        unsigned program;
+        bool applied;
+    } cases[] = {
+        {0x102, 0x102, true}, {0x102, 0x101, false}, {0x102, 0x999, false},
+        {0, 0x101, true},     {0, 0x999, true},
+    };
+    for (const auto& c : cases) {
+        list.lock().at(1) = channel(c.recordSid);
+        saver.saves.clear();
+        notifier.streamChanges = 0;
+        feed(pmt(c.program, 0x100, {{0x02, 0x200, {}}, {0x03, 0x201, {}}}));
+        const ChannelInfo ch = *list.copyAt(1);
+        EXPECT_EQ(ch.videoPid, c.applied ? 0x200 : 0) << c.recordSid << " " << c.program;
+        EXPECT_EQ(saver.saves.size(), c.applied ? 1u : 0u) << c.recordSid << " " << c.program;
+        EXPECT_EQ(notifier.streamChanges, c.applied ? 1 : 0) << c.recordSid << " " << c.program;
+    }
+    // A zap on one multiplex: the old channel's PMT arriving late leaves the new one alone.
+    list.lock().at(0) = channel(0x101);
+    list.lock().at(1) = channel(0x102);
+    feed(pmt(0x102, 0x100, {{0x02, 0x300, {}}}));
+    list.setCurrentIndex(0);
+    feed(pmt(0x102, 0x100, {{0x02, 0x300, {}}}));
+    feed(pmt(0x101, 0x110, {{0x02, 0x310, {}}}));
+    EXPECT_EQ(list.copyAt(0)->videoPid, 0x310);
+    EXPECT_EQ(list.copyAt(1)->videoPid, 0x300);
 }
 
 TEST(ScanPmt, WritesTheGivenRecordOnly) {

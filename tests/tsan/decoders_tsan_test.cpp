@@ -52,8 +52,15 @@ TEST(DecoderThreads, GuideAndPmtDecodersBesideTheUserInterface) {
             e.descriptors = shortEvent("Titre", "Description");
             guideSections.push_back(eit(0x100 + i, {e}));
         }
-    const Bytes pmtA = pmt(1, 0x100, {{0x02, 0x100, {}}, {0x03, 0x101, {}}});
-    const Bytes pmtB = pmt(1, 0x200, {{0x1B, 0x200, {}}, {0x06, 0x201, descriptor(0x6A, {})}});
+    // Each program's PMT in turn, its streams alternating from one round of programs to the
+    // next, so the watched channel's own PMT keeps changing whichever channel is watched.
+    std::vector<Bytes> pmtSections;
+    for (int i = 0; i < 16; ++i) {
+        const unsigned program = 0x100 + static_cast<unsigned>(i % 8);
+        pmtSections.push_back(
+            i < 8 ? pmt(program, 0x100, {{0x02, 0x100, {}}, {0x03, 0x101, {}}})
+                  : pmt(program, 0x200, {{0x1B, 0x200, {}}, {0x06, 0x201, descriptor(0x6A, {})}}));
+    }
 
     AtomicNotifier notifier;
     CountingSaver saver;
@@ -67,7 +74,7 @@ TEST(DecoderThreads, GuideAndPmtDecodersBesideTheUserInterface) {
     });
     std::thread streams([&] {
         for (int r = 0; r < kRounds; ++r) {
-            const Bytes& s = r % 2 ? pmtB : pmtA;
+            const Bytes& s = pmtSections[static_cast<std::size_t>(r % 16)];
             handlePmtSample(list, notifier, saver, s.data(), s.size());
         }
     });
