@@ -1,6 +1,7 @@
 #include "capture/recording_names.h"
 
 #include <cstdio>
+#include <string>
 
 namespace korvane {
 
@@ -68,6 +69,22 @@ std::u16string fileNameSafe(std::u16string_view name) {
         if (forbiddenInFileName(c))
             c = u'_';
     }
+    return out;
+}
+
+std::optional<std::u16string> numberedPath(std::u16string_view path, int n) {
+    std::u16string out(path);
+    if (n > 1) {
+        const std::size_t folderEnd = path.find_last_of(u"\\/");
+        std::size_t dot = path.rfind(u'.');
+        if (dot == std::u16string_view::npos ||
+            (folderEnd != std::u16string_view::npos && dot < folderEnd))
+            dot = path.size();
+        const std::string counter = " (" + std::to_string(n) + ")";
+        out.insert(dot, std::u16string(counter.begin(), counter.end()));
+    }
+    if (out.size() >= kMaxPathUnits)
+        return std::nullopt;
     return out;
 }
 

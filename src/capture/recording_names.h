@@ -23,6 +23,11 @@ std::u16string fileNameSafe(std::u16string_view name);
 // Recording and screenshot paths hold at most this many UTF-16 units with the final NUL.
 constexpr std::size_t kMaxPathUnits = 1024;
 
+// The name of the n-th file wanted at path: path itself for n <= 1, else " (n)" before the
+// extension ("a\\b 07-12 21-00-00 (2).mpg"), so that a second file of one name never replaces
+// the first. Nothing when the result would not fit.
+std::optional<std::u16string> numberedPath(std::u16string_view path, int n);
+
 // "<folder>\Transport Stream DD-MM hh-mm-ss.mpg". Nothing when the path would not fit.
 std::optional<std::u16string> multiplexRecordingPath(std::u16string_view folder,
                                                      const DateTime& local);

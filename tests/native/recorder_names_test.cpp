@@ -53,3 +53,23 @@ TEST(RecordingNames, PathsThatWouldNotFitAreRefused) {
     EXPECT_FALSE(channelRecordingPath(folder, "abcde", kMarch7).has_value());
     EXPECT_FALSE(multiplexRecordingPath(std::u16string(1024, u'x'), kMarch7).has_value());
 }
+
+TEST(RecordingNames, LaterFilesOfOneNameTakeACounterBeforeTheExtension) {
+    const struct {
+        std::u16string_view path;
+        int n;
+        std::u16string_view expected;
+    } cases[] = {
+        {u"C:\\v\\France 2 07-12 21-00-00.mpg", 1, u"C:\\v\\France 2 07-12 21-00-00.mpg"},
+        {u"C:\\v\\France 2 07-12 21-00-00.mpg", 2, u"C:\\v\\France 2 07-12 21-00-00 (2).mpg"},
+        {u"C:\\v\\Arte 07-12 21-00-00.bmp", 12, u"C:\\v\\Arte 07-12 21-00-00 (12).bmp"},
+        {u"C:\\v.d\\Transport Stream", 3, u"C:\\v.d\\Transport Stream (3)"},
+        {u"C:\\v\\a.b.mpg", 2, u"C:\\v\\a.b (2).mpg"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(numberedPath(c.path, c.n), std::u16string(c.expected)) << c.n;
+
+    const std::u16string longest(kMaxPathUnits - 1, u'a');
+    EXPECT_EQ(numberedPath(longest, 1), longest);
+    EXPECT_FALSE(numberedPath(longest, 2).has_value());
+}

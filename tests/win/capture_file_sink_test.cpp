@@ -56,27 +56,38 @@ void keepText(const wchar_t* text) {
 
 } // namespace
 
-TEST(CaptureFileSink, ReplacesTheFileAndHoldsItUnshared) {
-    std::wstring path = tempPath(L"korvane-sink-test.mpg");
+TEST(CaptureFileSink, NeverReplacesAFileAndHoldsItUnshared) {
+    const std::wstring path = tempPath(L"korvane-sink-test.mpg");
+    const std::wstring second = tempPath(L"korvane-sink-test (2).mpg");
+    const std::wstring third = tempPath(L"korvane-sink-test (3).mpg");
+    for (const std::wstring& p : {path, second, third})
+        DeleteFileW(p.c_str());
+    const uint8_t firstText[] = {'u', 'n'};
     {
         FileSink first(path.c_str());
         ASSERT_TRUE(first.isOpen());
-        const uint8_t long_text[] = "a longer first content";
-        EXPECT_TRUE(first.write(long_text, sizeof long_text));
+        EXPECT_EQ(first.path(), path);
+        EXPECT_TRUE(first.write(firstText, 2));
     }
     {
+        // Two files in one second: the second takes the next free name, the first stays.
         FileSink sink(path.c_str());
         ASSERT_TRUE(sink.isOpen());
-        HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        EXPECT_EQ(sink.path(), second);
+        HANDLE other = CreateFileW(second.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         EXPECT_EQ(other, INVALID_HANDLE_VALUE);
         if (other != INVALID_HANDLE_VALUE)
             CloseHandle(other);
         const uint8_t text[] = {'o', 'k'};
         EXPECT_TRUE(sink.write(text, 2));
+        FileSink meanwhile(path.c_str());
+        EXPECT_EQ(meanwhile.path(), third);
     }
-    EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'o', 'k'}));
-    DeleteFileW(path.c_str());
+    EXPECT_EQ(readFile(path), (std::vector<uint8_t>{'u', 'n'}));
+    EXPECT_EQ(readFile(second), (std::vector<uint8_t>{'o', 'k'}));
+    for (const std::wstring& p : {path, second, third})
+        DeleteFileW(p.c_str());
 }
 
 TEST(CaptureFileSink, MissingFolderFailsToOpenAndEveryWriteFails) {

@@ -36,16 +36,19 @@ std::size_t readableBytes(void* block) {
 
 void writeBitmapFile(const std::wstring& path, const BitmapFilePlan& plan, const BYTE* block) {
     bool written = false;
+    std::wstring created;
     {
         FileSink file(path.c_str());
         if (!file.isOpen())
             return;
+        created = file.path();
         written = file.write(plan.header.data(), plan.header.size()) &&
                   file.write(block, plan.blockBytes);
     }
-    // A file cut short (a full disk) would hold a header that lies about its length.
+    // A file cut short (a full disk) would hold a header that lies about its length. Only the
+    // file this call created goes: an earlier screenshot of the same name stays.
     if (!written)
-        DeleteFileW(path.c_str());
+        DeleteFileW(created.c_str());
 }
 
 } // namespace

@@ -1,10 +1,37 @@
 #include "capture/win/file_sink.h"
 
+#include "capture/recording_names.h"
+#include "common/win/wide_text.h"
+
+#include <optional>
+
 namespace korvane {
 
-FileSink::FileSink(const wchar_t* path)
-    : handle_(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                          nullptr)) {}
+namespace {
+
+// Past this many files of one name, something else is wrong: give up as for any failure.
+constexpr int kMaxNumberedFiles = 999;
+
+} // namespace
+
+FileSink::FileSink(const wchar_t* path) {
+    const std::u16string wanted = toU16(path);
+    for (int n = 1; n <= kMaxNumberedFiles; ++n) {
+        const std::optional<std::u16string> candidate = numberedPath(wanted, n);
+        if (!candidate)
+            return;
+        const std::wstring name = toWide(*candidate);
+        handle_ = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            path_ = name;
+            return;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return;
+    }
+}
 
 FileSink::~FileSink() {
     if (isOpen())
