@@ -1,5 +1,6 @@
 #include "app/now_playing_text.h"
 #include "app/win/app_state.h"
+#include "app/win/graph_wiring.h"
 #include "app/win/main_window.h"
 #include "app/win/now_playing.h"
 #include "app/win/status_bar.h"
@@ -11,6 +12,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korvane {
@@ -85,6 +87,32 @@ class NowPlayingTest : public ::testing::Test {
     HWND window_ = nullptr;
     HWND messenger_ = nullptr;
 };
+
+// The guide decoder posts once per new event of the watched channel, on a streaming thread: a
+// section of 300 events must leave one update in the window's queue, not 300 that starve its
+// keys and painting. Once the window has taken it, the next event posts again.
+TEST_F(NowPlayingTest, ABurstOfGuideUpdatesLeavesOneMessageUntilTheWindowTakesIt) {
+    ErrorBoxReporter errors;
+    WindowNotifier& notifier = graphSetup(errors).notifier;
+    auto pending = [this] {
+        int count = 0;
+        MSG message;
+        while (PeekMessageW(&message, window_, kGuideUpdatedMessage, kGuideUpdatedMessage,
+                            PM_REMOVE)) {
+            ++count;
+            DispatchMessageW(&message);
+        }
+        return count;
+    };
+    for (int round = 0; round < 3; ++round) {
+        std::thread decoder([&notifier] {
+            for (int event = 0; event < 300; ++event)
+                notifier.postGuideUpdated();
+        });
+        decoder.join();
+        EXPECT_EQ(pending(), 1) << "round " << round;
+    }
+}
 
 // One test holds the only messenger window, so that a test process running beside it never
 // finds a second one; messages from other processes' windows are left out.

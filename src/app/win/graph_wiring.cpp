@@ -3,6 +3,7 @@
 #include "app/win/app_state.h"
 #include "app/win/recording_commands.h"
 #include "channels/win/channel_file_win.h"
+#include "common/pending_message.h"
 #include "common/win/show_error.h"
 #include "common/win/time_convert_win.h"
 #include "common/win/wide_text.h"
@@ -16,14 +17,20 @@ namespace {
 // How the decoders on streaming threads reach the main window.
 class MainWindowNotifier : public WindowNotifier {
   public:
-    void postGuideUpdated() override { post(kGuideUpdatedMessage); }
+    void postGuideUpdated() override {
+        if (guideUpdate_.raise() && !post(kGuideUpdatedMessage))
+            guideUpdate_.clear();
+    }
     void postStreamsChanged() override { post(kStreamsChangedMessage); }
+    void guideUpdateReceived() { guideUpdate_.clear(); }
 
   private:
-    static void post(UINT message) {
-        if (HWND window = appState().mainWindow)
-            PostMessageW(window, message, 0, 0);
+    static bool post(UINT message) {
+        HWND window = appState().mainWindow;
+        return window && PostMessageW(window, message, 0, 0);
     }
+
+    PendingMessage guideUpdate_;
 };
 
 // What the section filters borrow; they outlive every graph.
@@ -41,6 +48,10 @@ ChannelFileSaver& channelFileSaver() {
 }
 
 } // namespace
+
+void guideUpdateReceived() {
+    windowNotifier().guideUpdateReceived();
+}
 
 void ErrorBoxReporter::report(const wchar_t* text) {
     showError(text);

@@ -28,6 +28,10 @@ GraphSetup graphSetup(GraphErrorReporter& errors);
 // buildGraph with graphSetup, its failures in error boxes.
 GraphStatus buildSessionGraph();
 
+// The main window took the guide's update message: the next update posts another. Called
+// before the window acts on it, so an update arriving meanwhile is not lost.
+void guideUpdateReceived();
+
 // Ends a running recording, then tears the graph down.
 void tearDownSessionGraph();
 

@@ -3,6 +3,7 @@
 #include "app/win/app_state.h"
 #include "app/win/channel_commands.h"
 #include "app/win/channel_scan.h"
+#include "app/win/graph_wiring.h"
 #include "app/win/main_commands.h"
 #include "app/win/menu_state.h"
 #include "app/win/recording_commands.h"
@@ -190,6 +191,7 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             return 0;
         break;
     case kGuideUpdatedMessage:
+        guideUpdateReceived();
         refreshChannelInfo();
         return 0;
     case kStreamsChangedMessage:
