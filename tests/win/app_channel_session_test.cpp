@@ -138,6 +138,11 @@ ChannelRecords smallCity() {
     records[0].pcrPid = 0x120;
     records[1].pcrPid = 0x220;
     records[2].pcrPid = 0x420;
+    // Service ids as a scan stores them: a PMT section of the previous channel still in
+    // delivery after a switch is then not taken for the new channel's.
+    records[0].sid = 0x0101;
+    records[1].sid = 0x0102;
+    records[2].sid = 0x0201;
     return records;
 }
 
