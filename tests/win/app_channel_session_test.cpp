@@ -8,6 +8,7 @@
 #include "app/win/session.h"
 #include "box_collector.h"
 #include "demo_city_channels.h"
+#include "dialog_watcher.h"
 #include "dshow_test_filters.h"
 #include "graph/devices.h"
 #include "res/resource.h"
@@ -144,6 +145,41 @@ ChannelRecords smallCity() {
     records[1].sid = 0x0102;
     records[2].sid = 0x0201;
     return records;
+}
+
+// While a recording runs, a channel chosen from the menu on another multiplex asks first: no
+// leaves the channel and the recording as they are, yes stops the recording and switches. A
+// channel of the same multiplex is not asked about.
+TEST_F(ChannelSession, AChoiceOnAnotherMultiplexWhileRecordingAsksFirst) {
+    writeChannels(smallCity());
+    buildWithSinks();
+    ASSERT_EQ(openChannels(), 0);
+    switched();
+    appState().recordingGeneration = 1;
+    const struct {
+        UINT channel;
+        void (*answer)(HWND);
+        bool asked;
+        int32_t current;
+        bool recording;
+    } steps[] = {
+        {2, pressNo, true, 0, true},
+        {1, pressNo, false, 1, true},
+        {2, pressYes, true, 2, false},
+    };
+    for (const auto& step : steps) {
+        DialogWatcher watcher(step.answer);
+        ASSERT_TRUE(handleCommand(window_, step.channel));
+        EXPECT_EQ(watcher.seen(), step.asked) << step.channel;
+        if (step.asked) {
+            EXPECT_NE(watcher.texts().find(
+                          L"Un enregistrement est en cours. L'arrêter et changer de multiplex ?"),
+                      std::wstring::npos);
+        }
+        EXPECT_EQ(channelList().currentIndex(), step.current) << step.channel;
+        EXPECT_EQ(appState().recording(), step.recording) << step.channel;
+        EXPECT_EQ(switched().empty(), step.current == 0) << step.channel;
+    }
 }
 
 TEST_F(ChannelSession, SwitchingRetunesAcrossMultiplexesAndRemapsTheOutputs) {

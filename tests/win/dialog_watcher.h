@@ -80,5 +80,11 @@ inline void pressOk(HWND dialog) {
 inline void pressCancel(HWND dialog) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
+inline void pressYes(HWND dialog) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+}
+inline void pressNo(HWND dialog) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+}
 
 } // namespace korvane::testing

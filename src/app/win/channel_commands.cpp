@@ -4,6 +4,8 @@
 #include "app/win/app_state.h"
 #include "app/win/graph_ports.h"
 #include "app/win/main_commands.h"
+#include "app/win/main_window.h"
+#include "app/win/recording_commands.h"
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
 #include "graph/media_graph.h"
@@ -16,6 +18,19 @@ namespace korvane {
 namespace {
 
 constexpr UINT kTypedNumberPeriodMs = 1000;
+
+// True when the channel at index is on another multiplex than the one watched.
+bool onAnotherMultiplex(std::size_t index) {
+    const std::optional<ChannelInfo> current = channelList().copyCurrent();
+    const std::optional<ChannelInfo> target = channelList().copyAt(index);
+    return current && target && current->frequency != target->frequency;
+}
+
+bool userStopsRecordingToSwitch() {
+    return MessageBoxW(appState().mainWindow,
+                       L"Un enregistrement est en cours. L'arrêter et changer de multiplex ?",
+                       kMainWindowTitle, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
 
 void selectIfAny(std::optional<std::size_t> index) {
     if (index)
@@ -37,6 +52,15 @@ void selectChannel(std::size_t index) {
     // The on-screen display shows the channel for a while from this moment.
     state.channelShownAt = GetTickCount();
     showOsd();
+}
+
+void chooseChannel(std::size_t index) {
+    if (appState().recording() && onAnotherMultiplex(index)) {
+        if (!userStopsRecordingToSwitch())
+            return;
+        stopRecording();
+    }
+    selectChannel(index);
 }
 
 void previousChannel() {

@@ -12,6 +12,12 @@ namespace korvane {
 // The index must name a channel.
 void selectChannel(std::size_t index);
 
+// A channel the user picks from the channel menu or the guide. While a recording runs, a
+// channel on another multiplex would leave it recording nothing (or a multiplex recording
+// changing multiplex in mid-file): the user is asked first; yes stops the recording, its file
+// complete, then switches; no leaves everything as it is. The index must name a channel.
+void chooseChannel(std::size_t index);
+
 // Up and down keys and the wheel: the neighbouring channel, wrapping; while recording only
 // the channels of the recorded multiplex.
 void previousChannel();

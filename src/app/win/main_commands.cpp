@@ -100,7 +100,7 @@ const MainCommand kCommands[] = {
     {IDM_STOP_RECORDING, alone<stopRecording>, ItemRule::WhileRecording},
     {IDM_SCREENSHOT, alone<takeScreenshot>, kNone},
     // "Programme"
-    {IDM_GUIDE, [](HWND window, UINT) { showGuideDialog(window, selectChannel); }, kNone},
+    {IDM_GUIDE, [](HWND window, UINT) { showGuideDialog(window, chooseChannel); }, kNone},
     {IDM_SEND_NOW_PLAYING, alone<flipSendNowPlaying>, kNone},
     // "Aide"
     {IDM_ABOUT, withWindow<showAboutBox>, kNone},

@@ -62,7 +62,7 @@ void onStreamsChanged() {
 bool selectChannelByCommand(UINT command) {
     if (command >= channelList().size())
         return false;
-    selectChannel(command);
+    chooseChannel(command);
     return true;
 }
 
