@@ -176,6 +176,27 @@ TEST(ChannelFileMsxml, MissingOrMalformedFilesLeaveTheListUnchanged) {
     EXPECT_EQ(list.size(), 1u);
 }
 
+TEST(ChannelFileUnreadable, IsRenamedOverAnOlderCopyAndAMissingFileIsLeftAlone) {
+    TempFolder dir;
+    const std::wstring path = dir.file(L"chaines.xml");
+    const std::wstring kept = dir.file(L"chaines.xml.illisible");
+    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::missing);
+    EXPECT_FALSE(exists(kept));
+
+    writeBytes(kept, "older unreadable copy");
+    writeBytes(path, "<Chaines><Chaine><Nom>A & B</Nom>");
+    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::kept);
+    EXPECT_FALSE(exists(path));
+    EXPECT_EQ(readBytes(kept), "<Chaines><Chaine><Nom>A & B</Nom>");
+
+    // A folder where the copy would go cannot be replaced: the file stays where it is.
+    DeleteFileW(kept.c_str());
+    ASSERT_TRUE(CreateDirectoryW(kept.c_str(), nullptr));
+    writeBytes(path, "x");
+    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::notKept);
+    EXPECT_EQ(readBytes(path), "x");
+}
+
 TEST(ChannelFileSave, ReplacesTheFileWholeAndOverwritesAStaleTemporaryFile) {
     TempFolder dir;
     const std::wstring path = dir.file(L"chaines.xml");
