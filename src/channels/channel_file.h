@@ -14,6 +14,8 @@ namespace korvane {
 // before it replaces the file, so that a cut-off write never leaves a truncated channel file.
 inline constexpr const char* kChannelFileName = "chaines.xml";
 inline constexpr const char* kChannelFileTempSuffix = ".tmp";
+// Suffix under which a channel file that cannot be read is kept before a new scan.
+inline constexpr const char* kChannelFileUnreadableSuffix = ".illisible";
 
 // One element of a "<Chaine>" block: a text (name, provider) or a number of the record.
 // Numbers marked optional are written only when above 0; the reader takes every field the

@@ -5,11 +5,25 @@
 namespace korvane {
 
 void sortChannelsByNumber(ChannelRecords& records) {
+    // The exchanges are made on small (number, index) pairs, giving the very order the
+    // exchange of whole records gives; each record then moves once into its place.
+    struct Key {
+        int32_t number;
+        std::size_t index;
+    };
     const std::size_t n = records.size();
+    std::vector<Key> keys(n);
+    for (std::size_t i = 0; i < n; ++i)
+        keys[i] = {records[i].number, i};
     for (std::size_t i = 0; i + 1 < n; ++i)
         for (std::size_t j = i + 1; j < n; ++j)
-            if (records[j].number < records[i].number)
-                std::swap(records[i], records[j]);
+            if (keys[j].number < keys[i].number)
+                std::swap(keys[i], keys[j]);
+    ChannelRecords sorted;
+    sorted.reserve(n);
+    for (const Key& key : keys)
+        sorted.push_back(std::move(records[key.index]));
+    records.swap(sorted);
 }
 
 void eraseChannelAt(ChannelRecords& records, std::size_t index) {
@@ -24,8 +38,7 @@ std::optional<std::size_t> findChannelByNumber(const ChannelRecords& records, in
     return std::nullopt;
 }
 
-std::optional<std::size_t> findChannelByName(const ChannelRecords& records,
-                                             std::string_view name) {
+std::optional<std::size_t> findChannelByName(const ChannelRecords& records, std::string_view name) {
     for (std::size_t i = 0; i < records.size(); ++i)
         if (records[i].name == name)
             return i;

@@ -85,6 +85,10 @@ int runChannelScan(ChannelList& list, ScanState& state, ScanDialog& dialog,
         return 1;
     if (!state.pendingNit.empty())
         applyLogicalChannelNumbers(list, state.pendingNit);
+    // Every service may leave for lack of video (all PMT reads timed out under a weak
+    // signal): an empty file would make every later start fail, so nothing is written.
+    if (list.size() == 0)
+        return 1;
     saver.saveChannels(list.snapshot());
     return 0;
 }

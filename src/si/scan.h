@@ -75,7 +75,8 @@ void scanAllFrequencies(ChannelList& list, ScanState& state,
                         ScanTuner& tuner, ScanProgress& progress);
 
 // The whole scan: dialog, then numbers, pruning and sorting from the NIT when one was found,
-// then the channel file. 1 when no channel was found (nothing is saved), else 0.
+// then the channel file. 1 when no channel was found or none is left after the pruning
+// (nothing is saved), else 0.
 int runChannelScan(ChannelList& list, ScanState& state, ScanDialog& dialog,
                    ChannelFileSaver& saver);
 

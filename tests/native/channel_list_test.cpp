@@ -68,6 +68,28 @@ TEST(SortChannelsByNumber, ExchangeSortIsNotStable) {
     EXPECT_EQ(names(equal), "AB");
 }
 
+TEST(SortChannelsByNumber, GivesTheOrderOfExchangingWholeRecordsOnALongListWithTies) {
+    ChannelRecords records;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 600; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        records.push_back(record(std::to_string(i).c_str(),
+                                 static_cast<int32_t>((seed >> 16) % 40) - 5,
+                                 static_cast<int32_t>(i)));
+    }
+    ChannelRecords expected = records;
+    for (std::size_t i = 0; i + 1 < expected.size(); ++i)
+        for (std::size_t j = i + 1; j < expected.size(); ++j)
+            if (expected[j].number < expected[i].number)
+                std::swap(expected[i], expected[j]);
+    sortChannelsByNumber(records);
+    ASSERT_EQ(records.size(), expected.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].sid, expected[i].sid) << i;
+        EXPECT_EQ(records[i].name.view(), expected[i].name.view()) << i;
+    }
+}
+
 TEST(ChannelLookups, ReturnTheFirstMatchInListOrder) {
     ChannelRecords r{record("TF1", 1, 0x101), record("Arte", 7, 0x102), record("Arte", 7, 0x101)};
     EXPECT_EQ(findChannelByNumber(r, 7), 1u);

@@ -254,7 +254,7 @@ TEST(RunChannelScan, WithoutNitKeepsRadiosAndOrderAndWithoutChannelsSavesNothing
     EXPECT_TRUE(none.saves.empty());
 }
 
-TEST(RunChannelScan, AllServicesWithoutVideoStillWriteAnEmptyFile) {
+TEST(RunChannelScan, AllServicesPrunedForLackOfVideoSaveNothing) {
     FakeAir air;
     addMux(air, 474167, 1, 0x101, true);
     auto& m = air.muxes[474167];
@@ -269,9 +269,9 @@ TEST(RunChannelScan, AllServicesWithoutVideoStillWriteAnEmptyFile) {
         scanAllFrequencies(
             list, state, [] { return FrequencyPlan{474167}; }, air, air, progress);
     };
-    EXPECT_EQ(runChannelScan(list, state, dialog, saver), 0);
-    ASSERT_EQ(saver.saves.size(), 1u);
-    EXPECT_TRUE(saver.saves[0].empty());
+    EXPECT_EQ(runChannelScan(list, state, dialog, saver), 1);
+    EXPECT_TRUE(saver.saves.empty());
+    EXPECT_EQ(list.size(), 0u);
 }
 
 TEST(ScanAllFrequencies, AnIdleNotificationDuringTheScanStartsNoSecondScan) {

@@ -176,6 +176,58 @@ TEST(ChannelFileMsxml, MissingOrMalformedFilesLeaveTheListUnchanged) {
     EXPECT_EQ(list.size(), 1u);
 }
 
+TEST(ChannelFileMsxml, ADoctypeOrANestingDeeperThanAFieldIsRefusedWhole) {
+    TempFolder dir;
+    const std::string laughs =
+        "<?xml version=\"1.0\"?>\r\n<!DOCTYPE Chaines [\r\n<!ENTITY a \"hahahahaha\">\r\n"
+        "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\r\n"
+        "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">\r\n]>\r\n"
+        "<Chaines><Chaine><Nom>&c;</Nom></Chaine></Chaines>\r\n";
+    const std::string plainDoctype =
+        "<!DOCTYPE Chaines>\r\n<Chaines><Chaine><Nom>A</Nom></Chaine></Chaines>\r\n";
+    const std::string fieldInField = "<Chaines><Chaine><Nom>A<b>B</b></Nom></Chaine></Chaines>\r\n";
+    std::string deep = "<Chaines><Chaine><Nom>";
+    for (int i = 0; i < 2000; ++i)
+        deep += "<x>";
+    for (int i = 0; i < 2000; ++i)
+        deep += "</x>";
+    deep += "</Nom></Chaine></Chaines>\r\n";
+    for (const std::string& bytes : {laughs, plainDoctype, fieldInField, deep}) {
+        writeBytes(dir.file(L"chaines.xml"), bytes);
+        ChannelList list;
+        EXPECT_EQ(loadChannelFileFrom(dir.file(L"chaines.xml"), list), 1) << bytes.substr(0, 60);
+        EXPECT_EQ(list.size(), 0u);
+    }
+    // Three levels, with a comment inside a field, are a channel file.
+    writeBytes(dir.file(L"chaines.xml"),
+               "<Chaines><Chaine><Nom>A<!-- c --></Nom></Chaine></Chaines>\r\n");
+    ChannelList list;
+    ASSERT_EQ(loadChannelFileFrom(dir.file(L"chaines.xml"), list), 0);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list.copyAt(0)->name.view(), "A");
+}
+
+TEST(ChannelFileUnreadable, IsRenamedOverAnOlderCopyAndAMissingFileIsLeftAlone) {
+    TempFolder dir;
+    const std::wstring path = dir.file(L"chaines.xml");
+    const std::wstring kept = dir.file(L"chaines.xml.illisible");
+    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::missing);
+    EXPECT_FALSE(exists(kept));
+
+    writeBytes(kept, "older unreadable copy");
+    writeBytes(path, "<Chaines><Chaine><Nom>A & B</Nom>");
+    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::kept);
+    EXPECT_FALSE(exists(path));
+    EXPECT_EQ(readBytes(kept), "<Chaines><Chaine><Nom>A & B</Nom>");
+
+    // A folder where the copy would go cannot be replaced: the file stays where it is.
+    DeleteFileW(kept.c_str());
+    ASSERT_TRUE(CreateDirectoryW(kept.c_str(), nullptr));
+    writeBytes(path, "x");
+    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::notKept);
+    EXPECT_EQ(readBytes(path), "x");
+}
+
 TEST(ChannelFileSave, ReplacesTheFileWholeAndOverwritesAStaleTemporaryFile) {
     TempFolder dir;
     const std::wstring path = dir.file(L"chaines.xml");

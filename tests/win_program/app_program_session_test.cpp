@@ -167,5 +167,26 @@ TEST(ProgramChannelFile, AFileWithoutChannelsEndsTheStartWithItsOwnMessage) {
     EXPECT_EQ(run.readConfig(L"Index chaine courante"), L"-1");
 }
 
+TEST(ProgramChannelFile, AnUnreadableFileIsKeptAsideAndTheUserToldBeforeTheScan) {
+    ProgramRun run;
+    TestbedSettings testbed(run, "testbed-data");
+    const std::string damaged = "<Chaines><Chaine><Nom>France 2</Nom>";
+    HANDLE file = CreateFileW((run.folder() + L"\\chaines.xml").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, damaged.data(), static_cast<DWORD>(damaged.size()), &written, nullptr);
+    CloseHandle(file);
+    run.writeConfig(L"Tuner TNT", L"Korvane Testbed Tuner USB");
+    ASSERT_TRUE(run.start());
+    HWND errorBox = run.waitForWindow(L"#32770", 60000);
+    ASSERT_NE(errorBox, nullptr);
+    EXPECT_NE(childTexts(errorBox).find(L"gardé sous le nom chaines.xml.illisible"),
+              std::wstring::npos);
+    EXPECT_EQ(readFile(run.folder() + L"\\chaines.xml.illisible"), damaged);
+    EXPECT_EQ(GetFileAttributesW((run.folder() + L"\\chaines.xml").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+}
+
 } // namespace
 } // namespace korvane::testing

@@ -71,9 +71,27 @@ int checkDevices() {
     return selectDevices(appConfig(), mediaGraph()) ? 0 : 1;
 }
 
+// A channel file there but unreadable is set aside before the scan writes a new one, and
+// the user told; a missing file (the first start) needs no word.
+void keepUnreadableChannelFileAndTell() {
+    switch (keepUnreadableChannelFile()) {
+    case UnreadableChannelFile::missing:
+        break;
+    case UnreadableChannelFile::kept:
+        showError(L"Le fichier chaines.xml est illisible : il est gardé sous le nom "
+                  L"chaines.xml.illisible et une nouvelle recherche des chaînes commence.");
+        break;
+    case UnreadableChannelFile::notKept:
+        showError(L"Le fichier chaines.xml est illisible et n'a pas pu être renommé : une "
+                  L"nouvelle recherche des chaînes va le remplacer.");
+        break;
+    }
+}
+
 // The channel file, or a scan when it cannot be read.
 int loadOrScanChannels() {
     if (loadChannelFile(channelList()) != 0) {
+        keepUnreadableChannelFileAndTell();
         if (int status = runChannelScan()) {
             showError(L"Aucune chaine n'a été trouvée");
             return status;

@@ -49,32 +49,85 @@ class ComScope {
     HRESULT hr_;
 };
 
-// Node name, text and, down to depth levels, the child nodes.
-bool readNode(IXMLDOMNode* node, XmlNode& out, int depth) {
+// A parser property through the document's dispatch interface, as the properties belong
+// to a later document interface. A parser that lacks one goes on without it: the checks
+// after loading still refuse a doctype and a deep nesting.
+void setParserProperty(IXMLDOMDocument* doc, const wchar_t* property, VARIANT value) {
+    OLECHAR* name = const_cast<OLECHAR*>(L"setProperty");
+    DISPID id = 0;
+    if (FAILED(doc->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id)))
+        return;
+    // Arguments go in reverse order: the value, then the property's name.
+    VARIANT args[2];
+    args[0] = value;
+    VariantInit(&args[1]);
+    args[1].vt = VT_BSTR;
+    args[1].bstrVal = SysAllocString(property);
+    if (!args[1].bstrVal)
+        return;
+    DISPPARAMS params{args, nullptr, 2, 0};
+    doc->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                nullptr);
+    VariantClear(&args[1]);
+}
+
+// No document type declaration, so that no entity is ever expanded, and a nesting bound
+// that keeps the parser's own recursion short (a channel file is three elements deep).
+void restrictParser(IXMLDOMDocument* doc) {
+    VARIANT prohibit;
+    VariantInit(&prohibit);
+    prohibit.vt = VT_BOOL;
+    prohibit.boolVal = VARIANT_TRUE;
+    setParserProperty(doc, L"ProhibitDTD", prohibit);
+    VARIANT depth;
+    VariantInit(&depth);
+    depth.vt = VT_I4;
+    depth.lVal = 64;
+    setParserProperty(doc, L"MaxElementDepth", depth);
+}
+
+bool hasDoctype(IXMLDOMDocument* doc) {
+    ComPtr<IXMLDOMDocumentType> doctype;
+    return SUCCEEDED(doc->get_doctype(doctype.put())) && doctype;
+}
+
+enum class NodeRead { kept, skipped, refused };
+
+// Node name, text and, down to depth levels, the child nodes. An element or an entity
+// reference below the last level is deeper than a channel record can be: the whole file is
+// refused rather than read in part.
+NodeRead readNode(IXMLDOMNode* node, XmlNode& out, int depth) {
+    DOMNodeType type = NODE_INVALID;
+    if (SUCCEEDED(node->get_nodeType(&type)) && type == NODE_ENTITY_REFERENCE)
+        return NodeRead::refused;
+    if (depth < 0)
+        return type == NODE_ELEMENT ? NodeRead::refused : NodeRead::skipped;
     OwnedBstr name;
     OwnedBstr text;
     if (FAILED(node->get_nodeName(name.put())))
-        return false;
+        return NodeRead::skipped;
     out.name = name.text();
-    if (SUCCEEDED(node->get_text(text.put())))
-        out.text = text.text();
-    if (depth == 0)
-        return true;
     ComPtr<IXMLDOMNodeList> children;
     if (FAILED(node->get_childNodes(children.put())) || !children)
-        return true;
+        return NodeRead::kept;
     long count = 0;
     if (FAILED(children->get_length(&count)))
-        return true;
+        return NodeRead::kept;
     for (long i = 0; i < count; ++i) {
         ComPtr<IXMLDOMNode> child;
         if (FAILED(children->get_item(i, child.put())) || !child)
             continue;
         XmlNode childNode;
-        if (readNode(child.get(), childNode, depth - 1))
+        const NodeRead read = readNode(child.get(), childNode, depth - 1);
+        if (read == NodeRead::refused)
+            return read;
+        if (read == NodeRead::kept && depth > 0)
             out.children.push_back(std::move(childNode));
     }
-    return true;
+    // The text last: its depth has been checked above.
+    if (SUCCEEDED(node->get_text(text.put())))
+        out.text = text.text();
+    return NodeRead::kept;
 }
 
 } // namespace
@@ -89,6 +142,7 @@ bool loadXmlTreeWithMsxml(const std::wstring& path, XmlNode& root) {
     doc->put_async(VARIANT_FALSE);
     doc->put_validateOnParse(VARIANT_FALSE);
     doc->put_resolveExternals(VARIANT_FALSE);
+    restrictParser(doc.get());
 
     VARIANT source;
     VariantInit(&source);
@@ -99,14 +153,14 @@ bool loadXmlTreeWithMsxml(const std::wstring& path, XmlNode& root) {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     const HRESULT hr = doc->load(source, &loaded);
     VariantClear(&source);
-    if (hr != S_OK || loaded != VARIANT_TRUE)
+    if (hr != S_OK || loaded != VARIANT_TRUE || hasDoctype(doc.get()))
         return false;
 
     ComPtr<IXMLDOMElement> element;
     if (FAILED(doc->get_documentElement(element.put())) || !element)
         return false;
     // The root's children are the records and their children the fields.
-    return readNode(element.get(), root, 2);
+    return readNode(element.get(), root, 2) == NodeRead::kept;
 }
 
 } // namespace korvane

@@ -85,6 +85,23 @@ int loadChannelFile(ChannelList& list) {
     return loadChannelFileFrom(asciiToWide(kChannelFileName), list);
 }
 
+UnreadableChannelFile keepUnreadableChannelFileAt(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return UnreadableChannelFile::missing;
+    }
+    const std::wstring kept = path + asciiToWide(kChannelFileUnreadableSuffix);
+    if (!MoveFileExW(path.c_str(), kept.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return UnreadableChannelFile::notKept;
+    return UnreadableChannelFile::kept;
+}
+
+UnreadableChannelFile keepUnreadableChannelFile() {
+    return keepUnreadableChannelFileAt(asciiToWide(kChannelFileName));
+}
+
 bool saveChannelFileTo(const std::wstring& path, const ChannelRecords& records) {
     const std::string bytes = formatChannelFile(records);
     const std::wstring temp = path + asciiToWide(kChannelFileTempSuffix);

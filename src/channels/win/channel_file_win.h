@@ -10,7 +10,8 @@ namespace korvane {
 
 // The element tree of an XML file as the platform's DOM parser (MSXML) reads it: the root
 // element with its child nodes and their children (the depth the record rules look at).
-// False when the document cannot be created or the file is missing or not well-formed.
+// False when the document cannot be created or the file is missing or not well-formed,
+// declares a document type, or nests elements below a record's fields.
 bool loadXmlTreeWithMsxml(const std::wstring& path, XmlNode& root);
 
 // UTF-16 text to the ANSI code page, as the reader stores characters it has no byte for.
@@ -21,6 +22,15 @@ std::string wideToAnsiCodePage(std::u16string_view text);
 int loadChannelFileFrom(const std::wstring& path, ChannelList& list);
 // "chaines.xml" in the current directory.
 int loadChannelFile(ChannelList& list);
+
+// What became of a channel file that could not be loaded.
+enum class UnreadableChannelFile { missing, kept, notKept };
+// A file at path that could not be loaded is moved to "<path>.illisible" (an older copy
+// there is replaced), so that the new scan's file does not overwrite it. A missing file is
+// left alone.
+UnreadableChannelFile keepUnreadableChannelFileAt(const std::wstring& path);
+// "chaines.xml" in the current directory.
+UnreadableChannelFile keepUnreadableChannelFile();
 
 // Writes the records to path through "<path>.tmp", flushed and then moved over the file,
 // so that a cut-off write leaves the old file or the new one. False when nothing could be
