@@ -211,12 +211,12 @@ TEST(ChannelFileUnreadable, IsRenamedOverAnOlderCopyAndAMissingFileIsLeftAlone) 
     TempFolder dir;
     const std::wstring path = dir.file(L"chaines.xml");
     const std::wstring kept = dir.file(L"chaines.xml.illisible");
-    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::missing);
+    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::Missing);
     EXPECT_FALSE(exists(kept));
 
     writeBytes(kept, "older unreadable copy");
     writeBytes(path, "<Chaines><Chaine><Nom>A & B</Nom>");
-    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::kept);
+    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::Kept);
     EXPECT_FALSE(exists(path));
     EXPECT_EQ(readBytes(kept), "<Chaines><Chaine><Nom>A & B</Nom>");
 
@@ -224,7 +224,7 @@ TEST(ChannelFileUnreadable, IsRenamedOverAnOlderCopyAndAMissingFileIsLeftAlone) 
     DeleteFileW(kept.c_str());
     ASSERT_TRUE(CreateDirectoryW(kept.c_str(), nullptr));
     writeBytes(path, "x");
-    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::notKept);
+    EXPECT_EQ(keepUnreadableChannelFileAt(path), UnreadableChannelFile::NotKept);
     EXPECT_EQ(readBytes(path), "x");
 }
 

@@ -75,13 +75,13 @@ int checkDevices() {
 // the user told; a missing file (the first start) needs no word.
 void keepUnreadableChannelFileAndTell() {
     switch (keepUnreadableChannelFile()) {
-    case UnreadableChannelFile::missing:
+    case UnreadableChannelFile::Missing:
         break;
-    case UnreadableChannelFile::kept:
+    case UnreadableChannelFile::Kept:
         showError(L"Le fichier chaines.xml est illisible : il est gardé sous le nom "
                   L"chaines.xml.illisible et une nouvelle recherche des chaînes commence.");
         break;
-    case UnreadableChannelFile::notKept:
+    case UnreadableChannelFile::NotKept:
         showError(L"Le fichier chaines.xml est illisible et n'a pas pu être renommé : une "
                   L"nouvelle recherche des chaînes va le remplacer.");
         break;

@@ -89,13 +89,13 @@ UnreadableChannelFile keepUnreadableChannelFileAt(const std::wstring& path) {
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return UnreadableChannelFile::missing;
+            return UnreadableChannelFile::Missing;
     }
     const std::wstring kept = path + asciiToWide(kChannelFileUnreadableSuffix);
     if (!MoveFileExW(path.c_str(), kept.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return UnreadableChannelFile::notKept;
-    return UnreadableChannelFile::kept;
+        return UnreadableChannelFile::NotKept;
+    return UnreadableChannelFile::Kept;
 }
 
 UnreadableChannelFile keepUnreadableChannelFile() {

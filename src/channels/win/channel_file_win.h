@@ -24,7 +24,7 @@ int loadChannelFileFrom(const std::wstring& path, ChannelList& list);
 int loadChannelFile(ChannelList& list);
 
 // What became of a channel file that could not be loaded.
-enum class UnreadableChannelFile { missing, kept, notKept };
+enum class UnreadableChannelFile { Missing, Kept, NotKept };
 // A file at path that could not be loaded is moved to "<path>.illisible" (an older copy
 // there is replaced), so that the new scan's file does not overwrite it. A missing file is
 // left alone.
