@@ -91,7 +91,7 @@ bool hasDoctype(IXMLDOMDocument* doc) {
     return SUCCEEDED(doc->get_doctype(doctype.put())) && doctype;
 }
 
-enum class NodeRead { kept, skipped, refused };
+enum class NodeRead { Kept, Skipped, Refused };
 
 // Node name, text and, down to depth levels, the child nodes. An element or an entity
 // reference below the last level is deeper than a channel record can be: the whole file is
@@ -99,35 +99,35 @@ enum class NodeRead { kept, skipped, refused };
 NodeRead readNode(IXMLDOMNode* node, XmlNode& out, int depth) {
     DOMNodeType type = NODE_INVALID;
     if (SUCCEEDED(node->get_nodeType(&type)) && type == NODE_ENTITY_REFERENCE)
-        return NodeRead::refused;
+        return NodeRead::Refused;
     if (depth < 0)
-        return type == NODE_ELEMENT ? NodeRead::refused : NodeRead::skipped;
+        return type == NODE_ELEMENT ? NodeRead::Refused : NodeRead::Skipped;
     OwnedBstr name;
     OwnedBstr text;
     if (FAILED(node->get_nodeName(name.put())))
-        return NodeRead::skipped;
+        return NodeRead::Skipped;
     out.name = name.text();
     ComPtr<IXMLDOMNodeList> children;
     if (FAILED(node->get_childNodes(children.put())) || !children)
-        return NodeRead::kept;
+        return NodeRead::Kept;
     long count = 0;
     if (FAILED(children->get_length(&count)))
-        return NodeRead::kept;
+        return NodeRead::Kept;
     for (long i = 0; i < count; ++i) {
         ComPtr<IXMLDOMNode> child;
         if (FAILED(children->get_item(i, child.put())) || !child)
             continue;
         XmlNode childNode;
         const NodeRead read = readNode(child.get(), childNode, depth - 1);
-        if (read == NodeRead::refused)
+        if (read == NodeRead::Refused)
             return read;
-        if (read == NodeRead::kept && depth > 0)
+        if (read == NodeRead::Kept && depth > 0)
             out.children.push_back(std::move(childNode));
     }
     // The text last: its depth has been checked above.
     if (SUCCEEDED(node->get_text(text.put())))
         out.text = text.text();
-    return NodeRead::kept;
+    return NodeRead::Kept;
 }
 
 } // namespace
@@ -160,7 +160,7 @@ bool loadXmlTreeWithMsxml(const std::wstring& path, XmlNode& root) {
     if (FAILED(doc->get_documentElement(element.put())) || !element)
         return false;
     // The root's children are the records and their children the fields.
-    return readNode(element.get(), root, 2) == NodeRead::kept;
+    return readNode(element.get(), root, 2) == NodeRead::Kept;
 }
 
 } // namespace korvane
