@@ -178,4 +178,16 @@ AudioTrackMenu audioTrackMenu(AudioTrack track, const ChannelInfo& channel) {
     return menu;
 }
 
+HeardAudio heardAudio(const ChannelInfo& channel, AudioTrack track) {
+    switch (track) {
+    case AudioTrack::Second:
+        return {channel.audio2Pid, AudioCodec::Mpeg};
+    case AudioTrack::Ac3:
+        return {channel.ac3Pid, AudioCodec::Ac3};
+    case AudioTrack::First:
+        break;
+    }
+    return {channel.audio1Pid, AudioCodec::Mpeg};
+}
+
 } // namespace korvane

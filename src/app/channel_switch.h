@@ -31,12 +31,14 @@ class PidMap {
     virtual std::vector<int32_t> mappedPids(std::size_t max) = 0;
 };
 
-// The four outputs a channel switch drives; an output the graph does not have is null.
+// The outputs a channel switch drives; an output the graph does not have is null.
 struct DemuxOutputs {
     PidMap* video = nullptr;
     PidMap* audio = nullptr;
     PidMap* ac3 = nullptr;
     PidMap* pmt = nullptr;
+    PidMap* h264 = nullptr;
+    PidMap* eac3 = nullptr;
 };
 
 // Which audio track is mapped.
@@ -99,5 +101,14 @@ struct AudioTrackMenu {
 };
 
 AudioTrackMenu audioTrackMenu(AudioTrack track, const ChannelInfo& channel);
+
+// The audio being heard, as a recording keeps it: its PID (0 when none) and codec.
+struct HeardAudio {
+    int32_t pid = 0;
+    AudioCodec codec = AudioCodec::Mpeg;
+    friend bool operator==(const HeardAudio&, const HeardAudio&) = default;
+};
+
+HeardAudio heardAudio(const ChannelInfo& channel, AudioTrack track);
 
 } // namespace korvane

@@ -2,6 +2,7 @@
 
 #include "common/fixed_text.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -24,6 +25,23 @@ struct EpgEvent {
     bool empty() const { return startTime == 0; }
 };
 
+enum class AudioCodec : uint8_t { Mpeg, Ac3, Eac3 };
+
+// What a track is for, from the ISO 639 descriptor's audio_type and the supplementary audio
+// descriptor's editorial classification.
+enum class AudioKind : uint8_t { Main, AudioDescription, CleanAudio, SpokenSubtitles };
+
+// One audio stream of a channel's PMT. language holds the ISO 639-2 code's three bytes as
+// broadcast ("fre", "qaa", "qad"), all zero when the PMT gives none.
+struct AudioStream {
+    int32_t pid = 0;
+    AudioCodec codec = AudioCodec::Mpeg;
+    std::array<char, 3> language{};
+    AudioKind kind = AudioKind::Main;
+
+    friend bool operator==(const AudioStream&, const AudioStream&) = default;
+};
+
 // One television service. Texts are the broadcast (or ANSI) bytes; identifiers and PIDs
 // are held as signed 32-bit values, 0 meaning absent.
 struct ChannelInfo {
@@ -42,6 +60,8 @@ struct ChannelInfo {
     int32_t audio2Pid = 0;
     int32_t ac3Pid = 0;
     int32_t ac3Pid2 = 0;
+    // Every audio stream of the PMT (MPEG, AC-3 and E-AC-3) in the PMT's order.
+    std::vector<AudioStream> audioStreams;
     EpgEvent present;
     EpgEvent following;
 };

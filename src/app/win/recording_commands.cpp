@@ -51,19 +51,6 @@ int32_t recordedVideoPid(const ChannelInfo& channel) {
     return channel.videoPid != 0 ? channel.videoPid : channel.videoMpeg4Pid;
 }
 
-// The audio track being played.
-int32_t recordedAudioPid(const ChannelInfo& channel, AudioTrack track) {
-    switch (track) {
-    case AudioTrack::Second:
-        return channel.audio2Pid;
-    case AudioTrack::Ac3:
-        return channel.ac3Pid;
-    case AudioTrack::First:
-        break;
-    }
-    return channel.audio1Pid;
-}
-
 // A new recorder for the command, or null when there is nothing to record.
 CSampleGrabber* createRecorder(UINT command, HWND window, uint32_t generation) {
     const std::wstring folder(appConfig().videoFolder.begin(), appConfig().videoFolder.end());
@@ -80,7 +67,7 @@ CSampleGrabber* createRecorder(UINT command, HWND window, uint32_t generation) {
     if (!path)
         return nullptr;
     const int32_t video = recordedVideoPid(*channel);
-    const int32_t audio = recordedAudioPid(*channel, appState().audioTrack);
+    const int32_t audio = heardAudio(*channel, appState().audioTrack).pid;
     const RecorderSettings settings =
         command == IDM_RECORD_CHANNEL_TS
             ? RecorderSettings::channelTs(channel->pmtPid, video, audio)
