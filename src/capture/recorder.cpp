@@ -47,6 +47,13 @@ Recorder::Recorder(const RecorderSettings& settings, ByteSink* sink,
       sink_(sink),
       reporter_(reporter), video_{videoBuffer_.data(), kVideoCapacity, 0, false, 0, true},
       audio_{audioBuffer_.data(), kAudioCapacity, 0, false, 0, false} {
+    takeStreams(settings);
+    streamMapPending_ = mode_ == RecorderMode::ChannelPs && videoCodec_ == VideoCodec::H264;
+    if (sink_ == nullptr)
+        fail(RecordingFailure::CreateFailed);
+}
+
+void Recorder::takeStreams(const RecorderSettings& settings) {
     if (mode_ == RecorderMode::ChannelTs) {
         keepPid_ = validPid(settings.keepPid);
         videoPid_ = validPid(settings.videoPid);
@@ -57,9 +64,47 @@ Recorder::Recorder(const RecorderSettings& settings, ByteSink* sink,
         // A PMT without a PCR names 0x1FFF: the video PID's PCR, if any, is taken then.
         const int32_t pcr = presentPid(settings.pcrPid);
         pcrPid_ = pcr == kNoPid || pcr == kNullPid ? videoPid_ : pcr;
+        videoCodec_ = settings.videoCodec;
+        audioCodec_ = settings.audioCodec;
     }
-    if (sink_ == nullptr)
-        fail(RecordingFailure::CreateFailed);
+}
+
+void Recorder::changeStreams(const RecorderSettings& settings) {
+    std::lock_guard lock(changeLock_);
+    changed_ = settings;
+    changePending_.store(true, std::memory_order_release);
+}
+
+// A stream whose PID or codec changed ends its PES where it stands, as a continuity break
+// would, and the next one starts at the new PID's next unit start.
+void Recorder::switchStreams(const RecorderSettings& settings) {
+    if (mode_ != RecorderMode::ChannelPs) {
+        takeStreams(settings);
+        return;
+    }
+    const int32_t video = videoPid_, audio = audioPid_, pcr = pcrPid_;
+    const VideoCodec videoCodec = videoCodec_;
+    const AudioCodec audioCodec = audioCodec_;
+    takeStreams(settings);
+    const bool videoChanged = video != videoPid_ || videoCodec != videoCodec_;
+    const bool audioChanged = audio != audioPid_ || audioCodec != audioCodec_;
+    if (videoChanged) {
+        video_.inPes = false;
+        flushPes(video_);
+    }
+    if (audioChanged) {
+        audio_.inPes = false;
+        flushPes(audio_);
+    }
+    if (pcr != pcrPid_ || videoChanged) {
+        pendingPcr_ = false;
+        videoPayloadPcr_ = false;
+    }
+    if ((videoChanged || audioChanged) && (streamMapWritten_ || videoCodec_ == VideoCodec::H264)) {
+        streamMapPending_ = true;
+        if (packHeaderWritten_)
+            writeStreamMap();
+    }
 }
 
 Recorder::~Recorder() {
@@ -69,6 +114,16 @@ Recorder::~Recorder() {
 bool Recorder::processBuffer(const uint8_t* data, std::size_t size) {
     if (failed_ || finished_ || data == nullptr || size == 0)
         return !failed_;
+    if (changePending_.load(std::memory_order_acquire)) {
+        std::optional<RecorderSettings> changed;
+        {
+            std::lock_guard lock(changeLock_);
+            changed.swap(changed_);
+            changePending_.store(false, std::memory_order_relaxed);
+        }
+        if (changed)
+            switchStreams(*changed);
+    }
     alignPackets(data, size);
     closeRun();
     flushStaging();
@@ -210,6 +265,18 @@ void Recorder::collect(PesCollector& pes, const uint8_t* packet) {
         offset = 5 + adaptationLength;
     }
     std::size_t length = kPacketSize - offset;
+    // A video PES larger than the buffer (an HD I-frame) leaves in full PES packets as it
+    // grows, which are the bytes its flush would have written; before the first pack header
+    // it is dropped whole, like any PES there.
+    if (pes.video && pes.fill + length > pes.capacity) {
+        if (packHeaderWritten_ && !failed_) {
+            emitFullVideoPackets(pes);
+        } else {
+            pes.inPes = false;
+            pes.fill = 0;
+            return;
+        }
+    }
     if (pes.fill + length <= pes.capacity) {
         std::memcpy(pes.buffer + pes.fill, p.bytes(offset, length), length);
         pes.fill += length;
@@ -259,6 +326,16 @@ void Recorder::flushAudioPes(PesCollector& pes) {
 // A video PES longer than PES_packet_length can say leaves as several PES packets; every one
 // after the first carries a 9-byte header without timestamps.
 void Recorder::flushVideoPes(PesCollector& pes) {
+    emitFullVideoPackets(pes);
+    std::size_t length = pes.fill - 6;
+    pes.buffer[4] = static_cast<uint8_t>(length >> 8);
+    pes.buffer[5] = static_cast<uint8_t>(length);
+    emit(pes.buffer, pes.fill);
+}
+
+// Writes full-size PES packets while more than one remains, keeping the rest behind a
+// 9-byte header.
+void Recorder::emitFullVideoPackets(PesCollector& pes) {
     while (pes.fill > kMaxPesPacket) {
         pes.buffer[4] = 0xFF;
         pes.buffer[5] = 0xFF;
@@ -270,10 +347,6 @@ void Recorder::flushVideoPes(PesCollector& pes) {
         pes.buffer[7] = 0;
         pes.buffer[8] = 0;
     }
-    std::size_t length = pes.fill - 6;
-    pes.buffer[4] = static_cast<uint8_t>(length >> 8);
-    pes.buffer[5] = static_cast<uint8_t>(length);
-    emit(pes.buffer, pes.fill);
 }
 
 // An MPEG-2 pack header whose SCR is the packet's PCR (33-bit base, 9-bit extension), with
@@ -302,6 +375,74 @@ void Recorder::writePackHeader(const uint8_t* pcr) {
     };
     emit(header, sizeof header);
     packHeaderWritten_ = true;
+    if (streamMapPending_)
+        writeStreamMap();
+}
+
+namespace {
+
+// The CRC_32 of MPEG-2 tables (polynomial 0x04C11DB7, no reflection, initial all ones).
+uint32_t mpegCrc32(const uint8_t* data, std::size_t size) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= static_cast<uint32_t>(data[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80000000) != 0 ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
+    }
+    return crc;
+}
+
+// The stream id of the PES being collected when its header is there and in [low, high].
+uint8_t collectedStreamId(const uint8_t* buffer, std::size_t fill, uint8_t low, uint8_t high,
+                          uint8_t otherwise) {
+    if (fill < 4)
+        return otherwise;
+    const uint8_t id = buffer[3];
+    return id >= low && id <= high ? id : otherwise;
+}
+
+} // namespace
+
+// A program stream map naming each stream's type, so that a reader need not guess H.264 from
+// the bytes: video in 0xE0-0xEF, MPEG audio in 0xC0-0xDF, AC-3 and E-AC-3 in
+// private_stream_1.
+void Recorder::writeStreamMap() {
+    streamMapPending_ = false;
+    streamMapWritten_ = true;
+    uint8_t map[6 + 10 + 2 * 4 + 4] = {0x00, 0x00, 0x01, 0xBC};
+    std::size_t size = 6;
+    map[size++] = static_cast<uint8_t>(0xE0 | (streamMapVersion_ & 0x1F));
+    streamMapVersion_ = static_cast<uint8_t>((streamMapVersion_ + 1) & 0x1F);
+    map[size++] = 0xFF;
+    map[size++] = 0x00; // no program descriptors
+    map[size++] = 0x00;
+    const std::size_t entriesAt = size;
+    size += 2;
+    auto entry = [&](uint8_t type, uint8_t id) {
+        map[size++] = type;
+        map[size++] = id;
+        map[size++] = 0x00;
+        map[size++] = 0x00;
+    };
+    if (videoPid_ != kNoPid)
+        entry(videoCodec_ == VideoCodec::H264 ? 0x1B : 0x02,
+              collectedStreamId(video_.buffer, video_.fill, 0xE0, 0xEF, 0xE0));
+    if (audioPid_ != kNoPid) {
+        if (audioCodec_ == AudioCodec::Mpeg)
+            entry(0x03, collectedStreamId(audio_.buffer, audio_.fill, 0xC0, 0xDF, 0xC0));
+        else
+            entry(0x06, 0xBD);
+    }
+    const std::size_t entries = size - entriesAt - 2;
+    map[entriesAt] = static_cast<uint8_t>(entries >> 8);
+    map[entriesAt + 1] = static_cast<uint8_t>(entries);
+    const std::size_t length = size + 4 - 6;
+    map[4] = static_cast<uint8_t>(length >> 8);
+    map[5] = static_cast<uint8_t>(length);
+    const uint32_t crc = mpegCrc32(map, size);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        map[size++] = static_cast<uint8_t>(crc >> shift);
+    emit(map, size);
 }
 
 void Recorder::closeRun() {

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "channels/channel_list.h"
+
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 
 namespace korvane {
 
@@ -31,6 +36,8 @@ class RecordingFailureReporter {
 
 enum class RecorderMode : uint8_t { Multiplex, ChannelTs, ChannelPs };
 
+enum class VideoCodec : uint8_t { Mpeg2, H264 };
+
 // What one recording keeps. The mode is fixed here rather than guessed from which PIDs are
 // zero, so a channel whose PMT PID is still unknown is still recorded as a transport stream.
 struct RecorderSettings {
@@ -41,21 +48,29 @@ struct RecorderSettings {
     // Channel PS: the channel's PCR PID. 0 (unknown), 0x1FFF (none) or the video PID: the pack
     // headers take the PCR from the video PID.
     int32_t pcrPid = 0;
+    // Channel PS: an H.264 picture gets a program stream map naming its stream type, which
+    // also lists the audio by its codec.
+    VideoCodec videoCodec = VideoCodec::Mpeg2;
+    AudioCodec audioCodec = AudioCodec::Mpeg;
+
+    friend bool operator==(const RecorderSettings&, const RecorderSettings&) = default;
 
     static RecorderSettings multiplex() { return {}; }
     static RecorderSettings channelTs(int32_t pmtPid, int32_t videoPid, int32_t audioPid) {
         return {RecorderMode::ChannelTs, pmtPid, videoPid, audioPid, 0};
     }
-    static RecorderSettings channelPs(int32_t videoPid, int32_t audioPid, int32_t pcrPid = 0) {
-        return {RecorderMode::ChannelPs, 0, videoPid, audioPid, pcrPid};
+    static RecorderSettings channelPs(int32_t videoPid, int32_t audioPid, int32_t pcrPid = 0,
+                                      VideoCodec videoCodec = VideoCodec::Mpeg2,
+                                      AudioCodec audioCodec = AudioCodec::Mpeg) {
+        return {RecorderMode::ChannelPs, 0, videoPid, audioPid, pcrPid, videoCodec, audioCodec};
     }
 };
 
 // Turns the tuner's transport stream buffers into one of the three recording forms: the
 // multiplex without null packets, one channel's packets, or one channel remultiplexed to an
 // MPEG-2 program stream. All its buffers are fixed arrays (about 400 KB: allocate it on the
-// heap). Not thread-safe: one streaming thread calls processBuffer, and finish runs after
-// that thread has stopped calling.
+// heap). One streaming thread calls processBuffer, and finish runs after that thread has
+// stopped calling; only changeStreams may be called from another thread.
 class Recorder {
   public:
     static constexpr std::size_t kPacketSize = 188;
@@ -82,6 +97,10 @@ class Recorder {
     // destructor; later calls do nothing. False when the output has failed.
     bool finish();
 
+    // The channel's PIDs (and codecs) changed: the packets of the buffers handed over after
+    // this call are kept by the new ones. The mode stays the recording's own. Thread-safe.
+    void changeStreams(const RecorderSettings& settings);
+
     bool failed() const { return failed_; }
     RecorderMode mode() const { return mode_; }
 
@@ -95,6 +114,10 @@ class Recorder {
         bool video;
     };
 
+    void takeStreams(const RecorderSettings& settings);
+    void switchStreams(const RecorderSettings& settings);
+    void emitFullVideoPackets(PesCollector& pes);
+    void writeStreamMap();
     void alignPackets(const uint8_t* data, std::size_t size);
     void carryFrom(const uint8_t* data, std::size_t size, std::size_t pos);
     void processPacket(const uint8_t* packet, bool inBuffer);
@@ -115,6 +138,13 @@ class Recorder {
     int32_t videoPid_;
     int32_t audioPid_;
     int32_t pcrPid_; // channel PS: where the pack headers' PCR comes from
+    VideoCodec videoCodec_ = VideoCodec::Mpeg2;
+    AudioCodec audioCodec_ = AudioCodec::Mpeg;
+    // Channel PS: a program stream map goes after the next pack header. Once one has been
+    // written, every change of the streams writes a new one so it never names a stale codec.
+    bool streamMapPending_ = false;
+    bool streamMapWritten_ = false;
+    uint8_t streamMapVersion_ = 0;
     ByteSink* sink_;
     RecordingFailureReporter* reporter_;
     bool failed_ = false;
@@ -137,6 +167,10 @@ class Recorder {
     static constexpr std::size_t kDirectWrite = 0x2000;
     std::array<uint8_t, kStagingSize> staging_;
     std::size_t stagingFill_ = 0;
+
+    std::mutex changeLock_;
+    std::optional<RecorderSettings> changed_; // under changeLock_
+    std::atomic<bool> changePending_{false};
 
     std::array<uint8_t, kVideoCapacity> videoBuffer_;
     std::array<uint8_t, kAudioCapacity> audioBuffer_;

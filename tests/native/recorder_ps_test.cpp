@@ -368,14 +368,14 @@ TEST(RecorderPes, AdaptationLengthsReachingPastThePacketCarryNoPayload) {
     EXPECT_EQ(out.size(), 14u + 400u);
 }
 
-TEST(RecorderPes, OverflowingPayloadIsDroppedAndThePesGoesOn) {
+TEST(RecorderPes, VideoPesLargerThanTheBufferIsKeptWhole) {
     uint8_t cc = 0;
     Bytes ts = packetizePes(kVideo, pesOf(0xE0, 270000), cc, pcrBytes(3, 0));
     Bytes out = recordWhole(kPs, ts);
-    // 176 + 184 * 1423 bytes fit, the following full packets do not, the 80-byte tail does:
-    // 262088 bytes collected, leaving as four PES packets with three continuation headers.
-    EXPECT_EQ(out.size(), 14u + 262088u + 27u);
-    EXPECT_EQ(walkProgramStream(out).size(), 5u);
+    // All 270000 bytes, as one full PES packet and three more with continuation headers, then
+    // the 7863-byte rest behind its own.
+    EXPECT_EQ(out.size(), 14u + 270000u + 36u);
+    EXPECT_EQ(walkProgramStream(out).size(), 6u);
 }
 
 TEST(RecorderPes, FinishWritesWhatIsStillCollectedOnce) {

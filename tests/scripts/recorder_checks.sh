@@ -102,6 +102,49 @@ for channel in 0x120:0x130:0x120:mp2 0x220:0x233:0x1F0:ac3; do
         test -z "$(ffmpeg -v error -i "$out" -f null - 2>&1)"
 done
 
+# A channel as broadcast today: H.264 pictures with E-AC-3 sound, every frame (random noise)
+# larger than 256 KB. PMT 0x100, H.264 0x120, E-AC-3 0x121.
+ffmpeg -v error -y -f lavfi -i "nullsrc=s=720x576:r=25,geq=random(1)*255:128:128" \
+    -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 -map 0:v -map 1:a \
+    -c:v libx264 -preset ultrafast -qp 20 -g 12 -c:a eac3 -b:a 192k \
+    -f mpegts -mpegts_pmt_start_pid 0x100 -mpegts_start_pid 0x120 -muxrate 40M h264.ts || exit 1
+h264_duration=$(duration h264.ts)
+# The size of every video frame, in order, as ffprobe reads them.
+frame_sizes() {
+    ffprobe -v error -select_streams v -show_entries packet=size -of csv=p=0 "$1" |
+        awk -F, '$1 != "" { print $1 }'
+}
+frame_sizes h264.ts >h264-frames.txt
+largest=$(sort -n h264-frames.txt | tail -1)
+check "the H.264 source has frames larger than 256 KB ($largest bytes)" test "$largest" -gt 262144
+
+"$tool" record --mode ts --pmt 0x100 --video 0x120 --audio 0x121 h264.ts h264-chan.ts >/dev/null
+check "H.264 channel TS holds PIDs 0, PMT, video, E-AC-3" \
+    test "$(pid_list h264-chan.ts)" = "0 256 288 289 "
+check "H.264 channel TS reads as H.264 and E-AC-3" test "$(streams h264-chan.ts)" = "eac3 h264 "
+check "H.264 channel TS keeps every frame whole" cmp -s <(frame_sizes h264-chan.ts) h264-frames.txt
+
+"$tool" record --mode ps --video 0x120 --audio 0x121 --video-codec h264 --audio-codec eac3 \
+    h264.ts h264-chan.mpg >/dev/null
+"$tool" record --mode ps --video 0x120 --audio 0x121 --video-codec h264 --audio-codec eac3 \
+    --buffer 700 --random-splits 5 h264.ts h264-chan-split.mpg >/dev/null
+format=$(ffprobe -v error -show_entries format=format_name -of csv=p=0 h264-chan.mpg)
+check "H.264 PS is read as MPEG-PS" test "$format" = "mpeg"
+check "H.264 PS holds H.264 and E-AC-3" test "$(streams h264-chan.mpg)" = "eac3 h264 "
+check "H.264 PS lasts as the input ($h264_duration s)" \
+    near "$(duration h264-chan.mpg)" "$h264_duration"
+for kind in v a; do
+    source_length=$(ffprobe -v error -select_streams $kind -show_entries packet=duration_time \
+        -of csv=p=0 h264.ts | awk -F, '{ s += $1 } END { print s }')
+    recorded_length=$(ffprobe -v error -select_streams $kind -show_entries packet=duration_time \
+        -of csv=p=0 h264-chan.mpg | awk -F, '{ s += $1 } END { print s }')
+    check "H.264 PS stream $kind lasts as in the input ($source_length s)" \
+        near "$recorded_length" "$source_length"
+done
+check "H.264 PS keeps every frame whole" cmp -s <(frame_sizes h264-chan.mpg) h264-frames.txt
+check "H.264 PS decodes without error" test -z "$(ffmpeg -v error -i h264-chan.mpg -f null - 2>&1)"
+check "H.264 PS does not depend on buffer cuts" cmp -s h264-chan.mpg h264-chan-split.mpg
+
 # An output that cannot be created is a failure, not a success.
 check "unwritable output is reported" \
     bash -c '! "$0" record --mode mux in.ts no-such-folder/out.ts >/dev/null 2>&1' "$tool"

@@ -9,7 +9,9 @@ void usage() {
     std::fputs("usage: ts-inspect scan FILE.ts --frequency KHZ [--frequency KHZ FILE2.ts ...]\n"
                "       ts-inspect guide FILE.ts --channels chaines.xml\n"
                "       ts-inspect record --mode mux|ts|ps [--pmt PID] [--video PID] "
-               "[--audio PID] [--pcr PID] [--buffer BYTES] [--random-splits SEED] IN.ts OUT\n",
+               "[--audio PID] [--pcr PID] [--video-codec mpeg2|h264]\n"
+               "                [--audio-codec mpeg|ac3|eac3] [--buffer BYTES] "
+               "[--random-splits SEED] IN.ts OUT\n",
                stderr);
 }
 

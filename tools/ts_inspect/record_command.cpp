@@ -14,8 +14,10 @@
 
 namespace {
 
+using korvane::AudioCodec;
 using korvane::RecorderMode;
 using korvane::RecorderSettings;
+using korvane::VideoCodec;
 
 struct RecordOptions {
     RecorderMode mode = RecorderMode::Multiplex;
@@ -24,6 +26,8 @@ struct RecordOptions {
     long video = 0;
     long audio = 0;
     long pcr = 0;
+    VideoCodec videoCodec = VideoCodec::Mpeg2;
+    AudioCodec audioCodec = AudioCodec::Mpeg;
     std::size_t buffer = 188 * 256;
     bool randomSplits = false;
     uint32_t seed = 0;
@@ -61,6 +65,28 @@ bool parseMode(const char* text, RecorderMode& mode) {
     return true;
 }
 
+bool parseVideoCodec(const char* text, VideoCodec& codec) {
+    if (std::strcmp(text, "mpeg2") == 0)
+        codec = VideoCodec::Mpeg2;
+    else if (std::strcmp(text, "h264") == 0)
+        codec = VideoCodec::H264;
+    else
+        return false;
+    return true;
+}
+
+bool parseAudioCodec(const char* text, AudioCodec& codec) {
+    if (std::strcmp(text, "mpeg") == 0)
+        codec = AudioCodec::Mpeg;
+    else if (std::strcmp(text, "ac3") == 0)
+        codec = AudioCodec::Ac3;
+    else if (std::strcmp(text, "eac3") == 0)
+        codec = AudioCodec::Eac3;
+    else
+        return false;
+    return true;
+}
+
 bool parseOptions(int argc, char** argv, RecordOptions& o) {
     for (int i = 0; i < argc; ++i) {
         const char* arg = argv[i];
@@ -81,6 +107,12 @@ bool parseOptions(int argc, char** argv, RecordOptions& o) {
                 return false;
         } else if (std::strcmp(arg, "--pcr") == 0 && hasValue) {
             if (!parseNumber(argv[++i], 0x1FFF, o.pcr))
+                return false;
+        } else if (std::strcmp(arg, "--video-codec") == 0 && hasValue) {
+            if (!parseVideoCodec(argv[++i], o.videoCodec))
+                return false;
+        } else if (std::strcmp(arg, "--audio-codec") == 0 && hasValue) {
+            if (!parseAudioCodec(argv[++i], o.audioCodec))
                 return false;
         } else if (std::strcmp(arg, "--buffer") == 0 && hasValue) {
             if (!parseNumber(argv[++i], 1L << 30, value) || value == 0)
@@ -110,7 +142,8 @@ RecorderSettings settingsOf(const RecordOptions& o) {
     case RecorderMode::ChannelTs:
         return RecorderSettings::channelTs(pid(o.pmt), pid(o.video), pid(o.audio));
     case RecorderMode::ChannelPs:
-        return RecorderSettings::channelPs(pid(o.video), pid(o.audio), pid(o.pcr));
+        return RecorderSettings::channelPs(pid(o.video), pid(o.audio), pid(o.pcr), o.videoCodec,
+                                           o.audioCodec);
     case RecorderMode::Multiplex:
         break;
     }
@@ -125,7 +158,9 @@ int runRecordCommand(int argc, char** argv) {
     RecordOptions o;
     if (!parseOptions(argc, argv, o)) {
         std::fputs("usage: ts-inspect record --mode mux|ts|ps [--pmt PID] [--video PID] "
-                   "[--audio PID] [--pcr PID] [--buffer BYTES] [--random-splits SEED] IN.ts OUT\n",
+                   "[--audio PID] [--pcr PID] [--video-codec mpeg2|h264] "
+                   "[--audio-codec mpeg|ac3|eac3] [--buffer BYTES] [--random-splits SEED] "
+                   "IN.ts OUT\n",
                    stderr);
         return 2;
     }
