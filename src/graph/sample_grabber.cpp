@@ -46,6 +46,12 @@ void CSampleGrabber::close() {
     recorder_.reset();
 }
 
+void CSampleGrabber::changeStreams(const RecorderSettings& settings) {
+    CAutoLock lock(&lock_);
+    if (recorder_)
+        recorder_->changeStreams(settings);
+}
+
 bool CSampleGrabber::failed() {
     CAutoLock lock(&lock_);
     return recorder_ && recorder_->failed();

@@ -45,6 +45,8 @@ class CSampleGrabber : public CUnknown, public ISampleGrabberCB {
     // collected and closes the file. Later calls of SampleCB do nothing.
     void close();
     bool failed();
+    // The recorded channel's PIDs changed: the next buffers are kept by the new ones.
+    void changeStreams(const RecorderSettings& settings);
 
   private:
     CCritSec lock_;

@@ -51,11 +51,14 @@ void onMouseWheel(WPARAM wParam) {
         nextChannel();
 }
 
-// The PMT decoder changed the PIDs of the channel being watched: map the new ones.
+// The PMT decoder changed the PIDs of the channel being watched: map the new ones, and a
+// recording of that channel follows them with the track now heard.
 void onStreamsChanged() {
     const int32_t current = channelList().currentIndex();
-    if (current >= 0 && static_cast<std::size_t>(current) < channelList().size())
+    if (current >= 0 && static_cast<std::size_t>(current) < channelList().size()) {
         selectChannel(static_cast<std::size_t>(current));
+        followRecordedChannel();
+    }
 }
 
 // Channel menu items carry the channel's index as their command.

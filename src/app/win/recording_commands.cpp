@@ -1,5 +1,6 @@
 #include "app/win/recording_commands.h"
 
+#include "app/recorded_streams.h"
 #include "app/win/app_state.h"
 #include "app/win/main_commands.h"
 #include "capture/win/recording_failure.h"
@@ -26,6 +27,11 @@ struct RecordingSlot {
     ComPtr<CRecordingHook> hook;
     ComPtr<CSampleGrabber> recording;
     uint32_t lastGeneration = 0; // given to the last one started
+    // A channel recording's channel (index and service id; -1 for none or the multiplex)
+    // and what its recorder keeps, so that it follows the channel's PMT.
+    int32_t channelIndex = -1;
+    int32_t channelSid = 0;
+    RecorderSettings settings;
 };
 
 RecordingSlot& slot() {
@@ -43,12 +49,12 @@ void endRecording() {
         s.recording->close();
         s.recording.reset();
     }
+    s.channelIndex = -1;
     appState().recordingGeneration = 0;
 }
 
-// The video PID recorded: MPEG-2 video, else H.264.
-int32_t recordedVideoPid(const ChannelInfo& channel) {
-    return channel.videoPid != 0 ? channel.videoPid : channel.videoMpeg4Pid;
+RecorderMode modeOf(UINT command) {
+    return command == IDM_RECORD_CHANNEL_TS ? RecorderMode::ChannelTs : RecorderMode::ChannelPs;
 }
 
 // A new recorder for the command, or null when there is nothing to record.
@@ -66,13 +72,11 @@ CSampleGrabber* createRecorder(UINT command, HWND window, uint32_t generation) {
     std::optional<std::wstring> path = channelRecordingPathNow(folder, channel->name.view());
     if (!path)
         return nullptr;
-    const int32_t video = recordedVideoPid(*channel);
-    const int32_t audio = heardAudio(*channel, appState().audioTrack).pid;
-    const RecorderSettings settings =
-        command == IDM_RECORD_CHANNEL_TS
-            ? RecorderSettings::channelTs(channel->pmtPid, video, audio)
-            : RecorderSettings::channelPs(video, audio, channel->pcrPid);
-    return new CSampleGrabber(path->c_str(), settings, window, generation);
+    RecordingSlot& s = slot();
+    s.settings = channelRecordingSettings(modeOf(command), *channel, appState().audioTrack);
+    s.channelIndex = channelList().currentIndex();
+    s.channelSid = channel->sid;
+    return new CSampleGrabber(path->c_str(), s.settings, window, generation);
 }
 
 } // namespace
@@ -120,6 +124,22 @@ void releaseRecordingGrabber() {
     // graph may still be streaming, and the grabber may be about to call it.
     s.hook.reset();
     s.grabber.reset();
+}
+
+void followRecordedChannel() {
+    RecordingSlot& s = slot();
+    if (!appState().recording() || !s.recording || s.channelIndex < 0 ||
+        channelList().currentIndex() != s.channelIndex)
+        return;
+    std::optional<ChannelInfo> channel = channelList().copyCurrent();
+    if (!channel || channel->sid != s.channelSid)
+        return;
+    const RecorderSettings settings =
+        channelRecordingSettings(s.settings.mode, *channel, appState().audioTrack);
+    if (settings == s.settings)
+        return;
+    s.settings = settings;
+    s.recording->changeStreams(settings);
 }
 
 void onRecordingFailed(WPARAM generation, LPARAM failure) {

@@ -20,6 +20,10 @@ void startRecording(UINT command);
 // which is complete when this returns. Does nothing when no recording runs.
 void stopRecording();
 
+// The watched channel's PIDs changed (its record now holds the new ones): a recording of that
+// channel keeps the new picture and audio PIDs (and the PMT) from the next buffer on.
+void followRecordedChannel();
+
 // At shutdown, before the graph stops: ends a running recording and drops the shell's
 // references. The grabber keeps its idle callback until the graph has stopped (the teardown
 // then clears it) or the grabber goes.

@@ -22,6 +22,7 @@ class FileRecorder {
         return recorder_.processBuffer(data, size);
     }
     bool finish() { return recorder_.finish(); }
+    void changeStreams(const RecorderSettings& settings) { recorder_.changeStreams(settings); }
     bool failed() const { return recorder_.failed(); }
 
   private:
