@@ -211,19 +211,36 @@ ComPtr<IPin> freeInput(IBaseFilter* filter) {
     }
 }
 
-bool linkExtraDecoder(IPin* output, IBaseFilter* codec, IBaseFilter* renderer,
-                      const ExtraBranch& branch) {
+// output -> codec -> the renderer's free input, the codec added under name; on failure the
+// codec is taken out again.
+bool linkThrough(IPin* output, IBaseFilter* codec, const wchar_t* name, IPin* input) {
     IFilterGraph2* graph = mediaGraph().graph.get();
+    if (FAILED(graph->AddFilter(codec, name)))
+        return false;
+    ComPtr<IPin> codecOutput = findPin(codec, PINDIR_OUTPUT);
+    if (SUCCEEDED(connectToInput(output, codec)) && codecOutput &&
+        SUCCEEDED(graph->ConnectDirect(codecOutput.get(), input, nullptr)))
+        return true;
+    // Removing a filter breaks its connections.
+    graph->RemoveFilter(codec);
+    return false;
+}
+
+// The named decoder, or else the first registered decoder of the type that connects, in the
+// mapper's order. The platform's own automatic rendering is not used here: it may connect a
+// compressed sound output straight to the sound renderer, whose format block says PCM.
+bool linkExtraDecoder(IPin* output, IBaseFilter* codec, IBaseFilter* renderer,
+                      const ExtraBranch& branch, const GraphSetup& setup) {
     ComPtr<IPin> input = freeInput(renderer);
     if (!input)
         return false;
-    if (!codec)
-        return SUCCEEDED(graph->RenderEx(output, AM_RENDEREX_RENDERTOEXISTINGRENDERERS, nullptr));
-    if (FAILED(graph->AddFilter(codec, branch.codecName)))
-        return false;
-    ComPtr<IPin> codecOutput = findPin(codec, PINDIR_OUTPUT);
-    return SUCCEEDED(connectToInput(output, codec)) && codecOutput &&
-           SUCCEEDED(graph->ConnectDirect(codecOutput.get(), input.get(), nullptr));
+    if (codec)
+        return linkThrough(output, codec, branch.codecName, input.get());
+    for (const NamedFilter& candidate :
+         findCodecs(*branch.major, *branch.subtype, setup.settings.strictSearch))
+        if (linkThrough(output, candidate.filter.get(), candidate.name.c_str(), input.get()))
+            return true;
+    return false;
 }
 
 // True when the branch plays; otherwise the graph is left as it was before it.
@@ -239,17 +256,13 @@ bool buildExtraBranch(IMpeg2Demultiplexer* demux, const ExtraBranch& branch,
     ComPtr<IBaseFilter> codec =
         findCodecByName(*branch.major, *branch.subtype, setup.settings.*branch.decoderName,
                         setup.settings.strictSearch);
-    if (renderer && linkExtraDecoder(output.get(), codec.get(), renderer.get(), branch)) {
+    if (renderer && linkExtraDecoder(output.get(), codec.get(), renderer.get(), branch, setup)) {
         if (branch.rendererClass)
             graph.*branch.renderer = renderer;
         graph.*branch.codec = codec;
         graph.*branch.pidMap = output.as<IMPEG2PIDMap>(IID_IMPEG2PIDMap);
         return true;
     }
-    // Removing a filter breaks its connections; the automatic rendering adds nothing when it
-    // fails.
-    if (codec)
-        graph.graph->RemoveFilter(codec.get());
     if (renderer && branch.rendererClass)
         graph.graph->RemoveFilter(renderer.get());
     output.reset();
