@@ -29,6 +29,7 @@ constexpr const wchar_t* kFaultNames[] = {
     L"tuner-frequency-on-two-nodes",
     L"tuner-statistics-fail",
     L"tuner-run-fails",
+    L"todays-decoders-missing",
 };
 static_assert(sizeof(kFaultNames) / sizeof(kFaultNames[0]) == size_t(Fault::Count));
 

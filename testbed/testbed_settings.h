@@ -38,6 +38,7 @@ enum class Fault {
     TunerFrequencyOnTwoNodes,     // the frequency interface is listed on two node types
     TunerStatisticsFail,          // get_SignalQuality and get_SignalStrength fail
     TunerRunFails,                // the tuner refuses to run (Run fails part-way)
+    TodaysDecodersMissing,        // the decoders refuse H.264 and E-AC-3 input
     Count
 };
 

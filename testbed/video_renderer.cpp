@@ -3,6 +3,7 @@
 #include "dshow/sample_bytes.h"
 #include "testbed_settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -176,6 +177,75 @@ VideoRenderer::VideoRenderer(IUnknown* outer, const Faults& faults)
 VideoRenderer::~VideoRenderer() {
     if (presenterLink_)
         presenterLink_->DetachRenderer(this);
+    delete mixerPin_;
+}
+
+int VideoRenderer::GetPinCount() {
+    CAutoLock control(&control_);
+    return CBaseRenderer::GetPinCount() + (mixerPin_ ? 1 : 0);
+}
+
+CBasePin* VideoRenderer::GetPin(int index) {
+    if (index == 1) {
+        CAutoLock control(&control_);
+        return mixerPin_;
+    }
+    return CBaseRenderer::GetPin(index);
+}
+
+MixerInputPin::MixerInputPin(VideoRenderer* renderer, CCritSec* lock, HRESULT* phr)
+    : CBaseInputPin(L"Entrée de mélange", renderer, lock, phr, L"VMR Input1"), renderer_(renderer) {
+}
+
+HRESULT MixerInputPin::CheckMediaType(const CMediaType* pmt) {
+    return renderer_->CheckMediaType(pmt);
+}
+
+HRESULT MixerInputPin::SetMediaType(const CMediaType* pmt) {
+    HRESULT hr = CBaseInputPin::SetMediaType(pmt);
+    return SUCCEEDED(hr) ? renderer_->setStreamFormat(1, pmt) : hr;
+}
+
+HRESULT MixerInputPin::CompleteConnect(IPin* receivePin) {
+    HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
+    return SUCCEEDED(hr) ? renderer_->CompleteConnect(receivePin) : hr;
+}
+
+HRESULT MixerInputPin::BreakConnect() {
+    renderer_->clearStream(1);
+    return CBaseInputPin::BreakConnect();
+}
+
+HRESULT MixerInputPin::Active() {
+    abort_.Reset();
+    return CBaseInputPin::Active();
+}
+
+HRESULT MixerInputPin::Inactive() {
+    abort_.Set();
+    return CBaseInputPin::Inactive();
+}
+
+HRESULT STDMETHODCALLTYPE MixerInputPin::BeginFlush() {
+    abort_.Set();
+    return CBaseInputPin::BeginFlush();
+}
+
+HRESULT STDMETHODCALLTYPE MixerInputPin::EndFlush() {
+    abort_.Reset();
+    return CBaseInputPin::EndFlush();
+}
+
+// The stream never ends the filter's playback: the first stream's end does.
+HRESULT STDMETHODCALLTYPE MixerInputPin::EndOfStream() {
+    return CheckStreaming() == S_OK ? S_OK : VFW_E_WRONG_STATE;
+}
+
+HRESULT STDMETHODCALLTYPE MixerInputPin::Receive(IMediaSample* sample) {
+    HRESULT hr = CBaseInputPin::Receive(sample);
+    if (hr != S_OK)
+        return hr;
+    return renderer_->receiveMixed(sample, abort_);
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -211,7 +281,8 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::Stop() {
     CAutoLock lock(&m_InterfaceLock);
     {
         CAutoLock control(&control_);
-        pictureShown_ = false;
+        for (MixedStream& input : in_)
+            input.pictureShown = false;
     }
     return CBaseRenderer::Stop();
 }
@@ -232,12 +303,16 @@ HRESULT VideoRenderer::CheckMediaType(const CMediaType* pmt) {
 
 // On connection, and when a sample brings a new format.
 HRESULT VideoRenderer::SetMediaType(const CMediaType* pmt) {
+    return setStreamFormat(0, pmt);
+}
+
+HRESULT VideoRenderer::setStreamFormat(DWORD input, const CMediaType* pmt) {
     PictureFormat format;
-    if (!parsePictureFormat(*pmt, &format))
+    if (!pmt || !parsePictureFormat(*pmt, &format))
         return VFW_E_TYPE_NOT_ACCEPTED;
     CAutoLock control(&control_);
-    format_ = format;
-    formatKnown_ = true;
+    in_[input].format = format;
+    in_[input].formatKnown = true;
     return S_OK;
 }
 
@@ -250,11 +325,14 @@ HRESULT VideoRenderer::CompleteConnect(IPin*) {
 }
 
 HRESULT VideoRenderer::BreakConnect() {
-    CAutoLock control(&control_);
-    formatKnown_ = false;
-    format_ = PictureFormat{};
-    picture_ = Picture{};
+    clearStream(0);
     return S_OK;
+}
+
+void VideoRenderer::clearStream(DWORD input) {
+    CAutoLock control(&control_);
+    in_[input] = MixedStream{};
+    compose();
 }
 
 // The first picture that arrives while paused is shown at once, as the platform's renderers
@@ -265,13 +343,13 @@ HRESULT VideoRenderer::Receive(IMediaSample* sample) {
         bool poster = false;
         {
             CAutoLock control(&control_);
-            poster = m_State == State_Paused && !pictureShown_;
+            poster = m_State == State_Paused && !in_[0].pictureShown;
         }
         if (poster) {
             CAutoLock sampleLock(&m_RendererLock);
-            adoptMediaType(sample);
+            adoptMediaType(0, sample);
             CAutoLock control(&control_);
-            present(sample, true);
+            present(0, sample, true);
         }
     }
     return CBaseRenderer::Receive(sample);
@@ -279,13 +357,59 @@ HRESULT VideoRenderer::Receive(IMediaSample* sample) {
 
 // Called with the filter's and the renderer's locks held.
 HRESULT VideoRenderer::DoRenderSample(IMediaSample* sample) {
-    adoptMediaType(sample);
+    adoptMediaType(0, sample);
     CAutoLock control(&control_);
-    present(sample, false);
+    present(0, sample, false);
     return S_OK;
 }
 
-void VideoRenderer::adoptMediaType(IMediaSample* sample) {
+// The second stream's pictures, on its decoder's thread with the filter's lock not held: each
+// is drawn when the graph clock reaches its time (at once without a clock or a time), and a
+// picture that comes while paused is shown as the first one is.
+HRESULT VideoRenderer::receiveMixed(IMediaSample* sample, CAMEvent& abort) {
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME end = 0;
+    const bool timed = SUCCEEDED(sample->GetTime(&start, &end));
+    for (;;) {
+        FILTER_STATE state = State_Stopped;
+        REFERENCE_TIME now = 0;
+        bool clocked = false;
+        {
+            CAutoLock lock(&m_InterfaceLock);
+            state = m_State;
+            clocked = m_pClock && SUCCEEDED(StreamTime(now));
+        }
+        if (state == State_Stopped)
+            return VFW_E_WRONG_STATE;
+        if (state == State_Running && (!timed || !clocked || now >= start))
+            break;
+        if (state == State_Paused) {
+            CAutoLock lock(&m_InterfaceLock);
+            bool poster = false;
+            {
+                CAutoLock control(&control_);
+                poster = !in_[1].pictureShown;
+            }
+            if (poster) {
+                adoptMediaType(1, sample);
+                CAutoLock control(&control_);
+                present(1, sample, true);
+            }
+        }
+        const DWORD waitMs = state == State_Running
+                                 ? DWORD(std::min<REFERENCE_TIME>((start - now) / 10000 + 1, 100))
+                                 : 20;
+        if (abort.Wait(waitMs))
+            return S_FALSE;
+    }
+    CAutoLock lock(&m_InterfaceLock);
+    adoptMediaType(1, sample);
+    CAutoLock control(&control_);
+    present(1, sample, false);
+    return S_OK;
+}
+
+void VideoRenderer::adoptMediaType(DWORD input, IMediaSample* sample) {
     AM_MEDIA_TYPE* changed = nullptr;
     if (sample->GetMediaType(&changed) != S_OK || !changed)
         return;
@@ -295,27 +419,34 @@ void VideoRenderer::adoptMediaType(IMediaSample* sample) {
     LONG oldHeight = 0;
     {
         CAutoLock control(&control_);
-        oldWidth = format_.width;
-        oldHeight = format_.height;
+        oldWidth = in_[input].format.width;
+        oldHeight = in_[input].format.height;
     }
     // What IPin::ConnectionMediaType answers from now on.
-    if (!m_pInputPin || FAILED(m_pInputPin->SetMediaType(&type)))
+    CBasePin* pin = input == 0 ? static_cast<CBasePin*>(m_pInputPin) : mixerPin_;
+    if (!pin || FAILED(pin->SetMediaType(&type)))
         return;
     CAutoLock control(&control_);
-    if (format_.width != oldWidth || format_.height != oldHeight)
-        CBaseFilter::NotifyEvent(EC_VIDEO_SIZE_CHANGED, MAKELPARAM(format_.width, format_.height),
-                                 0);
+    const PictureFormat& format = in_[input].format;
+    if (format.width != oldWidth || format.height != oldHeight)
+        CBaseFilter::NotifyEvent(EC_VIDEO_SIZE_CHANGED, MAKELPARAM(format.width, format.height), 0);
 }
 
-void VideoRenderer::present(IMediaSample* sample, bool poster) {
+void VideoRenderer::present(DWORD input, IMediaSample* sample, bool poster) {
+    MixedStream& stream = in_[input];
     std::span<const uint8_t> bytes = sampleBytes(sample);
-    if (!formatKnown_ || bytes.empty() ||
-        !copyPicture(format_, bytes.data(), long(bytes.size()), &picture_))
+    if (!stream.formatKnown || bytes.empty() ||
+        !copyPicture(stream.format, bytes.data(), long(bytes.size()), &stream.picture))
         return;
-    drawIntoWindow();
+    // A hidden stream keeps its picture without drawing it.
+    const Picture* before = shown_;
+    compose();
+    const bool visible = shown_ == &stream.picture || shown_ == &blended_ || shown_ != before;
+    if (visible)
+        drawIntoWindow();
 
     // The picture shown while paused is counted when it is drawn in its time.
-    if (!poster) {
+    if (!poster && visible) {
         REFERENCE_TIME start = 0;
         REFERENCE_TIME end = 0;
         REFERENCE_TIME now = 0;
@@ -324,18 +455,92 @@ void VideoRenderer::present(IMediaSample* sample, bool poster) {
     }
 
     DWORD tick = GetTickCount();
-    if (!pictureShown_ || tick - lastPictureTick_ > kPictureGapMs)
-        trace("picture %ldx%ld", picture_.width, picture_.height);
+    if (!stream.pictureShown || tick - stream.lastPictureTick > kPictureGapMs)
+        trace("picture %ldx%ld", stream.picture.width, stream.picture.height);
     // The decoders mark their first picture after a start, a flush or a stream mapped anew
     // (a zap on the same frequency leaves no gap in the pictures).
     if (sample->IsDiscontinuity() == S_OK)
-        trace("restart %ldx%ld", picture_.width, picture_.height);
-    pictureShown_ = true;
-    lastPictureTick_ = tick;
+        trace("restart %ldx%ld", stream.picture.width, stream.picture.height);
+    stream.pictureShown = true;
+    stream.lastPictureTick = tick;
+}
+
+// The streams that are drawn, front first: alpha above 0, ordered by Z order (a larger value
+// is further away), then by input. Outside mixing mode the one input is drawn as it is.
+void VideoRenderer::compose() {
+    DWORD order[kInputs] = {0, 1};
+    DWORD visible = 0;
+    if (streams_ < 2) {
+        shownInput_ = 0;
+        shown_ = &in_[0].picture;
+        return;
+    }
+    for (DWORD i = 0; i < kInputs; ++i)
+        if (alpha_[i] > 0.0f)
+            order[visible++] = i;
+    if (visible == 2 && zOrder_[order[1]] < zOrder_[order[0]])
+        std::swap(order[0], order[1]);
+    if (visible == 0) {
+        shown_ = &blankPicture();
+    } else {
+        const DWORD front = order[0];
+        shownInput_ = front;
+        const Picture& picture = in_[front].picture;
+        if (picture.empty())
+            // Until its first picture the stream shows the background, never what another
+            // stream left.
+            shown_ = &blankPicture();
+        else if (alpha_[front] >= 1.0f)
+            shown_ = &picture;
+        else
+            shown_ =
+                &blend(picture, alpha_[front], visible == 2 ? &in_[order[1]].picture : nullptr);
+    }
+    if (!shown_->empty()) {
+        lastWidth_ = shown_->width;
+        lastHeight_ = shown_->height;
+    }
+}
+
+// The background colour at the size of the last picture shown (nothing before the first).
+const Picture& VideoRenderer::blankPicture() {
+    if (lastWidth_ <= 0 || lastHeight_ <= 0) {
+        blank_ = Picture{};
+        return blank_;
+    }
+    if (blank_.width != lastWidth_ || blank_.height != lastHeight_ || blankColour_ != background_) {
+        blank_.width = lastWidth_;
+        blank_.height = lastHeight_;
+        blank_.aspectX = DWORD(lastWidth_);
+        blank_.aspectY = DWORD(lastHeight_);
+        blank_.pixels.assign(size_t(lastWidth_) * size_t(lastHeight_) * 4, 0);
+        for (size_t i = 0; i < blank_.pixels.size(); i += 4) {
+            blank_.pixels[i] = GetBValue(background_);
+            blank_.pixels[i + 1] = GetGValue(background_);
+            blank_.pixels[i + 2] = GetRValue(background_);
+        }
+        blankColour_ = background_;
+    }
+    return blank_;
+}
+
+// The front picture at its alpha over the one behind it (of the same size), else over the
+// background colour.
+const Picture& VideoRenderer::blend(const Picture& front, float alpha, const Picture* behind) {
+    blended_ = front;
+    const bool under = behind && behind->width == front.width && behind->height == front.height &&
+                       behind->pixels.size() == front.pixels.size();
+    const uint8_t background[4] = {GetBValue(background_), GetGValue(background_),
+                                   GetRValue(background_), 0};
+    for (size_t i = 0; i < blended_.pixels.size(); ++i) {
+        const float back = under ? behind->pixels[i] : background[i % 4];
+        blended_.pixels[i] = uint8_t(front.pixels[i] * alpha + back * (1.0f - alpha) + 0.5f);
+    }
+    return blended_;
 }
 
 RECT VideoRenderer::sourceRect() const {
-    RECT whole = {0, 0, picture_.width, picture_.height};
+    RECT whole = {0, 0, shownPicture().width, shownPicture().height};
     if (!sourceSet_)
         return whole;
     RECT clipped{};
@@ -346,7 +551,7 @@ RECT VideoRenderer::pictureTarget(RECT* source) const {
     *source = sourceRect();
     DWORD aspectX = 0;
     DWORD aspectY = 0;
-    croppedAspect(picture_, *source, &aspectX, &aspectY);
+    croppedAspect(shownPicture(), *source, &aspectX, &aspectY);
     return aspectMode_ == VMR_ARMODE_LETTER_BOX ? letterBox(destination_, aspectX, aspectY)
                                                 : destination_;
 }
@@ -358,25 +563,26 @@ DWORD VideoRenderer::effectivePrefs() const {
 }
 
 RECT VideoRenderer::draw(HDC dc) {
-    if (picture_.empty() || IsRectEmpty(&destination_))
+    if (shownPicture().empty() || IsRectEmpty(&destination_))
         return RECT{};
     RECT source{};
     RECT target = pictureTarget(&source);
     if (!(effectivePrefs() & RenderPrefs_DoNotRenderColorKeyAndBorder))
         fillBars(dc, destination_, target, border_);
     BITMAPINFO info{};
-    info.bmiHeader = picture_.header();
+    info.bmiHeader = shownPicture().header();
     SetStretchBltMode(dc, COLORONCOLOR);
     // A bottom-up bitmap counts source rows from its bottom line.
     StretchDIBits(dc, target.left, target.top, target.right - target.left,
-                  target.bottom - target.top, source.left, picture_.height - source.bottom,
-                  source.right - source.left, source.bottom - source.top, picture_.pixels.data(),
-                  &info, DIB_RGB_COLORS, SRCCOPY);
+                  target.bottom - target.top, source.left, shownPicture().height - source.bottom,
+                  source.right - source.left, source.bottom - source.top,
+                  shownPicture().pixels.data(), &info, DIB_RGB_COLORS, SRCCOPY);
     return target;
 }
 
 void VideoRenderer::drawIntoWindow() {
-    if (mode_ == VMRMode_Windowed || !window_ || picture_.empty() || IsRectEmpty(&destination_))
+    if (mode_ == VMRMode_Windowed || !window_ || shownPicture().empty() ||
+        IsRectEmpty(&destination_))
         return;
     // Child windows (a status bar) keep their own pixels.
     HDC dc = GetDCEx(window_, nullptr, DCX_CACHE | DCX_CLIPCHILDREN | DCX_CLIPSIBLINGS);
@@ -389,7 +595,7 @@ void VideoRenderer::drawIntoWindow() {
     if ((prefs & RenderPrefs_ForceOverlays) && (prefs & RenderPrefs_DoNotRenderColorKeyAndBorder)) {
         RECT source{};
         target = pictureTarget(&source);
-        overlay_.draw(window_, dc, target, source, picture_, colourKey_);
+        overlay_.draw(window_, dc, target, source, shownPicture(), colourKey_);
     } else {
         target = draw(dc);
     }
@@ -438,12 +644,24 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetNumberOfStreams(DWORD streams) {
         return VFW_E_WRONG_STATE;
     if (streams < 1 || streams > kMaxStreams)
         return E_INVALIDARG;
-    // Mixing several streams would need as many input pins; the stand-in has one.
-    if (streams > 1)
+    // The stand-in mixes at most two streams (the MPEG-2 and the H.264 decoders').
+    if (streams > kInputs)
         return E_NOTIMPL;
+    CAutoLock lock(&m_InterfaceLock);
     CAutoLock control(&control_);
     if (streams_)
         return VFW_E_WRONG_STATE;
+    if (streams > 1) {
+        HRESULT hr = S_OK;
+        mixerPin_ = new (std::nothrow) MixerInputPin(this, &m_InterfaceLock, &hr);
+        if (!mixerPin_)
+            return E_OUTOFMEMORY;
+        if (FAILED(hr)) {
+            delete mixerPin_;
+            mixerPin_ = nullptr;
+            return hr;
+        }
+    }
     streams_ = streams;
     return S_OK;
 }
@@ -554,24 +772,47 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetAlpha(DWORD stream, float alpha) {
         return hr;
     if (!(alpha >= 0.0f && alpha <= 1.0f))
         return E_INVALIDARG;
-    alpha_ = alpha;
+    alpha_[stream] = alpha;
+    remix();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetAlpha(DWORD stream, float* alpha) {
-    return readMixerSetting(stream, alpha, alpha_);
+    if (!alpha)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    HRESULT hr = checkStream(stream);
+    if (SUCCEEDED(hr))
+        *alpha = alpha_[stream];
+    return hr;
+}
+
+// A change of what is visible shows at once, without waiting for the next picture.
+void VideoRenderer::remix() {
+    const Picture* before = shown_;
+    compose();
+    if (shown_ != before || shown_ == &blended_)
+        drawIntoWindow();
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetZOrder(DWORD stream, DWORD z) {
     CAutoLock control(&control_);
     HRESULT hr = checkStream(stream);
-    if (SUCCEEDED(hr))
-        zOrder_ = z;
+    if (SUCCEEDED(hr)) {
+        zOrder_[stream] = z;
+        remix();
+    }
     return hr;
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetZOrder(DWORD stream, DWORD* z) {
-    return readMixerSetting(stream, z, zOrder_);
+    if (!z)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    HRESULT hr = checkStream(stream);
+    if (SUCCEEDED(hr))
+        *z = zOrder_[stream];
+    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetOutputRect(DWORD stream, const NORMALIZEDRECT* rect) {
@@ -583,12 +824,18 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::SetOutputRect(DWORD stream, const NORMA
         return hr;
     if (!(rect->left < rect->right && rect->top < rect->bottom))
         return E_INVALIDARG;
-    outputRect_ = *rect;
+    outputRect_[stream] = *rect;
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::GetOutputRect(DWORD stream, NORMALIZEDRECT* rect) {
-    return readMixerSetting(stream, rect, outputRect_);
+    if (!rect)
+        return E_POINTER;
+    CAutoLock control(&control_);
+    HRESULT hr = checkStream(stream);
+    if (SUCCEEDED(hr))
+        *rect = outputRect_[stream];
+    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE VideoRenderer::SetBackgroundClr(COLORREF colour) {
@@ -733,13 +980,13 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::GetNativeVideoSize(LONG* width, LONG* h
         return E_POINTER;
     CAutoLock control(&control_);
     if (width)
-        *width = format_.width;
+        *width = in_[shownInput_].format.width;
     if (height)
-        *height = format_.height;
+        *height = in_[shownInput_].format.height;
     if (aspectX)
-        *aspectX = LONG(format_.aspectX);
+        *aspectX = LONG(in_[shownInput_].format.aspectX);
     if (aspectY)
-        *aspectY = LONG(format_.aspectY);
+        *aspectY = LONG(in_[shownInput_].format.aspectY);
     return S_OK;
 }
 
@@ -782,7 +1029,9 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::GetVideoPosition(LPRECT source, LPRECT 
         return E_POINTER;
     CAutoLock control(&control_);
     if (source)
-        *source = sourceSet_ ? source_ : RECT{0, 0, format_.width, format_.height};
+        *source = sourceSet_
+                      ? source_
+                      : RECT{0, 0, in_[shownInput_].format.width, in_[shownInput_].format.height};
     if (destination)
         *destination = destination_;
     return S_OK;
@@ -837,9 +1086,9 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::GetCurrentImage(BYTE** bitmap) {
         return E_POINTER;
     *bitmap = nullptr;
     CAutoLock control(&control_);
-    if (picture_.empty())
+    if (shownPicture().empty())
         return E_FAIL;
-    *bitmap = packedBitmap(picture_);
+    *bitmap = packedBitmap(shownPicture());
     return *bitmap ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -918,11 +1167,12 @@ HRESULT STDMETHODCALLTYPE VideoRenderer::GetStatistics(LPWSTR* title, LPWSTR* li
                               : mode_ == VMRMode_Windowless ? L"sans fenêtre (2)"
                                                             : L"fenêtré (1)";
         text += formatText(L"Mode de rendu\t%ls\n", mode);
-        if (formatKnown_) {
-            text += formatText(L"Taille native\t%ld x %ld\n", format_.width, format_.height);
+        if (in_[shownInput_].formatKnown) {
+            text += formatText(L"Taille native\t%ld x %ld\n", in_[shownInput_].format.width,
+                               in_[shownInput_].format.height);
             text += formatText(L"Rapport d'aspect\t%lu:%lu\n",
-                               static_cast<unsigned long>(format_.aspectX),
-                               static_cast<unsigned long>(format_.aspectY));
+                               static_cast<unsigned long>(in_[shownInput_].format.aspectX),
+                               static_cast<unsigned long>(in_[shownInput_].format.aspectY));
         } else {
             text += L"Taille native\taucune image\nRapport d'aspect\t-\n";
         }

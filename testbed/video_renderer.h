@@ -47,6 +47,32 @@ struct RenderStatistics {
     int offsetDeviation() const;
 };
 
+class VideoRenderer;
+
+// The renderer's second input in mixing mode, "VMR Input1": the H.264 decoder's pictures.
+class MixerInputPin : public CBaseInputPin {
+  public:
+    MixerInputPin(VideoRenderer* renderer, CCritSec* lock, HRESULT* phr);
+
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
+    HRESULT SetMediaType(const CMediaType* pmt) override;
+    HRESULT CompleteConnect(IPin* receivePin) override;
+    HRESULT BreakConnect() override;
+    HRESULT Active() override;
+    HRESULT Inactive() override;
+    HRESULT STDMETHODCALLTYPE BeginFlush() override;
+    HRESULT STDMETHODCALLTYPE EndFlush() override;
+    HRESULT STDMETHODCALLTYPE EndOfStream() override;
+    HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
+
+  private:
+    VideoRenderer* renderer_;
+    CAMEvent abort_{true}; // set while a waiting picture must give up
+};
+
+// In mixing mode with two streams (SetNumberOfStreams(2)) it has a second input pin and
+// mixes as the platform's mixer does: each stream has its alpha and Z order, only streams
+// with an alpha above 0 are drawn, the front one (smallest Z order) over the one behind.
 class VideoRenderer : public CBaseRenderer,
                       public IVMRFilterConfig,
                       public IVMRSurfaceAllocatorNotify,
@@ -66,6 +92,8 @@ class VideoRenderer : public CBaseRenderer,
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
     const wchar_t* InputPinName() const override { return L"VMR Input0"; }
+    int GetPinCount() override;
+    CBasePin* GetPin(int index) override;
     HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Pause() override;
 
@@ -155,6 +183,17 @@ class VideoRenderer : public CBaseRenderer,
     void STDMETHODCALLTYPE PresenterPrefsSet(DWORD prefs) override;
 
   private:
+    friend class MixerInputPin;
+    static constexpr DWORD kInputs = 2;
+    // One input's format and latest picture.
+    struct MixedStream {
+        PictureFormat format;
+        bool formatKnown = false;
+        Picture picture;
+        bool pictureShown = false; // since the last start
+        DWORD lastPictureTick = 0;
+    };
+
     struct Faults {
         bool noFilterConfig = false;
         bool noAllocatorNotify = false;
@@ -168,10 +207,19 @@ class VideoRenderer : public CBaseRenderer,
     VideoRenderer(IUnknown* outer, const Faults& faults);
 
     bool inputConnected();
+    HRESULT setStreamFormat(DWORD input, const CMediaType* pmt);
+    void clearStream(DWORD input);
+    HRESULT receiveMixed(IMediaSample* sample, CAMEvent& abort);
     // A sample's new media type becomes the connection's; the renderer's lock held.
-    void adoptMediaType(IMediaSample* sample);
+    void adoptMediaType(DWORD input, IMediaSample* sample);
     // The calls below want control_ held.
-    void present(IMediaSample* sample, bool poster);
+    void present(DWORD input, IMediaSample* sample, bool poster);
+    // Chooses what is drawn from the streams' alpha and Z order.
+    void compose();
+    void remix();
+    const Picture& blankPicture();
+    const Picture& blend(const Picture& front, float alpha, const Picture* behind);
+    const Picture& shownPicture() const { return *shown_; }
     // Where the current picture goes, and which part of it.
     RECT pictureTarget(RECT* source) const;
     DWORD effectivePrefs() const;
@@ -213,9 +261,9 @@ class VideoRenderer : public CBaseRenderer,
     DWORD streams_ = 0; // 0 until SetNumberOfStreams loads the mixer
     DWORD mixingPrefs_ =
         MixerPref_NoDecimation | MixerPref_BiLinearFiltering | MixerPref_RenderTargetRGB;
-    float alpha_ = 1.0f;
-    DWORD zOrder_ = 0;
-    NORMALIZEDRECT outputRect_ = {0.0f, 0.0f, 1.0f, 1.0f};
+    float alpha_[kInputs] = {1.0f, 1.0f};
+    DWORD zOrder_[kInputs] = {0, 1}; // the order the pins were made
+    NORMALIZEDRECT outputRect_[kInputs] = {{0.0f, 0.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 1.0f, 1.0f}};
     COLORREF background_ = RGB(0, 0, 0);
     GUID deinterlaceMode_ = GUID_NULL;
     bool deinterlaceModeSet_ = false;
@@ -238,12 +286,17 @@ class VideoRenderer : public CBaseRenderer,
     COLORREF border_ = RGB(0, 0, 0);
     COLORREF colourKey_ = RGB(16, 0, 16);
 
-    PictureFormat format_;
-    bool formatKnown_ = false;
-    Picture picture_;
+    MixedStream in_[kInputs];
+    MixerInputPin* mixerPin_ = nullptr; // made by SetNumberOfStreams(2), owned
+    // What is drawn: an input's picture, the blend of two, or the background.
+    const Picture* shown_ = &in_[0].picture;
+    DWORD shownInput_ = 0; // whose format the windowless control reports
+    Picture blended_;
+    Picture blank_;
+    COLORREF blankColour_ = RGB(0, 0, 0);
+    LONG lastWidth_ = 0;
+    LONG lastHeight_ = 0;
     RenderStatistics statistics_;
-    bool pictureShown_ = false; // since the last start
-    DWORD lastPictureTick_ = 0;
 };
 
 } // namespace korvane::testbed

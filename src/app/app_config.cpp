@@ -27,6 +27,8 @@ constexpr std::u16string_view kWidthKey = u"Largeur fenêtre";
 constexpr std::u16string_view kHeightKey = u"Hauteur fenêtre";
 constexpr std::u16string_view kFullWidthKey = u"Utilise toute la largeur";
 constexpr std::u16string_view kZoomKey = u"Facteur de zoom";
+constexpr std::u16string_view kH264DecoderKey = u"Filtre vidéo H264";
+constexpr std::u16string_view kEac3DecoderKey = u"Filtre audio E-AC3";
 
 constexpr Priority kPriorities[] = {
     {u"Haute", IDM_PRIORITY_HIGH, kHighPriorityClass},
@@ -123,6 +125,8 @@ LoadedConfig readConfig(ProfileStore& store, std::u16string_view currentDirector
     c.windowHeight = store.readInt(kConfigSection, kHeightKey, 600);
     c.fullWidth = readBoolean(store, kFullWidthKey);
     c.zoomPercent = store.readInt(kConfigSection, kZoomKey, 100);
+    c.h264DecoderName = readText(store, kH264DecoderKey, u"", kNameCapacity);
+    c.eac3DecoderName = readText(store, kEac3DecoderKey, u"", kNameCapacity);
     return loaded;
 }
 
@@ -162,6 +166,10 @@ bool writeConfig(ProfileStore& store, const AppConfig& c, const SaveContext& con
     put(kTopKey, decimal(top));
     put(kWidthKey, decimal(width));
     put(kHeightKey, decimal(height));
+    if (!c.h264DecoderName.empty())
+        put(kH264DecoderKey, c.h264DecoderName);
+    if (!c.eac3DecoderName.empty())
+        put(kEac3DecoderKey, c.eac3DecoderName);
     return ok;
 }
 

@@ -42,6 +42,10 @@ struct AppConfig {
     int windowHeight = 600;
     bool fullWidth = false;
     int zoomPercent = 100;
+    // Decoders of today's broadcasts, after the settings above: "Filtre vidéo H264" and
+    // "Filtre audio E-AC3", empty when missing.
+    std::u16string h264DecoderName;
+    std::u16string eac3DecoderName;
 };
 
 // Process priority classes, with the platform's values.
@@ -98,7 +102,9 @@ struct SaveContext {
     std::optional<ScreenRect> windowRect;
 };
 
-// Writes every key of section "Config", one write per key, in the file's key order.
+// Writes every key of section "Config", one write per key, in the file's key order; the
+// two decoder names of today's broadcasts come last, and only when set, so that a file of
+// a user who never chose them keeps its lines.
 // False when any write failed (the settings stay in memory either way).
 bool writeConfig(ProfileStore& store, const AppConfig& config, const SaveContext& context);
 

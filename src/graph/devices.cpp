@@ -153,6 +153,18 @@ ComPtr<IBaseFilter> findCodecByName(const GUID& major, const GUID& subtype,
     return bindFirstNamed(monikers.get(), name);
 }
 
+std::vector<NamedFilter> findCodecs(const GUID& major, const GUID& subtype, bool exactMatch) {
+    std::vector<NamedFilter> codecs;
+    ComPtr<IEnumMoniker> monikers = decoderMonikers(major, subtype, exactMatch);
+    forEachMoniker(monikers.get(), [&](IMoniker* moniker) {
+        std::optional<std::wstring> name = friendlyName(moniker);
+        if (ComPtr<IBaseFilter> filter = name ? bindFilter(moniker) : ComPtr<IBaseFilter>{})
+            codecs.push_back({*name, filter});
+        return true;
+    });
+    return codecs;
+}
+
 int fillDeviceCombo(const GUID& category, HWND dialog, int controlId) {
     ComPtr<IEnumMoniker> monikers = deviceMonikers(category);
     if (!monikers)

@@ -9,6 +9,7 @@
 #include "graph/media_graph.h"
 
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -29,6 +30,14 @@ ComPtr<IBaseFilter> findDeviceByName(const GUID& category, const std::wstring& n
 // off, filters registered for any type match too.
 ComPtr<IBaseFilter> findCodecByName(const GUID& major, const GUID& subtype,
                                     const std::wstring& name, bool exactMatch);
+
+// Every decoder findCodecByName would consider, in the mapper's order, bound, with its
+// friendly name.
+struct NamedFilter {
+    std::wstring name;
+    ComPtr<IBaseFilter> filter;
+};
+std::vector<NamedFilter> findCodecs(const GUID& major, const GUID& subtype, bool exactMatch);
 
 // Adds the friendly name of every device of the category whose outputs offer a transport
 // stream to a combo box. 1 when the category cannot be enumerated, else 0.

@@ -8,6 +8,8 @@
 #include "graph/tuning.h"
 #include "si/psi_ids.h"
 
+#include <string>
+
 namespace korvane {
 
 namespace {
@@ -142,6 +144,140 @@ GraphStatus buildDecoderBranch(IMpeg2Demultiplexer* demux, const DecoderBranch& 
         return GraphStatus::Failed;
     graph.*branch.pidMap = output.as<IMPEG2PIDMap>(IID_IMPEG2PIDMap);
     return GraphStatus::Built;
+}
+
+// The H.264 and E-AC-3 branches, after the six others. A branch that cannot be built takes
+// out what it added and is named in one message at the end: the program plays what it can.
+struct ExtraBranch {
+    const wchar_t* output;
+    ComPtr<IPin> (*createOutput)(IMpeg2Demultiplexer*, const GUID&, const wchar_t*);
+    const GUID* major;
+    const GUID* subtype;
+    const CLSID* rendererClass; // null: the video renderer's H.264 stream
+    const wchar_t* rendererName;
+    ComPtr<IBaseFilter> MediaGraph::*renderer;
+    std::wstring GraphSettings::*decoderName;
+    const wchar_t* codecName;
+    ComPtr<IBaseFilter> MediaGraph::*codec;
+    ComPtr<IMPEG2PIDMap> MediaGraph::*pidMap;
+    const wchar_t* missing;
+};
+
+const ExtraBranch kH264Branch = {
+    L"h264",
+    &createVideoOutput,
+    &MEDIATYPE_Video,
+    &kMediaSubtypeH264,
+    nullptr,
+    nullptr,
+    &MediaGraph::vmr,
+    &GraphSettings::h264DecoderName,
+    L"Codec H264",
+    &MediaGraph::h264Codec,
+    &MediaGraph::h264PidMap,
+    L"pas de décodeur vidéo H264 : les chaînes en H264 n'auront pas d'image",
+};
+
+const ExtraBranch kEac3Branch = {
+    L"eac3",
+    &createAudioOutput,
+    &MEDIATYPE_Audio,
+    &kMediaSubtypeDolbyDigitalPlus,
+    &CLSID_DSoundRender,
+    L"Direct sound E-AC3",
+    &MediaGraph::eac3Renderer,
+    &GraphSettings::eac3DecoderName,
+    L"Codec E-AC3",
+    &MediaGraph::eac3Codec,
+    &MediaGraph::eac3PidMap,
+    L"pas de décodeur audio E-AC3 : les chaînes en E-AC3 n'auront pas de son",
+};
+
+// The renderer's first input pin that nothing feeds yet (the video renderer's H.264 stream
+// comes after the MPEG-2 one).
+ComPtr<IPin> freeInput(IBaseFilter* filter) {
+    ComPtr<IEnumPins> pins;
+    if (!filter || FAILED(filter->EnumPins(pins.put())) || !pins)
+        return {};
+    for (;;) {
+        ComPtr<IPin> pin;
+        if (pins->Next(1, pin.put(), nullptr) != S_OK || !pin)
+            return {};
+        PIN_DIRECTION direction;
+        ComPtr<IPin> peer;
+        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_INPUT &&
+            pin->ConnectedTo(peer.put()) == VFW_E_NOT_CONNECTED)
+            return pin;
+    }
+}
+
+// output -> codec -> the renderer's free input, the codec added under name; on failure the
+// codec is taken out again.
+bool linkThrough(IPin* output, IBaseFilter* codec, const wchar_t* name, IPin* input) {
+    IFilterGraph2* graph = mediaGraph().graph.get();
+    if (FAILED(graph->AddFilter(codec, name)))
+        return false;
+    ComPtr<IPin> codecOutput = findPin(codec, PINDIR_OUTPUT);
+    if (SUCCEEDED(connectToInput(output, codec)) && codecOutput &&
+        SUCCEEDED(graph->ConnectDirect(codecOutput.get(), input, nullptr)))
+        return true;
+    // Removing a filter breaks its connections.
+    graph->RemoveFilter(codec);
+    return false;
+}
+
+// The named decoder, or else the first registered decoder of the type that connects, in the
+// mapper's order. The platform's own automatic rendering is not used here: it may connect a
+// compressed sound output straight to the sound renderer, whose format block says PCM.
+bool linkExtraDecoder(IPin* output, IBaseFilter* codec, IBaseFilter* renderer,
+                      const ExtraBranch& branch, const GraphSetup& setup) {
+    ComPtr<IPin> input = freeInput(renderer);
+    if (!input)
+        return false;
+    if (codec)
+        return linkThrough(output, codec, branch.codecName, input.get());
+    for (const NamedFilter& candidate :
+         findCodecs(*branch.major, *branch.subtype, setup.settings.strictSearch))
+        if (linkThrough(output, candidate.filter.get(), candidate.name.c_str(), input.get()))
+            return true;
+    return false;
+}
+
+// True when the branch plays; otherwise the graph is left as it was before it.
+bool buildExtraBranch(IMpeg2Demultiplexer* demux, const ExtraBranch& branch,
+                      const GraphSetup& setup) {
+    MediaGraph& graph = mediaGraph();
+    ComPtr<IPin> output = branch.createOutput(demux, *branch.subtype, branch.output);
+    if (!output)
+        return false;
+    ComPtr<IBaseFilter> renderer =
+        branch.rendererClass ? addFilterByClsid(*branch.rendererClass, branch.rendererName)
+                             : graph.*branch.renderer;
+    ComPtr<IBaseFilter> codec =
+        findCodecByName(*branch.major, *branch.subtype, setup.settings.*branch.decoderName,
+                        setup.settings.strictSearch);
+    if (renderer && linkExtraDecoder(output.get(), codec.get(), renderer.get(), branch, setup)) {
+        if (branch.rendererClass)
+            graph.*branch.renderer = renderer;
+        graph.*branch.codec = codec;
+        graph.*branch.pidMap = output.as<IMPEG2PIDMap>(IID_IMPEG2PIDMap);
+        return true;
+    }
+    if (renderer && branch.rendererClass)
+        graph.graph->RemoveFilter(renderer.get());
+    output.reset();
+    demux->DeleteOutputPin(const_cast<LPWSTR>(branch.output));
+    return false;
+}
+
+void buildExtraBranches(IMpeg2Demultiplexer* demux, const GraphSetup& setup) {
+    std::wstring missing;
+    for (const ExtraBranch* branch : {&kH264Branch, &kEac3Branch})
+        if (!buildExtraBranch(demux, *branch, setup))
+            missing += std::wstring(missing.empty() ? L"" : L"\n") + branch->missing;
+    if (!missing.empty())
+        setup.errors.report(
+            (L"La lecture des chaînes actuelles sera incomplète :\n" + missing).c_str());
 }
 
 // The "data", "epg" and "pmt" branches: a section reader on its output.
@@ -323,6 +459,7 @@ GraphStatus renderDemuxOutputs(const GraphSetup& setup) {
     for (const Branch& branch : branches)
         if (failed(branch.build(demux.get(), setup)))
             return fail(setup, branch.failed);
+    buildExtraBranches(demux.get(), setup);
     return GraphStatus::Built;
 }
 

@@ -6,7 +6,10 @@
 //   Component") -> "Grabber" (sample grabber) -> "Demux", whose six outputs feed
 //   "video" -> decoder -> "Mon VMR", "son" -> decoder -> "Direct sound",
 //   "ac3" -> decoder -> "Direct sound le retour", "data" -> "MPEG2 data",
-//   "epg" -> "Mon filtre EPG", "pmt" -> "Mon filtre PMT".
+//   "epg" -> "Mon filtre EPG", "pmt" -> "Mon filtre PMT"; then two more outputs for today's
+//   broadcasts: "h264" -> decoder -> "Mon VMR" (its second stream), "eac3" -> decoder ->
+//   "Direct sound E-AC3". Without a decoder for them the graph plays the rest and one
+//   message names what is missing.
 //
 // Every failure is reported by the step that failed; a branch failure adds the branch's
 // second message and "Erreur lors de la création du graph".

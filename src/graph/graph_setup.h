@@ -22,6 +22,8 @@ struct GraphSettings {
     std::wstring videoDecoderName;
     std::wstring audioDecoderName;
     std::wstring ac3DecoderName;
+    std::wstring h264DecoderName;
+    std::wstring eac3DecoderName;
     bool strictSearch = true; // only decoders registered for the stream's exact type
     bool deinterlace = false;
 };

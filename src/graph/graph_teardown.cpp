@@ -87,10 +87,16 @@ void tearDownGraph() {
     graph.audioPidMap.reset();
     graph.ac3PidMap.reset();
     graph.pmtPidMap.reset();
+    graph.h264Codec.reset();
+    graph.eac3Codec.reset();
+    graph.h264PidMap.reset();
+    graph.eac3PidMap.reset();
+    graph.shownVideo = VideoStream::Mpeg2;
     graph.demux.reset();
     graph.vmr.reset();
     graph.audioRenderer.reset();
     graph.ac3Renderer.reset();
+    graph.eac3Renderer.reset();
     graph.tuner.reset();
     graph.receiver.reset();
     graph.signalStatistics.reset();

@@ -8,6 +8,7 @@
 #include "dshow/com_ptr.h"
 #include "dshow/platform.h"
 #include "graph/mpeg2_data.h"
+#include "graph/video_streams.h"
 
 #include <bdaiface.h>
 #include <qedit.h>
@@ -36,6 +37,15 @@ struct MediaGraph {
     ComPtr<IMPEG2PIDMap> ac3PidMap;
     ComPtr<IMPEG2PIDMap> pmtPidMap;
     ComPtr<IMpeg2Data> sectionData;
+    // The H.264 and E-AC-3 branches, all empty when their decoder could not be found or
+    // connected. The H.264 decoder feeds vmr's second stream.
+    ComPtr<IBaseFilter> h264Codec;
+    ComPtr<IBaseFilter> eac3Codec;
+    ComPtr<IBaseFilter> eac3Renderer;
+    ComPtr<IMPEG2PIDMap> h264PidMap;
+    ComPtr<IMPEG2PIDMap> eac3PidMap;
+    // The renderer's stream on screen; the other one is hidden.
+    VideoStream shownVideo = VideoStream::Mpeg2;
 };
 
 // The one graph of the process, used on the user-interface thread only.

@@ -43,8 +43,9 @@ GraphStatus setUpRenderlessVideo(IBaseFilter* vmr, const GraphSetup& setup) {
         if (!config)
             return fail(setup, L"VMR config non dispo");
         config->SetRenderingMode(kRenderlessMode);
-        if (setup.settings.deinterlace)
-            config->SetNumberOfStreams(1);
+        // Mixing mode with the MPEG-2 and the H.264 streams; a renderer that cannot mix
+        // still shows MPEG-2 (the H.264 branch then finds no input).
+        config->SetNumberOfStreams(kVideoStreamCount);
     }
     ComPtr<IVMRSurfaceAllocatorNotify> notify;
     vmr->QueryInterface(IID_IVMRSurfaceAllocatorNotify, notify.putVoid());
@@ -119,6 +120,41 @@ GraphStatus setUpVideoRenderer(MediaGraph& graph, const GraphSetup& setup) {
         return fail(setup, L"Pas de AspectRatioControl !");
     aspect->SetAspectRatioMode(kLetterBox);
     return GraphStatus::Built;
+}
+
+void showVideoStream(MediaGraph& graph, VideoStream stream) {
+    graph.shownVideo = stream;
+    ComPtr<IVMRMixerControl> mixer = graph.vmr.as<IVMRMixerControl>(IID_IVMRMixerControl);
+    if (!mixer)
+        return;
+    // Hidden first, so that the two pictures are never shown together; a stream whose decoder
+    // is missing refuses the settings, which changes nothing.
+    const VideoMix mix = videoMixFor(stream);
+    for (const StreamMix& setting : {mix.hidden, mix.shown}) {
+        mixer->SetAlpha(setting.stream, setting.alpha);
+        mixer->SetZOrder(setting.stream, setting.zOrder);
+    }
+}
+
+void showChannelVideo(MediaGraph& graph, const ChannelInfo& channel) {
+    showVideoStream(graph, channelVideoStream(channel));
+}
+
+ComPtr<IPin> shownVideoInput(MediaGraph& graph) {
+    ComPtr<IEnumPins> pins;
+    if (!graph.vmr || FAILED(graph.vmr->EnumPins(pins.put())) || !pins)
+        return {};
+    uint32_t index = 0;
+    for (;;) {
+        ComPtr<IPin> pin;
+        if (pins->Next(1, pin.put(), nullptr) != S_OK || !pin)
+            return {};
+        PIN_DIRECTION direction;
+        if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_INPUT)
+            continue;
+        if (index++ == streamIndex(graph.shownVideo))
+            return pin;
+    }
 }
 
 void releaseVideoPresenter() {

@@ -58,6 +58,8 @@
 #define IDC_SCAN_NAMES 1006
 #define IDC_TUNER 1009
 #define IDC_RECEIVER 1010
+#define IDC_H264_DECODER 1030
+#define IDC_EAC3_DECODER 1031
 
 // Timer of a channel number being typed.
 #define IDT_TYPED_NUMBER 123

@@ -80,6 +80,10 @@ HRESULT DecoderInputPin::CheckMediaType(const CMediaType* pmt) {
     const GUID& major = decoder_->Kind().video ? MEDIATYPE_Video : MEDIATYPE_Audio;
     if (pmt->majortype != major || decoder_->CodecFor(pmt->subtype) == AV_CODEC_ID_NONE)
         return S_FALSE;
+    // As on a system without decoders of today's broadcasts.
+    if ((pmt->subtype == kSubtypeH264 || pmt->subtype == kSubtypeDolbyDigitalPlus) &&
+        faultActive(Fault::TodaysDecodersMissing))
+        return S_FALSE;
     return S_OK;
 }
 

@@ -139,6 +139,31 @@ class Trace {
             timeoutMs);
         return since;
     }
+    // The PID maps of today's outputs ("h264", "eac3") and the tunes after the mark-th line
+    // of the whole trace, once there are count of them.
+    Lines todaysMapsSince(std::size_t mark, std::size_t count) const {
+        Lines since;
+        waitUntil(
+            [&] {
+                since.clear();
+                const Lines all = traceLines(path_);
+                for (std::size_t i = mark; i < all.size(); ++i)
+                    for (const char* prefix :
+                         {"tune ", "map h264 ", "map eac3 ", "map video ", "map son ", "map ac3 "})
+                        if (all[i].rfind(prefix, 0) == 0)
+                            since.push_back(all[i]);
+                return since.size() >= count;
+            },
+            kStepTimeoutMs);
+        return since;
+    }
+    std::size_t size() const { return traceLines(path_).size(); }
+    // Whether the renderer drew a picture of that size ("picture 720x576") after line mark.
+    bool pictureSince(std::size_t mark, const std::string& picture) const {
+        const Lines all = traceLines(path_);
+        return std::find(all.begin() + static_cast<std::ptrdiff_t>(std::min(mark, all.size())),
+                         all.end(), picture) != all.end();
+    }
     // Whether the renderer drew a picture after the last line that begins with prefix.
     bool pictureAfterLast(const std::string& prefix) const {
         const Lines all = traceLines(path_);
@@ -215,6 +240,21 @@ std::wstring shownName(const DemoChannel& channel) {
     wchar_t wide[128] = {};
     MultiByteToWideChar(CP_ACP, 0, channel.name, -1, wide, 128);
     return wide;
+}
+
+// The same without the character-table selector that today's channels put first.
+std::wstring viewedName(const DemoChannel& channel) {
+    const char* name = channel.name;
+    if (*name == 0x05)
+        ++name;
+    wchar_t wide[128] = {};
+    MultiByteToWideChar(28599, 0, name, -1, wide, 128); // ISO 8859-9, the 0x05 table
+    return wide;
+}
+
+// The PID of the channel's picture, MPEG-2 or H.264.
+int32_t picturePid(const DemoChannel& channel) {
+    return channel.video ? channel.video : channel.h264;
 }
 
 // ---- The session
@@ -376,8 +416,10 @@ class UserSession : public ::testing::Test {
     // The names listed are those of the city's services, the radios and the data service too.
     static void expectCityNames(const ScanSeen& seen) {
         std::set<std::wstring> cityNames = {L"Radio Hexagone", L"Guide Infos", L"Radio Une"};
-        for (const DemoChannel& c : kDemoCity)
+        for (const DemoChannel& c : kDemoCity) {
             cityNames.insert(shownName(c));
+            cityNames.insert(viewedName(c)); // without the selector of today's channels
+        }
         std::printf("The scan's list showed up to %zu names while it ran.\n", seen.listed);
         EXPECT_GE(seen.listed, 3u) << "the scan's list filled while it ran";
         for (const std::wstring& name : seen.names)
@@ -440,13 +482,64 @@ class UserSession : public ::testing::Test {
         ASSERT_FALSE(name.empty()) << "no screenshot written";
         EXPECT_TRUE(
             waitUntil([&] { return closedByProgram(folder_ + L"\\" + name); }, kStepTimeoutMs));
-        EXPECT_EQ(name.rfind(shownName(on) + L" ", 0), 0u) << utf8(name);
+        EXPECT_EQ(name.rfind(viewedName(on) + L" ", 0), 0u) << utf8(name);
         std::string others;
         for (const DemoChannel& c : kDemoCity)
-            if (c.frequency == on.frequency && c.video && c.video != on.video)
-                others += (others.empty() ? "" : ",") + std::to_string(c.video);
+            if (c.frequency == on.frequency && picturePid(c) && picturePid(c) != picturePid(on))
+                others += (others.empty() ? "" : ",") + std::to_string(picturePid(c));
         listFile(list_, {"screenshot", utf8(name), std::to_string(on.frequency),
-                         std::to_string(on.video), others});
+                         std::to_string(picturePid(on)), others});
+    }
+
+    // Channels as broadcast today, from Hexagone 2 (MPEG-2, its AC-3 track) and back: to an
+    // H.264 channel of its multiplex with E-AC-3 sound and back, then to an H.264 channel of
+    // another multiplex (MPEG-1 Layer II sound) and back. Each channel's PIDs go to their
+    // outputs, the H.264 pictures are drawn at their size, and each screenshot is the new
+    // channel's picture, never the one before.
+    void todaysChannels(HWND window, const Trace& trace) {
+        struct Zap {
+            const char* what;
+            const char* typed; // digits of the channel's number
+            const char* channel;
+            Lines maps;
+            const char* picture;
+        };
+        const Zap zaps[] = {
+            {"7: Sept Arts, H.264 and its French E-AC-3 track, same multiplex",
+             "7",
+             "\x05Sept Arts",
+             {"map h264 1824 es", "map eac3 1840 es"},
+             "picture 720x576"},
+            {"2: back to Hexagone 2, MPEG-2",
+             "2",
+             "Hexagone 2",
+             {"map video 288 es", "map ac3 307 es"},
+             "picture 352x288"},
+            {"3, 0: the regional H.264 channel on another multiplex, MPEG-1 Layer II sound",
+             "30",
+             "\x05Hexagone 3 C\xF4te d'Azur",
+             {"tune 562167", "map h264 1312 es", "map son 1328 es"},
+             "picture 720x576"},
+            {"2: Hexagone 2 again, across the two multiplexes",
+             "2",
+             "Hexagone 2",
+             {"tune 586167", "map video 288 es", "map ac3 307 es"},
+             "picture 352x288"},
+        };
+        for (const Zap& zap : zaps) {
+            SCOPED_TRACE(zap.what);
+            const std::size_t mark = trace.size();
+            for (const char* digit = zap.typed; *digit; ++digit)
+                press(window, {{WORD(*digit)}});
+            EXPECT_EQ(trace.todaysMapsSince(mark, zap.maps.size()), zap.maps);
+            EXPECT_TRUE(
+                waitUntil([&] { return trace.pictureSince(mark, zap.picture); }, kStepTimeoutMs))
+                << "no " << zap.picture;
+            // A moment for the new channel's pictures to replace the last one.
+            Sleep(1000);
+            screenshot(window, channel(zap.channel));
+            std::printf("Step done: %s.\n", zap.what);
+        }
     }
 
     // G opens the guide, which lists programmes; Escape closes it.
@@ -539,6 +632,10 @@ TEST_F(UserSession, FirstStartConfiguresScansPlaysRecordsAndTheSecondStartResume
     fullScreenAndBack(window);
     EXPECT_EQ(trace.waitSince(afterSteps, 0, 0), Lines{})
         << "recording, the screenshot, the guide and full screen change no channel";
+    {
+        SCOPED_TRACE("today's channels");
+        todaysChannels(window, trace);
+    }
 
     // "Quitter": the Fichier menu's last item, reached upwards from its first.
     press(window, {{VK_F10}, {VK_DOWN}, {VK_UP}, {VK_RETURN}});

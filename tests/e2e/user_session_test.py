@@ -9,8 +9,8 @@ the session left there, with ffprobe and against the multiplexes the virtual tun
   as the recording ran;
 - the multiplex recording is the multiplex: the tuner's packets, without its null packets,
   in order and none missing;
-- the screenshot is a whole bitmap of the renderer's picture, and that picture is a frame of
-  the channel on screen, not of another channel of the multiplex.
+- each screenshot is a whole bitmap of the renderer's picture, and that picture is a frame of
+  the channel on screen (MPEG-2 or H.264), not of another channel of the multiplex.
 
 usage: user_session_test.py --wine WINE_RUN --driver EXE --folder DIR --muxes DIR
 """
@@ -227,9 +227,11 @@ def check_multiplex(checks, fields, folder, muxes):
 
 
 def frames_of(source_path, pid, width, height):
+    # At the screenshot's size: the channels of a multiplex may differ in size (MPEG-2 and
+    # H.264 ones).
     raw = subprocess.run(["ffmpeg", "-v", "error", "-i", source_path, "-map", f"0:i:{pid}",
-                          "-f", "rawvideo", "-pix_fmt", "bgra", "-"], capture_output=True,
-                         check=False).stdout
+                          "-s", f"{width}x{height}", "-f", "rawvideo", "-pix_fmt", "bgra", "-"],
+                         capture_output=True, check=False).stdout
     size = width * height * 4
     return [raw[i:i + size] for i in range(0, len(raw) - size + 1, size)]
 

@@ -185,6 +185,42 @@ TEST(ConfigWrite, ValuesRoundTripThroughTheFile) {
     EXPECT_EQ(value(store, u"Recherche stricte"), u"0");
 }
 
+// The decoders of today's broadcasts: their two keys follow the 21 others, and only when a
+// name is set, so that a file whose user never chose one keeps exactly its lines.
+TEST(ConfigWrite, TodaysDecoderKeysComeLastAndOnlyWhenSet) {
+    struct Row {
+        const char* what;
+        std::u16string h264, eac3;
+        std::vector<std::u16string> extraKeys;
+    };
+    const Row rows[] = {
+        {"neither", u"", u"", {}},
+        {"H.264 only", u"Décodeur H264", u"", {u"Filtre vidéo H264"}},
+        {"E-AC-3 only", u"", u"DD+", {u"Filtre audio E-AC3"}},
+        {"both", u"H", u"E", {u"Filtre vidéo H264", u"Filtre audio E-AC3"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        AppConfig config;
+        config.h264DecoderName = row.h264;
+        config.eac3DecoderName = row.eac3;
+        MemoryProfile store;
+        EXPECT_TRUE(writeConfig(store, config, SaveContext{}));
+        std::vector<std::u16string> expected = kKeyOrder;
+        expected.insert(expected.end(), row.extraKeys.begin(), row.extraKeys.end());
+        EXPECT_EQ(store.keys(kConfigSection), expected);
+        MemoryProfile reread(store.text());
+        const AppConfig c = readConfig(reread, u"C:\\tv").config;
+        EXPECT_EQ(c.h264DecoderName, row.h264);
+        EXPECT_EQ(c.eac3DecoderName, row.eac3);
+    }
+    // Missing keys read as empty names; a long name is cut like the others.
+    const std::u16string longName(300, u'x');
+    EXPECT_EQ(readWith(u"Filtre vidéo H264", longName).config.h264DecoderName.size(), 255u);
+    EXPECT_TRUE(readWith(u"Filtre vidéo", u"V").config.h264DecoderName.empty());
+    EXPECT_EQ(readWith(u"Filtre audio E-AC3", u"E").config.eac3DecoderName, u"E");
+}
+
 TEST(ConfigWrite, ExistingLinesAreReplacedInPlaceAndOthersKept) {
     MemoryProfile store(u"[Autre]\r\na=1\r\n[Config]\r\nFacteur de zoom=90\r\nPerso=x\r\n");
     AppConfig config;

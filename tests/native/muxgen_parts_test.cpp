@@ -220,6 +220,111 @@ TEST(MuxgenElementary, CutsStreamsIntoAccessUnits) {
     EXPECT_EQ(avc.units[1].offset, 16u);
 }
 
+// Today's audio tracks: E-AC-3 with its descriptor, the ISO 639 audio type and the
+// supplementary audio descriptor, as the PMT carries them.
+TEST(MuxgenScenario, TodaysAudioTracksCarryTheirDescriptors) {
+    struct Row {
+        const char* line;
+        StreamKind kind;
+        std::vector<std::vector<uint8_t>> descriptors; // tag, length, body
+        const char* error;
+    };
+    const Row rows[] = {
+        {"stream eac3 0x130 fre",
+         StreamKind::Eac3Audio,
+         {{0x0A, 4, 'f', 'r', 'e', 0}, {0x7A, 1, 0}},
+         ""},
+        {"stream eac3 0x130 qad audiotype 3",
+         StreamKind::Eac3Audio,
+         {{0x0A, 4, 'q', 'a', 'd', 3}, {0x7A, 1, 0}},
+         ""},
+        {"stream eac3 0x130 qad supplementary 1",
+         StreamKind::Eac3Audio,
+         {{0x0A, 4, 'q', 'a', 'd', 0}, {0x7A, 1, 0}, {0x7F, 5, 0x06, 0x87, 'q', 'a', 'd'}},
+         ""},
+        {"stream mp2 0x130 fre", StreamKind::Mp2Audio, {{0x0A, 4, 'f', 'r', 'e', 0}}, ""},
+        {"stream eac3 0x130 fre loud 1", StreamKind::Eac3Audio, {}, "unknown stream option"},
+        {"stream eac3 0x130 fre audiotype", StreamKind::Eac3Audio, {}, "needs a value"},
+        {"stream eac3 0x130 fre supplementary 8", StreamKind::Eac3Audio, {}, "line 3"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const std::string text = "mux R1 frequency 474167 tsid 1\n"
+                                 "service 0x101 \"A\" pmt 0x100\n" +
+                                 std::string(row.line) + "\n";
+        ParseResult r = parse_scenario(text);
+        if (*row.error) {
+            EXPECT_FALSE(r.scenario);
+            EXPECT_NE(r.error.find(row.error), std::string::npos) << r.error;
+            continue;
+        }
+        ASSERT_TRUE(r.scenario) << r.error;
+        const ServiceSpec& service = r.scenario->muxes[0].services[0];
+        EXPECT_EQ(service.phases[0].streams[0].kind, row.kind);
+        EXPECT_EQ(service.service_type(), 0x02) << "sound only";
+        const Section pmt = build_pmt(service, 0, 0).at(0);
+        // The one stream's loop: after the 12-byte header and an empty program loop.
+        ASSERT_GE(pmt.size(), 17u + 4u);
+        EXPECT_EQ(pmt[12], stream_type_of(row.kind));
+        const size_t loop = size_t((pmt[15] & 0x0F) << 8 | pmt[16]);
+        ASSERT_EQ(17 + loop + 4, pmt.size());
+        std::vector<uint8_t> expected;
+        for (const auto& d : row.descriptors)
+            expected.insert(expected.end(), d.begin(), d.end());
+        EXPECT_EQ(std::vector<uint8_t>(pmt.begin() + 17, pmt.begin() + 17 + long(loop)), expected);
+    }
+}
+
+TEST(MuxgenElementary, CutsEnhancedAc3FramesBySizeField) {
+    // A frame header: sync, strmtyp 0 / substream 0 / frmsiz, fscod 0 numblkscod 3 (six
+    // blocks), then bsid 16.
+    auto frame = [](size_t words, uint8_t blocksCode, uint8_t bsid) {
+        std::vector<uint8_t> f(words * 2, 0x55);
+        const size_t field = words - 1;
+        f[0] = 0x0B;
+        f[1] = 0x77;
+        f[2] = uint8_t(field >> 8 & 0x07);
+        f[3] = uint8_t(field & 0xFF);
+        f[4] = uint8_t(blocksCode << 4);
+        f[5] = uint8_t(bsid << 3);
+        return f;
+    };
+    struct Row {
+        const char* what;
+        std::vector<std::vector<uint8_t>> pieces;
+        std::vector<AccessUnit> units;
+        uint32_t period;
+    };
+    const std::vector<uint8_t> junk = {0x00, 0x0B, 0x12};
+    const Row rows[] = {
+        {"two frames of six blocks",
+         {frame(100, 3, 16), frame(120, 3, 16)},
+         {{0, 200}, {200, 240}},
+         2880},
+        {"leading junk and a frame of one block", {junk, frame(64, 0, 16)}, {{3, 128}}, 480},
+        {"an AC-3 frame (bsid 8) is not E-AC-3", {frame(64, 3, 8)}, {}, 2880},
+        {"a frame cut short ends the stream",
+         {frame(64, 3, 16), frame(400, 3, 16)},
+         {{0, 128}},
+         2880},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Elementary es;
+        for (const auto& piece : row.pieces)
+            es.data.insert(es.data.end(), piece.begin(), piece.end());
+        if (std::string(row.what).find("cut short") != std::string::npos)
+            es.data.resize(128 + 300);
+        EXPECT_EQ(split_eac3(es), !row.units.empty());
+        ASSERT_EQ(es.units.size(), row.units.size());
+        for (size_t i = 0; i < row.units.size(); ++i) {
+            EXPECT_EQ(es.units[i].offset, row.units[i].offset);
+            EXPECT_EQ(es.units[i].size, row.units[i].size);
+        }
+        EXPECT_EQ(es.period_90k, row.period);
+    }
+}
+
 TEST(MuxgenGuide, EventsChainFromTheStartAndCycle) {
     Scenario sc;
     ServiceSpec s;

@@ -449,7 +449,8 @@ TEST_F(ChannelSession, ScanOfTheDemoCityFillsItsDialogAndSavesTheChannels) {
     HMENU channels = GetSubMenu(GetMenu(window_), 4);
     ASSERT_EQ(GetMenuItemCount(channels), static_cast<int>(std::size(kDemoCity)));
     char item[64] = {};
-    GetMenuStringA(channels, 22, item, 64, MF_BYPOSITION);
+    // The last item: the city's highest number.
+    GetMenuStringA(channels, static_cast<UINT>(std::size(kDemoCity) - 1), item, 64, MF_BYPOSITION);
     EXPECT_STREQ(item, "56: Six TV HD");
     // The first channel plays: its multiplex is tuned last, then its outputs are mapped.
     const Lines tuned = trace("tune");

@@ -1,7 +1,8 @@
 #pragma once
 
 // The channels of the demo city (tools/muxgen/scenarios/demo_city.mux) as its multiplexes
-// announce them: numbered from the NIT, without the radio and data services, sorted.
+// announce them: numbered from the NIT, without the radio and data services, sorted. The
+// E-AC-3 tracks of today's channels have no field of their own here.
 
 #include "support/channel_file_reader.h"
 
@@ -24,6 +25,7 @@ inline const DemoChannel kDemoCity[] = {
     {"Canal Premium", 4, 522167, 0x407, 0, 0x120, 0x130, 0x131, 0x133},
     {"Hexagone 5", 5, 586167, 0x3F5, 0x320, 0, 0x330, 0, 0},
     {"Six TV", 6, 498167, 0x411, 0x120, 0, 0x130, 0x131, 0x133},
+    {"\x05Sept Arts", 7, 586167, 0x3F9, 0, 0x720, 0, 0, 0},
     {"Canal Huit", 8, 474167, 0x3FD, 0x120, 0, 0x130, 0, 0},
     {"Neuf Musique", 9, 474167, 0x3FE, 0x220, 0, 0x230, 0, 0},
     {"Riviera TV", 10, 562167, 0x426, 0x220, 0, 0x230, 0, 0},
@@ -35,6 +37,8 @@ inline const DemoChannel kDemoCity[] = {
     {"Capitale TV", 16, 522167, 0x40A, 0x420, 0, 0x430, 0, 0},
     {"Kidz", 18, 474167, 0x400, 0x420, 0, 0x430, 0x431, 0},
     {"\x0BHexagone \xD4", 19, 586167, 0x3F7, 0x520, 0, 0x530, 0, 0},
+    {"\x05Hexagone \xC9toile HD", 20, 538167, 0x41E, 0, 0x420, 0, 0, 0},
+    {"\x05Hexagone 3 C\xF4te d'Azur", 30, 562167, 0x429, 0, 0x520, 0x530, 0, 0},
     {"Planet Doc", 32, 522167, 0x40B, 0, 0x520, 0x530, 0, 0},
     {"\x05"
      "Canal Cin\xE9ma",

@@ -7,6 +7,7 @@
 #include "graph/devices.h"
 #include "graph/platform_guids.h"
 #include "graph/tuning.h"
+#include "graph/video_renderer.h"
 #include "graph_error_collector.h"
 #include "res/resource.h"
 
@@ -422,11 +423,16 @@ TEST_F(GraphBuild, TheWholeGraphRunsWithItsNamesTypesAndRendererSettings) {
     for (const wchar_t* name :
          {L"Fake", L"Network Tuner", L"Receiver Component", L"Grabber", L"Demux", L"Mon VMR",
           L"Codec audio", L"Direct sound", L"Codec ac3", L"Direct sound le retour", L"MPEG2 data",
-          L"Mon filtre EPG", L"Mon filtre PMT", L"Korvane Testbed MPEG-2 Video Decoder"})
+          L"Mon filtre EPG", L"Mon filtre PMT", L"Korvane Testbed MPEG-2 Video Decoder",
+          L"Korvane Testbed H.264 Video Decoder", L"Direct sound E-AC3"})
         EXPECT_TRUE(contains(names, name)) << std::string(name, name + wcslen(name));
-    EXPECT_EQ(names.size(), 14u) << "the video decoder inserted by the platform";
+    // The MPEG-2, H.264 and E-AC-3 decoders inserted by the platform (no name configured for
+    // the last two).
+    EXPECT_EQ(names.size(), 17u);
     EXPECT_TRUE(!graph.videoCodec && graph.audioCodec && graph.ac3Codec);
     EXPECT_TRUE(graph.videoPidMap && graph.audioPidMap && graph.ac3PidMap && graph.pmtPidMap);
+    EXPECT_TRUE(graph.h264PidMap && graph.eac3PidMap && graph.eac3Renderer);
+    EXPECT_TRUE(!graph.h264Codec && !graph.eac3Codec);
     EXPECT_TRUE(graph.sectionData && graph.windowlessControl && graph.grabber);
     OAFilterState state = State_Stopped;
     graph.mediaControl->GetState(1000, &state);
@@ -458,6 +464,11 @@ TEST_F(GraphBuild, TheWholeGraphRunsWithItsNamesTypesAndRendererSettings) {
          {MEDIATYPE_MPEG2_SECTIONS, kMediaSubtypeMpeg2Data, FORMAT_None, TRUE, FALSE, 0, {}}},
         {L"epg", {MEDIATYPE_MPEG2_SECTIONS, kMediaSubtypeDvbSi, FORMAT_None, TRUE, FALSE, 0, {}}},
         {L"pmt", {MEDIATYPE_MPEG2_SECTIONS, kMediaSubtypeDvbSi, FORMAT_None, TRUE, FALSE, 0, {}}},
+        {L"h264",
+         {MEDIATYPE_Video, kMediaSubtypeH264, FORMAT_MPEG2Video, FALSE, TRUE, 0, bytesOf(video)}},
+        {L"eac3",
+         {MEDIATYPE_Audio, kMediaSubtypeDolbyDigitalPlus, FORMAT_WaveFormatEx, TRUE, FALSE, 0,
+          bytesOf(sound)}},
     };
     ASSERT_EQ(video.hdr.bmiHeader.biSize, 40u);
     ASSERT_EQ(bytesOf(video).size(), 136u);
@@ -478,6 +489,115 @@ TEST_F(GraphBuild, TheWholeGraphRunsWithItsNamesTypesAndRendererSettings) {
     EXPECT_EQ(trace("render"), (std::vector<std::string>{"render 4 prefs a"}));
     EXPECT_EQ(trace("mixing"), (std::vector<std::string>{"mixing 1011"}));
     EXPECT_EQ(trace("deinterlace").size(), 1u);
+}
+
+// The H.264 and E-AC-3 branches come after the six others and are optional: with decoders
+// the H.264 one feeds the renderer's second stream; without them the graph plays the rest
+// and one box names both, while the other branches keep their own failures.
+TEST_F(GraphBuild, TodaysBranchesFeedTheSecondStreamOrAreLeftOutWithOneMessage) {
+    const wchar_t* missing =
+        L"La lecture des chaînes actuelles sera incomplète :\n"
+        L"pas de décodeur vidéo H264 : les chaînes en H264 n'auront pas d'image\n"
+        L"pas de décodeur audio E-AC3 : les chaînes en E-AC3 n'auront pas de son";
+    struct Case {
+        const wchar_t* faults;
+        bool named; // the testbed's decoders configured by name
+        int result;
+        Texts boxes;
+        bool branches;
+    };
+    const Case cases[] = {
+        {L"", true, 0, {}, true},
+        {L"", false, 0, {}, true},
+        {L"todays-decoders-missing", true, 0, {missing}, false},
+        {L"todays-decoders-missing", false, 0, {missing}, false},
+        {L"todays-decoders-missing,ac3-decoder-refuses-renderer", true, 1,
+         branchFailure(L"connec Codec audio", L"Erreur lors du rendu du pin ac3"), false},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.faults, c.faults + wcslen(c.faults)) +
+                                 (c.named ? " named" : " automatic");
+        setFaults(c.faults);
+        appConfig().videoDecoderName = toU16(kVideoDecoder);
+        appConfig().audioDecoderName = toU16(kAudioDecoder);
+        appConfig().ac3DecoderName = toU16(kAc3Decoder);
+        appConfig().h264DecoderName = c.named ? u"Korvane Testbed H.264 Video Decoder" : u"";
+        appConfig().eac3DecoderName = c.named ? toU16(kAc3Decoder) : u"";
+        GraphErrorCollector collector;
+        EXPECT_EQ(build(collector, kUsbTuner), c.result) << what;
+        EXPECT_EQ(collector.seen(), c.boxes) << what;
+        MediaGraph& graph = mediaGraph();
+        EXPECT_EQ(bool(graph.h264PidMap), c.branches) << what;
+        EXPECT_EQ(bool(graph.eac3PidMap), c.branches) << what;
+        EXPECT_EQ(bool(graph.h264Codec), c.branches && c.named) << what;
+        EXPECT_EQ(bool(graph.eac3Codec), c.branches && c.named) << what;
+        if (c.result == 0) {
+            const std::vector<std::wstring> names = filterNames(graph.graph.get());
+            EXPECT_EQ(contains(names, L"Codec H264"), c.branches && c.named) << what;
+            EXPECT_EQ(contains(names, L"Direct sound E-AC3"), c.branches) << what;
+            // A branch left out leaves no output behind it.
+            ComPtr<IPin> output;
+            EXPECT_EQ(SUCCEEDED(graph.demux->FindPin(L"h264", output.put())), c.branches) << what;
+            // The renderer mixes two streams; the H.264 decoder feeds the second.
+            ComPtr<IPin> second;
+            ASSERT_EQ(graph.vmr->FindPin(L"VMR Input1", second.put()), S_OK) << what;
+            ComPtr<IPin> feeding;
+            EXPECT_EQ(second->ConnectedTo(feeding.put()) == S_OK, c.branches) << what;
+            // Showing one stream hides the other, whichever the decoders present.
+            auto mixer = graph.vmr.as<IVMRMixerControl>(IID_IVMRMixerControl);
+            for (VideoStream stream : {VideoStream::H264, VideoStream::Mpeg2}) {
+                showVideoStream(graph, stream);
+                float shown = -1, hidden = -1;
+                const VideoMix mix = videoMixFor(stream);
+                mixer->GetAlpha(mix.shown.stream, &shown);
+                mixer->GetAlpha(mix.hidden.stream, &hidden);
+                EXPECT_EQ(shown, 1.0f) << what;
+                EXPECT_EQ(hidden, 0.0f) << what;
+                EXPECT_EQ(graph.shownVideo, stream);
+            }
+        }
+        tearDownSessionGraph();
+        releaseVideoPresenter();
+        EXPECT_EQ(testbedLiveObjects(), 0) << what;
+    }
+}
+
+// The two combos of today's decoders list the decoders registered for H.264 and E-AC-3,
+// select the stored names and store the choice on OK under their own keys.
+TEST_F(GraphBuild, ConfigurationDialogChoosesTheDecodersOfTodaysBroadcasts) {
+    appConfig().h264DecoderName = u"Korvane Testbed H.264";
+    appConfig().eac3DecoderName = u"Décodeur disparu";
+    struct Seen {
+        Texts h264, eac3, video;
+        std::wstring h264Selected, eac3Selected;
+    } seen;
+    {
+        BoxCollector collector([&](HWND dialog) {
+            seen.h264 = comboItems(dialog, IDC_H264_DECODER);
+            seen.eac3 = comboItems(dialog, IDC_EAC3_DECODER);
+            seen.video = comboItems(dialog, IDC_VIDEO_DECODER);
+            seen.h264Selected = comboSelection(dialog, IDC_H264_DECODER);
+            seen.eac3Selected = comboSelection(dialog, IDC_EAC3_DECODER);
+            SendDlgItemMessageW(dialog, IDC_EAC3_DECODER, CB_SELECTSTRING, WPARAM(-1),
+                                LPARAM(kAc3Decoder.c_str()));
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return std::wstring(L"ok");
+        });
+        ASSERT_TRUE(handleCommand(window_, IDM_CONFIGURATION));
+        EXPECT_EQ(collector.seen(), Texts{L"ok"});
+    }
+    EXPECT_TRUE(contains(seen.h264, L"Korvane Testbed H.264 Video Decoder"));
+    EXPECT_FALSE(contains(seen.h264, kVideoDecoder)) << "an MPEG-2 decoder takes no H.264";
+    EXPECT_FALSE(contains(seen.video, L"Korvane Testbed H.264 Video Decoder"));
+    EXPECT_TRUE(contains(seen.eac3, kAc3Decoder)) << "the AC-3 decoder reads E-AC-3";
+    EXPECT_EQ(seen.h264Selected, L"Korvane Testbed H.264 Video Decoder") << "by its beginning";
+    EXPECT_EQ(seen.eac3Selected, L"<none>");
+    EXPECT_EQ(appConfig().h264DecoderName, u"Korvane Testbed H.264 Video Decoder");
+    EXPECT_EQ(appConfig().eac3DecoderName, toU16(kAc3Decoder));
+    wchar_t saved[256] = {};
+    GetPrivateProfileStringW(L"Config", L"Filtre audio E-AC3", L"", saved, 256,
+                             configPath().c_str());
+    EXPECT_EQ(std::wstring(saved), kAc3Decoder);
 }
 
 } // namespace

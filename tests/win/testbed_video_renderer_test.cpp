@@ -479,6 +479,95 @@ TEST_F(VideoRendererTest, PlatformClassIdsLoadTheTestbed) {
 
 // The program keeps the presenter and the notification interface; once every reference
 // is let go, nothing of the testbed is left, however often the graph was built.
+// Two streams in mixing mode, as the program feeds the MPEG-2 and the H.264 decoders'
+// pictures: only streams with an alpha above 0 are drawn, the front one by Z order, at its
+// alpha over the background; a stream shown before its first picture shows the background,
+// never the other stream's last picture.
+TEST_F(VideoRendererTest, TwoStreamsMixByAlphaAndZOrder) {
+    KeyWindow window(860, 600, 400, 300);
+    auto graph = makeGraph();
+    ComPtr<IBaseFilter> vmr = addRenderer(graph.get(), VMRMode_Windowless);
+    ASSERT_TRUE(vmr);
+    auto config = vmr.as<IVMRFilterConfig>(IID_IVMRFilterConfig);
+    auto mixer = vmr.as<IVMRMixerControl>(IID_IVMRMixerControl);
+    auto windowless = vmr.as<IVMRWindowlessControl>(IID_IVMRWindowlessControl);
+    EXPECT_EQ(config->SetNumberOfStreams(3), E_NOTIMPL) << "the stand-in mixes two";
+    ASSERT_EQ(config->SetNumberOfStreams(2), S_OK);
+    ComPtr<IPin> second;
+    ASSERT_EQ(vmr->FindPin(L"VMR Input1", second.put()), S_OK);
+    float alpha = 0;
+    EXPECT_EQ(mixer->GetAlpha(2, &alpha), E_INVALIDARG);
+    ASSERT_EQ(windowless->SetVideoClippingWindow(window.handle()), S_OK);
+    RECT destination = kDestination;
+    ASSERT_EQ(windowless->SetVideoPosition(nullptr, &destination), S_OK);
+
+    const TestPicture mpeg2 = blockPicture(32, 24, kPrimaries);
+    const TestPicture h264 = blockPicture(48, 27, kBars);
+    TestSource* first = addSource(graph.get(), vmr.get(), rgb32Type(32, 24, 0, 0));
+    ASSERT_EQ(connected_, S_OK);
+    auto* secondSource = new TestSource(rgb32Type(48, 27, 0, 0), kBufferBytes);
+    secondSource->stream().waitWhenEmpty();
+    ComPtr<IBaseFilter> secondFilter(secondSource);
+    ASSERT_EQ(graph->AddFilter(secondFilter.get(), L"Images H264"), S_OK);
+    ASSERT_EQ(graph->ConnectDirect(firstPinOf(secondFilter.get(), PINDIR_OUTPUT).get(),
+                                   second.get(), nullptr),
+              S_OK);
+
+    queuePictures(first, mpeg2, std::nullopt, 0, 2);
+    auto control = graph.as<IMediaControl>();
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    auto shows = [&](const TestPicture& picture) {
+        return waitFor([&] {
+            const std::vector<uint8_t> image = currentImage(windowless.get());
+            return image.size() == 40 + picture.pixels.size() &&
+                   std::equal(picture.pixels.begin(), picture.pixels.end(), image.begin() + 40);
+        });
+    };
+    ASSERT_TRUE(shows(mpeg2));
+
+    // The H.264 stream shown before its first picture: the background, at the last size.
+    ASSERT_EQ(mixer->SetAlpha(0, 0.0f), S_OK);
+    ASSERT_EQ(mixer->SetAlpha(1, 1.0f), S_OK);
+    TestPicture black = mpeg2;
+    std::fill(black.pixels.begin(), black.pixels.end(), uint8_t(0));
+    expectImageIs(currentImage(windowless.get()), black);
+
+    struct Step {
+        const char* what;
+        float alpha0, alpha1;
+        DWORD z0, z1;
+        const TestPicture* front;
+        float frontAlpha;
+    };
+    const Step steps[] = {
+        {"H.264 alone", 0.0f, 1.0f, 0, 1, &h264, 1.0f},
+        {"MPEG-2 alone", 1.0f, 0.0f, 0, 1, &mpeg2, 1.0f},
+        {"both, MPEG-2 in front by Z order", 1.0f, 1.0f, 1, 0, &h264, 1.0f},
+        {"both, H.264 behind again", 1.0f, 1.0f, 0, 1, &mpeg2, 1.0f},
+        {"half-transparent in front of another size", 0.5f, 1.0f, 0, 1, &mpeg2, 0.5f},
+    };
+    queuePictures(secondSource, h264, std::nullopt, streamTime(first), 2);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_EQ(mixer->SetAlpha(0, step.alpha0), S_OK);
+        ASSERT_EQ(mixer->SetAlpha(1, step.alpha1), S_OK);
+        ASSERT_EQ(mixer->SetZOrder(0, step.z0), S_OK);
+        ASSERT_EQ(mixer->SetZOrder(1, step.z1), S_OK);
+        TestPicture expected = *step.front;
+        for (uint8_t& byte : expected.pixels)
+            byte = uint8_t(byte * step.frontAlpha + 0.5f);
+        EXPECT_TRUE(shows(expected));
+        if (step.frontAlpha == 1.0f) {
+            pumpMessages(100);
+            expectWindowShows(window.grab(), window.width(), window.height(), *step.front,
+                              expectedLetterBox(kDestination, 0, 0));
+        }
+    }
+    control->Stop();
+    first->stream().finish();
+    secondSource->stream().finish();
+}
+
 TEST_F(VideoRendererTest, ManyBuildRunStopReleaseCyclesLeaveNothingAlive) {
     KeyWindow window(860, 600, 200, 150);
     TestPicture picture = blockPicture(32, 24, kPrimaries);

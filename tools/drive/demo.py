@@ -18,6 +18,10 @@ import drive
 # The on-screen texts stay this long after a channel switch (kOsdDisplayMs is 3 s).
 OSD_MARGIN_S = 2.0
 
+# The first start opens on a channel as broadcast today: "Sept Arts" (7), H.264 pictures
+# and E-AC-3 sound, the seventh of the city's channels once they are numbered and sorted.
+FIRST_CHANNEL = {"Index chaine courante": "6"}
+
 
 def pictures_differ(first, second):
     """True when two screenshots differ in more than a few hundred pixels: the picture moves."""
@@ -101,7 +105,7 @@ def main():
     args = parser.parse_args()
     tree = drive.Tree()
     folder = Path(args.folder or tree.dir.parent / "run").resolve()
-    drive.prepare_folder(tree, folder)
+    drive.prepare_folder(tree, folder, extra=FIRST_CHANNEL)
     if os.environ.get("DISPLAY"):
         return with_display(tree, folder)
     return headless(tree, folder)

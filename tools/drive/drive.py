@@ -86,12 +86,13 @@ def read_config(folder):
     return values
 
 
-def prepare_folder(tree, folder, video_folder=None, keep=True):
-    """The program's working folder: config.ini (kept when keep and present) and canaux.ini."""
+def prepare_folder(tree, folder, video_folder=None, keep=True, extra=None):
+    """The program's working folder: config.ini (kept when keep and present, else with the
+    extra keys) and canaux.ini."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
     if not (keep and (folder / "config.ini").exists()):
-        write_config(folder, video_folder=video_folder)
+        write_config(folder, extra=extra, video_folder=video_folder)
     shutil.copyfile(tree.city_file, folder / "canaux.ini")
     return folder
 

@@ -102,6 +102,10 @@ std::string ffmpeg_command(const ElementaryRequest& r, const std::string& out,
         c << "-f lavfi -i sine=f=" << r.tone_hz << ":r=48000:d=" << r.seconds
           << " -ac 2 -c:a ac3 -b:a 192k -f ac3 ";
         break;
+    case StreamKind::Eac3Audio:
+        c << "-f lavfi -i sine=f=" << r.tone_hz << ":r=48000:d=" << r.seconds
+          << " -ac 2 -c:a eac3 -b:a 128k -f eac3 ";
+        break;
     case StreamKind::Data:
         break;
     }
@@ -216,6 +220,34 @@ bool split_ac3(Elementary& es) {
     return !es.units.empty();
 }
 
+bool split_eac3(Elementary& es) {
+    es.units.clear();
+    const auto& d = es.data;
+    size_t i = 0;
+    uint32_t samples = 0;
+    while (i + 6 <= d.size()) {
+        // bsid 11 to 16 after the 11-bit frame size; the size counts 16-bit words less one.
+        const int bsid = d[i + 5] >> 3;
+        if (d[i] != 0x0B || d[i + 1] != 0x77 || bsid <= 10 || bsid > 16) {
+            ++i;
+            continue;
+        }
+        const size_t size = (size_t((d[i + 2] & 0x07) << 8 | d[i + 3]) + 1) * 2;
+        if (i + size > d.size())
+            break;
+        // Audio blocks per frame: 1, 2, 3 or 6 (fscod 3 means 6 as well).
+        static const uint32_t blocks[4] = {1, 2, 3, 6};
+        const bool reduced = (d[i + 4] >> 6) == 3;
+        const uint32_t frame_samples = 256 * (reduced ? 6 : blocks[(d[i + 4] >> 4) & 0x03]);
+        if (samples == 0)
+            samples = frame_samples;
+        es.units.push_back({i, size});
+        i += size;
+    }
+    es.period_90k = samples ? samples * 90000 / 48000 : 2880;
+    return !es.units.empty();
+}
+
 const Elementary* ElementaryLibrary::get(const ElementaryRequest& request, std::string& error) {
     std::string key = cache_key(request);
     auto found = loaded_.find(key);
@@ -262,6 +294,9 @@ const Elementary* ElementaryLibrary::get(const ElementaryRequest& request, std::
         break;
     case StreamKind::Ac3Audio:
         ok = split_ac3(es);
+        break;
+    case StreamKind::Eac3Audio:
+        ok = split_eac3(es);
         break;
     case StreamKind::Data:
         break;

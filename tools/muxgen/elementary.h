@@ -30,6 +30,8 @@ bool split_mpeg2_video(Elementary& es);
 bool split_h264(Elementary& es);
 bool split_mpeg_audio(Elementary& es);
 bool split_ac3(Elementary& es);
+// E-AC-3 (bsid 11 to 16): the frame size comes from its own field.
+bool split_eac3(Elementary& es);
 
 struct ElementaryRequest {
     StreamKind kind = StreamKind::Data;

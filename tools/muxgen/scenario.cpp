@@ -90,6 +90,8 @@ std::optional<StreamKind> to_kind(const std::string& word) {
         return StreamKind::Mp2Audio;
     if (word == "ac3")
         return StreamKind::Ac3Audio;
+    if (word == "eac3")
+        return StreamKind::Eac3Audio;
     if (word == "data")
         return StreamKind::Data;
     return std::nullopt;
@@ -345,10 +347,10 @@ class Parser {
         return true;
     }
 
-    // stream KIND PID [language]
+    // stream KIND PID [language [audiotype N] [supplementary N]]
     bool stream() {
         ServiceSpec* s = current_service();
-        if (!s || !arity(3, 4))
+        if (!s || !arity(3, 8))
             return false;
         auto kind = to_kind(words_[1]);
         if (!kind)
@@ -360,10 +362,23 @@ class Parser {
         st.aspect = scenario_.aspect;
         if (!pid(2, st.pid) || st.pid == 0)
             return st.pid == 0 ? say("stream PID 0") : false;
-        if (words_.size() == 4) {
+        if (words_.size() >= 4) {
             if (words_[3].size() != 3)
                 return say("language codes have three letters");
             st.language = words_[3];
+        }
+        for (size_t i = 4; i < words_.size(); i += 2) {
+            int value = 0;
+            if (i + 1 >= words_.size())
+                return say("'" + words_[i] + "' needs a value");
+            if (words_[i] == "audiotype" && number(i + 1, 0xFF, value))
+                st.audio_type = uint8_t(value);
+            else if (words_[i] == "supplementary" && number(i + 1, 7, value))
+                st.supplementary = value;
+            else
+                return words_[i] == "audiotype" || words_[i] == "supplementary"
+                           ? false
+                           : say("unknown stream option '" + words_[i] + "'");
         }
         for (const StreamSpec& other : s->phases.back().streams) {
             if (other.pid == st.pid)
@@ -484,7 +499,8 @@ uint8_t ServiceSpec::service_type() const {
     for (const StreamSpec& st : phases.front().streams) {
         video |= is_video(st.kind);
         h264 |= st.kind == StreamKind::H264Video;
-        audio |= st.kind == StreamKind::Mp2Audio || st.kind == StreamKind::Ac3Audio;
+        audio |= st.kind == StreamKind::Mp2Audio || st.kind == StreamKind::Ac3Audio ||
+                 st.kind == StreamKind::Eac3Audio;
     }
     if (h264)
         return 0x16; // advanced codec SD digital television
@@ -519,6 +535,8 @@ const char* stream_kind_name(StreamKind kind) {
         return "mp2";
     case StreamKind::Ac3Audio:
         return "ac3";
+    case StreamKind::Eac3Audio:
+        return "eac3";
     case StreamKind::Data:
         return "data";
     }
@@ -534,6 +552,7 @@ uint8_t stream_type_of(StreamKind kind) {
     case StreamKind::Mp2Audio:
         return korvane::kMpeg1AudioStream;
     case StreamKind::Ac3Audio:
+    case StreamKind::Eac3Audio:
         return korvane::kPrivatePesStream;
     case StreamKind::Data:
         return korvane::kPrivateSectionStream;

@@ -9,12 +9,16 @@
 
 namespace muxgen {
 
-enum class StreamKind { Mpeg2Video, H264Video, Mp2Audio, Ac3Audio, Data };
+enum class StreamKind { Mpeg2Video, H264Video, Mp2Audio, Ac3Audio, Eac3Audio, Data };
 
 struct StreamSpec {
     StreamKind kind = StreamKind::Data;
     uint16_t pid = 0;
-    std::string language; // ISO 639, three letters, empty for none
+    std::string language;   // ISO 639, three letters, empty for none
+    uint8_t audio_type = 0; // of the ISO 639 descriptor: 3 for an audio description
+    // Editorial classification of a supplementary audio descriptor (1: audio description),
+    // -1 for none.
+    int supplementary = -1;
     // Pictures of a video stream: the `video` statement in force where the stream is listed.
     int width = 352;
     int height = 288;

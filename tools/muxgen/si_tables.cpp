@@ -22,6 +22,12 @@ extern "C" {
 
 namespace muxgen {
 
+// Descriptors of today's audio tracks: enhanced AC-3, and the extension descriptor whose
+// supplementary audio form tells an audio description from the main track.
+constexpr uint8_t kEnhancedAc3Tag = 0x7A;
+constexpr uint8_t kExtensionTag = 0x7F;
+constexpr uint8_t kSupplementaryAudioExtension = 0x06;
+
 namespace {
 
 struct HandleDeleter {
@@ -110,12 +116,25 @@ std::vector<Section> build_pmt(const ServiceSpec& service, size_t phase, uint8_t
         dvbpsi_pmt_es_t* es = dvbpsi_pmt_es_add(pmt, stream_type_of(st.kind), st.pid);
         if (!st.language.empty()) {
             std::array<uint8_t, 4> lang = {uint8_t(st.language[0]), uint8_t(st.language[1]),
-                                           uint8_t(st.language[2]), 0};
+                                           uint8_t(st.language[2]), st.audio_type};
             dvbpsi_pmt_es_descriptor_add(es, korvane::kLanguageTag, 4, lang.data());
         }
         if (st.kind == StreamKind::Ac3Audio) {
             uint8_t flags = 0;
             dvbpsi_pmt_es_descriptor_add(es, korvane::kAc3Tag, 1, &flags);
+        }
+        if (st.kind == StreamKind::Eac3Audio) {
+            uint8_t flags = 0; // no optional field
+            dvbpsi_pmt_es_descriptor_add(es, kEnhancedAc3Tag, 1, &flags);
+        }
+        if (st.supplementary >= 0) {
+            // Extension 0x06: mix type 1 (complete), the classification, reserved bit 1,
+            // then the language when one is given.
+            std::vector<uint8_t> body = {
+                kSupplementaryAudioExtension,
+                uint8_t(0x80 | (st.supplementary << 2) | 0x02 | (st.language.empty() ? 0 : 1))};
+            body.insert(body.end(), st.language.begin(), st.language.end());
+            dvbpsi_pmt_es_descriptor_add(es, kExtensionTag, uint8_t(body.size()), body.data());
         }
         if (st.kind == StreamKind::Data) {
             std::array<uint8_t, 2> tag = {0x00, 0x01}; // stream identifier, component tag 1

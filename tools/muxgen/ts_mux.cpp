@@ -210,7 +210,10 @@ class Multiplexer {
         job.next_unit = int64_t(std::ceil(from / job.period() - 1e-9));
         bool video = st.kind == StreamKind::Mpeg2Video || st.kind == StreamKind::H264Video;
         job.lead = video ? 0.4 : 0.3;
-        job.stream_id = video ? 0xE0 : (st.kind == StreamKind::Ac3Audio ? 0xBD : 0xC0);
+        job.stream_id =
+            video ? 0xE0
+                  : (st.kind == StreamKind::Ac3Audio || st.kind == StreamKind::Eac3Audio ? 0xBD
+                                                                                         : 0xC0);
         es_.push_back(job);
         return true;
     }

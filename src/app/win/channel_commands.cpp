@@ -9,6 +9,7 @@
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
 #include "graph/media_graph.h"
+#include "graph/video_renderer.h"
 #include "res/resource.h"
 
 #include <optional>
@@ -46,6 +47,8 @@ void selectChannel(std::size_t index) {
     if (!switchChannel(channelList(), index, appConfig().preferAc3, state.audioTrack,
                        outputs.outputs(), &tuner))
         return;
+    if (std::optional<ChannelInfo> channel = channelList().copyCurrent())
+        showChannelVideo(mediaGraph(), *channel);
     refreshRecordingItems();
     refreshAudioTrackItems();
     refreshChannelInfo();

@@ -36,6 +36,10 @@ void fillControls(HWND dialog) {
     selectStored(dialog, IDC_AUDIO_DECODER, config.audioDecoderName);
     fillCodecCombo(MEDIATYPE_Audio, MEDIASUBTYPE_DOLBY_AC3, dialog, IDC_AC3_DECODER, exact);
     selectStored(dialog, IDC_AC3_DECODER, config.ac3DecoderName);
+    fillCodecCombo(MEDIATYPE_Video, kMediaSubtypeH264, dialog, IDC_H264_DECODER, exact);
+    selectStored(dialog, IDC_H264_DECODER, config.h264DecoderName);
+    fillCodecCombo(MEDIATYPE_Audio, kMediaSubtypeDolbyDigitalPlus, dialog, IDC_EAC3_DECODER, exact);
+    selectStored(dialog, IDC_EAC3_DECODER, config.eac3DecoderName);
 }
 
 // The selected item's text into the setting; without a selection (or with a text that does
@@ -64,6 +68,8 @@ void storeSelections(HWND dialog) {
     storeSelection(dialog, IDC_VIDEO_DECODER, config.videoDecoderName);
     storeSelection(dialog, IDC_AUDIO_DECODER, config.audioDecoderName);
     storeSelection(dialog, IDC_AC3_DECODER, config.ac3DecoderName);
+    storeSelection(dialog, IDC_H264_DECODER, config.h264DecoderName);
+    storeSelection(dialog, IDC_EAC3_DECODER, config.eac3DecoderName);
 }
 
 } // namespace

@@ -45,9 +45,12 @@ std::vector<int32_t> DemuxPidMap::mappedPids(std::size_t max) {
 
 GraphOutputs::GraphOutputs(MediaGraph& graph)
     : video_(graph.videoPidMap.get()), audio_(graph.audioPidMap.get()), ac3_(graph.ac3PidMap.get()),
-      pmt_(graph.pmtPidMap.get()), outputs_{graph.videoPidMap ? &video_ : nullptr,
-                                            graph.audioPidMap ? &audio_ : nullptr,
-                                            graph.ac3PidMap ? &ac3_ : nullptr,
-                                            graph.pmtPidMap ? &pmt_ : nullptr} {}
+      pmt_(graph.pmtPidMap.get()), h264_(graph.h264PidMap.get()),
+      eac3_(graph.eac3PidMap.get()), outputs_{graph.videoPidMap ? &video_ : nullptr,
+                                              graph.audioPidMap ? &audio_ : nullptr,
+                                              graph.ac3PidMap ? &ac3_ : nullptr,
+                                              graph.pmtPidMap ? &pmt_ : nullptr,
+                                              graph.h264PidMap ? &h264_ : nullptr,
+                                              graph.eac3PidMap ? &eac3_ : nullptr} {}
 
 } // namespace korvane

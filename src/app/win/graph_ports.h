@@ -35,14 +35,14 @@ class DemuxPidMap : public PidMap {
     IMPEG2PIDMap* map_;
 };
 
-// The four outputs of the graph a channel switch drives, for as long as the object lives.
+// The outputs of the graph a channel switch drives, for as long as the object lives.
 class GraphOutputs {
   public:
     explicit GraphOutputs(MediaGraph& graph);
     const DemuxOutputs& outputs() const { return outputs_; }
 
   private:
-    DemuxPidMap video_, audio_, ac3_, pmt_;
+    DemuxPidMap video_, audio_, ac3_, pmt_, h264_, eac3_;
     DemuxOutputs outputs_;
 };
 

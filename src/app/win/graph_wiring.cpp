@@ -66,6 +66,8 @@ GraphSettings graphSettings(const AppConfig& config) {
     settings.videoDecoderName = toWide(config.videoDecoderName);
     settings.audioDecoderName = toWide(config.audioDecoderName);
     settings.ac3DecoderName = toWide(config.ac3DecoderName);
+    settings.h264DecoderName = toWide(config.h264DecoderName);
+    settings.eac3DecoderName = toWide(config.eac3DecoderName);
     settings.strictSearch = config.strictSearch != 0;
     settings.deinterlace = config.vmrDeinterlace;
     return settings;

@@ -7,6 +7,7 @@
 #include "dshow/media_type.h"
 #include "graph/graph_builder.h"
 #include "graph/media_graph.h"
+#include "graph/video_renderer.h"
 #include "res/resource.h"
 
 #include <dvdmedia.h>
@@ -47,12 +48,9 @@ AspectRatio aspectOf(const AM_MEDIA_TYPE& type) {
     return AspectRatio{};
 }
 
-// The aspect ratio of the picture the renderer receives; 4:3 while nothing is connected.
+// The aspect ratio of the picture on screen (the stream shown); 4:3 while nothing is connected.
 AspectRatio rendererAspect() {
-    IBaseFilter* renderer = mediaGraph().vmr.get();
-    if (!renderer)
-        return AspectRatio{};
-    ComPtr<IPin> pin = findPin(renderer, PINDIR_INPUT);
+    ComPtr<IPin> pin = shownVideoInput(mediaGraph());
     AM_MEDIA_TYPE type{};
     if (!pin || FAILED(pin->ConnectionMediaType(&type)))
         return AspectRatio{};
