@@ -197,6 +197,10 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case kStreamsChangedMessage:
         onStreamsChanged();
         return 0;
+    case kChannelFileWriteFailedMessage:
+        showError(L"Impossible d'écrire le fichier chaines.xml : la liste des chaînes n'a pas "
+                  L"été enregistrée.");
+        return 0;
     case WM_KEYDOWN:
         onKeyDown(wParam);
         return 0;
