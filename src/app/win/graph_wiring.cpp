@@ -22,6 +22,7 @@ class MainWindowNotifier : public WindowNotifier {
             guideUpdate_.clear();
     }
     void postStreamsChanged() override { post(kStreamsChangedMessage); }
+    void postChannelNumbersChanged() override { post(kChannelNumbersChangedMessage); }
     void guideUpdateReceived() { guideUpdate_.clear(); }
 
     static bool post(UINT message) {

@@ -7,6 +7,7 @@
 #include "app/win/main_commands.h"
 #include "app/win/menu_state.h"
 #include "app/win/recording_commands.h"
+#include "app/win/rescan_offer.h"
 #include "app/win/session.h"
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
@@ -101,6 +102,11 @@ void closeMainWindow(HWND window) {
 bool handleCommand(HWND window, UINT command) {
     if (const MainCommand* entry = findMainCommand(command)) {
         entry->run(window, command);
+        return true;
+    }
+    // The channel menu's own items: the new scan, then the channels by index.
+    if (command == IDM_RESCAN_CHANNELS) {
+        relaunchChannelScan();
         return true;
     }
     return selectChannelByCommand(command);
@@ -200,6 +206,9 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case kChannelFileWriteFailedMessage:
         showError(L"Impossible d'écrire le fichier chaines.xml : la liste des chaînes n'a pas "
                   L"été enregistrée.");
+        return 0;
+    case kChannelNumbersChangedMessage:
+        onChannelNumbersChanged();
         return 0;
     case WM_KEYDOWN:
         onKeyDown(wParam);

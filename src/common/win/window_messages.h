@@ -18,5 +18,7 @@ inline constexpr UINT kRecordingFailedMessage = WM_USER + 2;
 // A save of chaines.xml failed after a success or since the start (later failures of the same
 // run are not posted).
 inline constexpr UINT kChannelFileWriteFailedMessage = WM_USER + 8;
+// The network's NIT came with a new version: the channel numbers may have changed.
+inline constexpr UINT kChannelNumbersChangedMessage = WM_USER + 9;
 
 } // namespace korvane
