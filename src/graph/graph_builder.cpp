@@ -315,12 +315,13 @@ void keepSectionData(MediaGraph& graph, IPin*, IBaseFilter* filter) {
     filter->QueryInterface(kIidMpeg2Data, graph.sectionData.putVoid());
 }
 
-// The guide of every channel comes on one PID for the whole run.
+// The guide of every channel comes on one PID for the whole run; the network's NIT, whose
+// version tells of a renumbering, comes with it on the same output.
 void mapGuidePid(MediaGraph&, IPin* output, IBaseFilter*) {
     ComPtr<IMPEG2PIDMap> map;
     if (SUCCEEDED(output->QueryInterface(IID_IMPEG2PIDMap, map.putVoid())) && map) {
-        ULONG pid = kEitPid;
-        map->MapPID(1, &pid, MEDIA_MPEG2_PSI);
+        ULONG pids[] = {kEitPid, kNitPid};
+        map->MapPID(2, pids, MEDIA_MPEG2_PSI);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "graph/platform_guids.h"
 #include "si/eit.h"
 #include "si/pmt.h"
+#include "si/psi_ids.h"
 
 namespace korvane {
 
@@ -30,6 +31,11 @@ HRESULT CEPGFilter::CheckMediaType(const CMediaType* pmt) {
 
 HRESULT CEPGFilter::DoRenderSample(IMediaSample* sample) {
     std::span<const uint8_t> bytes = sampleBytes(sample);
+    if (!bytes.empty() && bytes[0] == kNitActualTableId) {
+        if (nitWatch_.versionChanged(bytes.data(), bytes.size()))
+            notifier_.postChannelNumbersChanged();
+        return S_OK;
+    }
     handleEitSample(channels_, notifier_, clock_, bytes.data(), bytes.size());
     return S_OK;
 }

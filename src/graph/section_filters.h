@@ -4,14 +4,16 @@
 #include "channels/channel_saver.h"
 #include "common/time_convert.h"
 #include "dshow/renderer.h"
+#include "si/nit_version.h"
 #include "si/notifier.h"
 
 namespace korvane {
 
 // The sink of the demultiplexer's "epg" output: every sample is one section; present and
-// following EIT sections (0x4E, 0x4F) with a sound CRC go to the guide decoder, everything
-// else is dropped. Runs on the delivering streaming thread; the borrowed objects must outlive
-// the filter (they are process-wide).
+// following EIT sections (0x4E, 0x4F) with a sound CRC go to the guide decoder, the network's
+// NIT (0x40) to the watch of its version, which tells the window once when it changes;
+// everything else is dropped. Runs on the delivering streaming thread; the borrowed objects must
+// outlive the filter (they are process-wide).
 class CEPGFilter : public CBaseRenderer {
   public:
     CEPGFilter(REFCLSID clsid, HRESULT* phr, ChannelList& channels, WindowNotifier& notifier,
@@ -26,6 +28,7 @@ class CEPGFilter : public CBaseRenderer {
     ChannelList& channels_;
     WindowNotifier& notifier_;
     const TimeConverter& clock_;
+    NitVersionWatch nitWatch_;
 };
 
 // The sink of the "pmt" output: PMT sections (0x02) with a sound CRC go to the PMT decoder,

@@ -48,6 +48,8 @@
 #define IDM_ZOOM_OUT 40064
 #define IDM_FULL_WIDTH 40065
 #define IDM_DEFAULT_ZOOM 40071
+// Added to the channel menu when the channel numbers changed on the air.
+#define IDM_RESCAN_CHANNELS 40090
 
 // Controls of the configuration dialog (103) and of the scan dialog (106).
 #define IDC_CITY 1001

@@ -11,6 +11,9 @@ class WindowNotifier {
     // kStreamsChangedMessage: the PIDs of the channel being watched changed and the channel file
     // was rewritten.
     virtual void postStreamsChanged() = 0;
+    // kChannelNumbersChangedMessage: the network's NIT has a new version. A notifier without a
+    // window to offer a new scan in ignores it.
+    virtual void postChannelNumbersChanged() {}
 };
 
 } // namespace korvane

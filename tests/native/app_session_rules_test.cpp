@@ -38,5 +38,36 @@ TEST(StartChannelIndex, OutOfRangeOrNegativeIndexesSelectTheFirstChannel) {
     EXPECT_EQ(startChannelIndex(0, 0), 0);
 }
 
+ChannelInfo service(int32_t onid, int32_t tsid, int32_t sid, int32_t number) {
+    ChannelInfo c;
+    c.onid = onid;
+    c.tsid = tsid;
+    c.sid = sid;
+    c.number = number;
+    return c;
+}
+
+// After a renumbering the same service is played again, found by its identifiers and not
+// by its old number or place.
+TEST(ChannelAfterRescan, FollowsTheServiceWatchedBefore) {
+    const ChannelRecords renumbered{service(0x20FA, 4, 0x101, 1), service(0x20FA, 6, 0x101, 3),
+                                    service(0x20FA, 4, 0x102, 3), service(0x20FA, 4, 0x103, 30)};
+    const struct {
+        const char* what;
+        std::optional<ChannelInfo> watched;
+        std::size_t index;
+    } cases[] = {
+        {"moved to a new place", service(0x20FA, 4, 0x103, 14), 3},
+        {"same sid on another multiplex", service(0x20FA, 6, 0x101, 1), 1},
+        {"shares its new number", service(0x20FA, 4, 0x102, 2), 2},
+        {"gone from the air", service(0x20FA, 4, 0x199, 5), 0},
+        {"another network", service(0x20FB, 4, 0x101, 1), 0},
+        {"nothing watched", std::nullopt, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(channelAfterRescan(renumbered, c.watched), c.index) << c.what;
+    EXPECT_EQ(channelAfterRescan({}, service(0x20FA, 4, 0x101, 1)), 0u);
+}
+
 } // namespace
 } // namespace korvane

@@ -1,4 +1,5 @@
 #include "app/app_config.h"
+#include "common/repeated_failure.h"
 #include "res/resource.h"
 #include "support/memory_profile.h"
 
@@ -269,6 +270,23 @@ TEST(ConfigPriority, ClassesMapToWordsAndCommands) {
     EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_NORMAL), 0x20u);
     EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_ABOVE_NORMAL), 0x8000u);
     EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_BELOW_NORMAL), 0x4000u);
+}
+
+// A write that keeps failing is told once; a success arms the report again.
+TEST(RepeatedFailure, ReportsTheFirstFailureOfEachRun) {
+    const struct {
+        const char* outcomes; // 'o' a success, 'x' a failure
+        const char* reported; // '!' where the failure is to be told
+    } cases[] = {
+        {"ooo", "..."}, {"x", "!"}, {"xxxx", "!..."}, {"xxoxx", "!..!."}, {"oxoxox", ".!.!.!"},
+    };
+    for (const auto& c : cases) {
+        RepeatedFailure failures;
+        std::string got;
+        for (const char* o = c.outcomes; *o; ++o)
+            got += failures.mustReport(*o == 'o') ? '!' : '.';
+        EXPECT_EQ(got, c.reported) << c.outcomes;
+    }
 }
 
 } // namespace

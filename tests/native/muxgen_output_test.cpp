@@ -1,5 +1,7 @@
 // The multiplexes muxgen writes, read back packet by packet and through libdvbpsi's decoders.
 #include "scenario.h"
+#include "si/nit.h"
+#include "si/nit_version.h"
 #include "si_tables.h"
 
 #include <gtest/gtest.h>
@@ -524,6 +526,40 @@ TEST(MuxgenPmtChange, NewVersionAndPidsFromTheChangeOn) {
     EXPECT_EQ(d.pmt_version[0x1001], 1);
     EXPECT_EQ(d.pmt_streams[0x1001].size(), 3u);
     EXPECT_EQ(d.pmt_version[0x1002], 0);
+}
+
+// The renumbering scenario: NIT version 0 with the old numbers, then version 1 with the new
+// ones from the third second on; the watch of the running program tells it once, and every
+// delivery descriptor gives an all-ones frequency.
+TEST(MuxgenRenumber, NitVersionAndNumbersChangeAtTheRenumbering) {
+    std::vector<uint8_t> ts = generate("renumber.mux", 610167);
+    ASSERT_FALSE(ts.empty());
+    korvane::NitVersionWatch watch;
+    int told = 0;
+    double told_at = -1;
+    std::map<int, std::map<int, int>> numbers_by_version; // version -> sid -> number
+    int unknown_frequencies = 0;
+    for (const SeenSection& s : sections_of(ts, {0x10})) {
+        ASSERT_EQ(s.bytes[0], 0x40);
+        ASSERT_TRUE(crc_ok(s.bytes));
+        if (watch.versionChanged(s.bytes.data(), s.bytes.size())) {
+            ++told;
+            told_at = seconds_at(s.packet, 3000000);
+        }
+        const int version = (s.bytes[5] >> 1) & 0x1F;
+        for (const korvane::LogicalChannelNumber& n :
+             korvane::parseNit(s.bytes.data(), s.bytes.size()).numbers)
+            numbers_by_version[version][n.sid] = n.number;
+        for (size_t i = 0; i + 6 <= s.bytes.size(); ++i)
+            if (s.bytes[i] == 0x5A && s.bytes[i + 1] == 11 &&
+                std::all_of(&s.bytes[i + 2], &s.bytes[i + 6], [](uint8_t b) { return b == 0xFF; }))
+                ++unknown_frequencies;
+    }
+    EXPECT_EQ(told, 1);
+    EXPECT_NEAR(told_at, 3.0, 0.11);
+    EXPECT_EQ(numbers_by_version[0], (std::map<int, int>{{0x3001, 3}, {0x3002, 3}, {0x3003, 1}}));
+    EXPECT_EQ(numbers_by_version[1], (std::map<int, int>{{0x3001, 30}, {0x3002, 31}, {0x3003, 1}}));
+    EXPECT_GE(unknown_frequencies, 2);
 }
 
 TEST(MuxgenFaults, EachFaultHappensOnceWhereAsked) {

@@ -1,4 +1,5 @@
 #include "si/nit.h"
+#include "si/nit_version.h"
 #include "si_test_sections.h"
 
 #include <gtest/gtest.h>
@@ -124,4 +125,70 @@ TEST(LogicalChannelNumbers, SetChannelNumberMatchesAllThreeIdentifiers) {
     records[1].onid = 1;
     setChannelNumber(records, 0x20FA, 4, 1, 12);
     EXPECT_EQ(names(records), "a:12 b:0 c:0 ");
+}
+
+namespace {
+
+// A NIT of network 0x20FA (or another) with a version and current_next_indicator of choice.
+Bytes nitVersion(unsigned version, unsigned networkId = 0x20FA, bool current = true) {
+    Bytes section = nit(networkId, {{4, 0x20FA, lcnDescriptor({{0x0101, 1}})}});
+    section.resize(section.size() - 4);
+    section[5] = static_cast<uint8_t>(0xC0 | ((version & 0x1F) << 1) | (current ? 1 : 0));
+    return finish(section);
+}
+
+Bytes withBadCrc(Bytes section) {
+    section.back() ^= 0x01;
+    return section;
+}
+
+Bytes asTable(Bytes section, uint8_t tableId) {
+    section.resize(section.size() - 4);
+    section[0] = tableId;
+    return finish(section);
+}
+
+} // namespace
+
+// The offer of a new scan comes once, on the first NIT in force whose version differs from
+// the first one seen of the same network; other tables, broken sections and versions
+// announced ahead change nothing.
+TEST(NitVersionWatch, TellsOnceOfANewVersionOfAKnownNetwork) {
+    const struct {
+        const char* what;
+        std::vector<Bytes> sections;
+        std::vector<bool> told;
+    } cases[] = {
+        {"same version again", {nitVersion(3), nitVersion(3), nitVersion(3)}, {0, 0, 0}},
+        {"renumbering", {nitVersion(3), nitVersion(3), nitVersion(4)}, {0, 0, 1}},
+        {"told once only",
+         {nitVersion(3), nitVersion(4), nitVersion(5), nitVersion(3)},
+         {0, 1, 0, 0}},
+        {"networks apart",
+         {nitVersion(3, 1), nitVersion(7, 2), nitVersion(7, 2), nitVersion(4, 1)},
+         {0, 0, 0, 1}},
+        {"next version announced ahead", {nitVersion(3), nitVersion(4, 0x20FA, false)}, {0, 0}},
+        {"bad CRC", {nitVersion(3), withBadCrc(nitVersion(4)), nitVersion(3)}, {0, 0, 0}},
+        {"other network's NIT is not watched",
+         {nitVersion(3), asTable(nitVersion(4), 0x41)},
+         {0, 0}},
+        {"version wraps", {nitVersion(31), nitVersion(0)}, {0, 1}},
+    };
+    for (const auto& c : cases) {
+        NitVersionWatch watch;
+        ASSERT_EQ(c.sections.size(), c.told.size()) << c.what;
+        for (std::size_t i = 0; i < c.sections.size(); ++i)
+            EXPECT_EQ(watch.versionChanged(c.sections[i].data(), c.sections[i].size()), c.told[i])
+                << c.what << " #" << i;
+    }
+}
+
+TEST(NitVersionWatch, CutSectionsAreIgnored) {
+    NitVersionWatch watch;
+    const Bytes first = nitVersion(1);
+    ASSERT_FALSE(watch.versionChanged(first.data(), first.size()));
+    const Bytes changed = nitVersion(2);
+    for (std::size_t n = 0; n < changed.size(); ++n)
+        EXPECT_FALSE(watch.versionChanged(n ? changed.data() : nullptr, n)) << n;
+    EXPECT_TRUE(watch.versionChanged(changed.data(), changed.size()));
 }

@@ -5,8 +5,10 @@
 #include "app/win/channel_commands.h"
 #include "app/win/main_commands.h"
 #include "app/win/menu_state.h"
+#include "app/win/rescan_offer.h"
 #include "app/win/session.h"
 #include "box_collector.h"
+#include "common/win/window_messages.h"
 #include "demo_city_channels.h"
 #include "dialog_watcher.h"
 #include "dshow_test_filters.h"
@@ -459,6 +461,90 @@ TEST_F(ChannelSession, ScanOfTheDemoCityFillsItsDialogAndSavesTheChannels) {
     const Lines lines = switched();
     EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
               (Lines{"tune 562167", "map video 288 es", "map son 304 es", "map pmt 1061 psi"}));
+}
+
+// The status bar's part of the following programme, where the offer of a new scan goes.
+std::wstring statusPart(int part) {
+    wchar_t text[256] = {};
+    SendMessageW(appState().statusBar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+constexpr const wchar_t* kRescanOffer =
+    L"Les numéros des chaînes ont changé : relancer la recherche ?";
+
+// A network renumbers its channels while one is watched (tools/muxgen/scenarios/renumber.mux:
+// the NIT's version goes up three seconds into each loop, two regional services share 3):
+// the status bar offers a new scan and the channel menu gets its item, once; nothing is
+// renumbered until the user asks. The item then scans again, replaces the list and the
+// file, and plays the same service.
+TEST_F(ChannelSession, ANewNitVersionOffersANewScanOnce) {
+    ChannelRecords records{
+        channel("Premiere", 1, 610167, 0x300, 0x320, 0x330),
+        channel("Region Nord", 3, 610167, 0x100, 0x120, 0x130),
+        channel("Region Sud", 3, 610167, 0x200, 0x220, 0x230),
+    };
+    const int32_t sids[] = {0x3003, 0x3001, 0x3002};
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].onid = 0x20FA;
+        records[i].tsid = 0x30;
+        records[i].sid = sids[i];
+    }
+    writeChannels(records);
+    writeFile(L"canaux.ini", "[G\xE9n\xE9ral]\r\nOffset=167\r\n[Essai]\r\nR1=38\r\n");
+    appConfig().city = u"Essai";
+    appConfig().startChannelIndex = 2;
+    buildWithSinks();
+    ASSERT_EQ(openChannels(), 0);
+    EXPECT_EQ(trace("map epg"), (Lines{"map epg 18 psi", "map epg 16 psi"}));
+    HMENU channels = GetSubMenu(GetMenu(window_), 4);
+    ASSERT_EQ(GetMenuItemCount(channels), 3);
+
+    ASSERT_TRUE(pumpUntil([] { return statusPart(4) == kRescanOffer; }, 15000));
+    EXPECT_EQ(GetMenuItemCount(channels), 5);
+    EXPECT_EQ(GetMenuState(channels, IDM_RESCAN_CHANNELS, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED),
+              0u);
+    // Later loops bring the old version and the new one again: no second offer, and the
+    // guide's refreshes keep the offer in sight.
+    pumpFor(2000);
+    EXPECT_EQ(GetMenuItemCount(channels), 5);
+    SendMessageW(window_, kGuideUpdatedMessage, 0, 0);
+    EXPECT_EQ(statusPart(4), kRescanOffer);
+    EXPECT_EQ(statusPart(0), L"Region Sud");
+    // Nothing was renumbered behind the user's back.
+    ChannelRecords unchanged;
+    ASSERT_TRUE(parseChannelFile(readFile(L"chaines.xml"), unchanged, replaceWithQuestionMarks));
+    ASSERT_EQ(unchanged.size(), 3u);
+    EXPECT_EQ(unchanged[2].number, 3);
+    EXPECT_EQ(channelList().copyAt(2)->number, 3);
+
+    // The item: the scan dialog comes and goes, then the same service plays again.
+    BoxCollector collector([](HWND box) {
+        std::wstring title = windowTitle(box);
+        if (title != L"Scan des fréquences en cours")
+            return BoxCollector::pressOk(box);
+        while (IsWindow(box))
+            Sleep(20);
+        return title;
+    });
+    clearTrace();
+    SendMessageW(window_, WM_COMMAND, MAKEWPARAM(IDM_RESCAN_CHANNELS, 0), 0);
+    EXPECT_TRUE(pumpUntil([&] { return !collector.seen().empty(); }, 3000));
+    EXPECT_EQ(collector.seen(), Texts{L"Scan des fréquences en cours"});
+    ASSERT_EQ(channelList().size(), 3u);
+    const std::optional<ChannelInfo> watched = channelList().copyCurrent();
+    ASSERT_TRUE(watched);
+    EXPECT_EQ(watched->sid, 0x3002);
+    EXPECT_EQ(trace("tune").front(), "tune 610167");
+    // Whichever version the scan read, the file holds the scan's list, in number order.
+    ChannelRecords rescanned;
+    ASSERT_TRUE(parseChannelFile(readFile(L"chaines.xml"), rescanned, replaceWithQuestionMarks));
+    ASSERT_EQ(rescanned.size(), 3u);
+    EXPECT_EQ(rescanned[0].name.view(), "Premiere");
+    EXPECT_TRUE(rescanned[2].number == 3 || rescanned[2].number == 31) << rescanned[2].number;
+    channels = GetSubMenu(GetMenu(window_), 4);
+    EXPECT_EQ(GetMenuItemCount(channels), 3) << "the new menu has no offer";
+    EXPECT_NE(statusPart(4), kRescanOffer);
 }
 
 } // namespace

@@ -97,6 +97,79 @@ TEST_F(PrivateProfileTest, LongValuesAreCutToTheCapacityAndManySectionsAllListed
     EXPECT_EQ(names.back(), u"Ville numero 699");
 }
 
+std::string readBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool startsWithUtf16Mark(const std::string& bytes) {
+    return bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE;
+}
+
+constexpr std::u16string_view kFarFolder = u"C:\\Users\\Łódź ąę 東京\\Vidéos";
+
+// What the file's encoding becomes after one write of a value, from each starting point:
+// a new file is UTF-16 from the start; an ANSI file stays byte for byte as long as what is
+// written fits the code page, and is converted once, with every line it had, when not.
+TEST_F(PrivateProfileTest, KeepsWhatItIsGivenWhateverTheCodePage) {
+    struct Case {
+        const char* name;
+        const char* existing; // nullptr: no file
+        std::u16string_view value;
+        bool utf16After;
+    };
+    const Case cases[] = {
+        {"new file, far folder", nullptr, kFarFolder, true},
+        {"new file, plain value", nullptr, u"Vrai", true},
+        {"ANSI file, ANSI value", "; r\xE9glages\r\n[Config]\r\nVille=Paris\r\n", u"Lyon", false},
+        {"ANSI file, far folder", "; r\xE9glages\r\n[Config]\r\nVille=Paris\r\n", kFarFolder, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileW(path_.c_str());
+        if (c.existing)
+            writeFile(c.existing);
+        {
+            PrivateProfile writer(path_);
+            EXPECT_TRUE(writer.writeString(u"Config", u"Répertoire vidéo", c.value));
+        }
+        const std::string bytes = readBytes(path_);
+        EXPECT_EQ(startsWithUtf16Mark(bytes), c.utf16After);
+        PrivateProfile reader(path_);
+        EXPECT_EQ(reader.readString(u"Config", u"Répertoire vidéo", u"", 512), c.value);
+        if (c.existing) {
+            // Nothing of the older file is lost, its comment included.
+            EXPECT_EQ(reader.readString(u"Config", u"Ville", u"", 64), u"Paris");
+            if (c.utf16After) {
+                const std::u16string comment = u"; réglages\r\n[Config]\r\nVille=Paris\r\n";
+                ASSERT_GE(bytes.size(), 2 + comment.size() * 2);
+                EXPECT_EQ(bytes.compare(2, comment.size() * 2,
+                                        reinterpret_cast<const char*>(comment.data()),
+                                        comment.size() * 2),
+                          0);
+            }
+        }
+    }
+}
+
+TEST_F(PrivateProfileTest, AnAnsiFileWrittenWithAnsiValuesStaysByteIdentical) {
+    const std::string original = "[Config]\r\nTuner TNT=Tuner\r\nPriorit\xE9=Normale\r\n";
+    writeFile(original);
+    PrivateProfile profile(path_);
+    EXPECT_TRUE(profile.writeString(u"Config", u"Tuner TNT", u"Tuner"));
+    EXPECT_TRUE(profile.writeString(u"Config", u"Priorité", u"Normale"));
+    EXPECT_EQ(readBytes(path_), original);
+}
+
 TEST(CurrentDirectoryPath, AppendsTheNameToTheWorkingDirectory) {
     wchar_t expected[1024] = {};
     GetCurrentDirectoryW(1024, expected);

@@ -254,6 +254,45 @@ TEST(ChannelFileSave, AFailedWriteLeavesTheOldFileAndReportsNothing) {
     EXPECT_FALSE(saveChannelFileTo(dir.file(L"no-such-folder\\chaines.xml"), old));
 }
 
+int writerReports = 0;
+
+// The writer behind the PMT decoder reports a run of failed saves once: a folder that went
+// away, a read-only file (a folder where its temporary copy goes), each reported again only
+// after a save has succeeded in between.
+TEST(ChannelFileSave, TheWriterReportsARunOfFailuresOnce) {
+    TempFolder dir;
+    const std::wstring folder = dir.file(L"liste");
+    ChannelFileWriter writer([] { ++writerReports; }, folder + L"\\chaines.xml");
+    const std::wstring blocker = folder + L"\\chaines.xml.tmp";
+    const struct {
+        const char* what;
+        bool folderThere;
+        bool blocked;
+        int saves;
+        int reports;
+    } steps[] = {
+        {"folder gone", false, false, 3, 1},          {"folder back", true, false, 2, 1},
+        {"temporary copy blocked", true, true, 2, 2}, {"unblocked", true, false, 1, 2},
+        {"folder gone again", false, false, 1, 3},
+    };
+    for (const auto& step : steps) {
+        RemoveDirectoryW(blocker.c_str());
+        DeleteFileW((folder + L"\\chaines.xml").c_str());
+        RemoveDirectoryW(folder.c_str());
+        if (step.folderThere) {
+            ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << step.what;
+        }
+        if (step.blocked) {
+            ASSERT_TRUE(CreateDirectoryW(blocker.c_str(), nullptr)) << step.what;
+        }
+        for (int i = 0; i < step.saves; ++i)
+            writer.saveChannels({channel("M6", "G", 6)});
+        EXPECT_EQ(writerReports, step.reports) << step.what;
+    }
+    DeleteFileW((folder + L"\\chaines.xml").c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 TEST(ChannelFileSave, WorkingDirectoryEntryPointsAndTheSaverInterface) {
     TempFolder dir;
     wchar_t previous[MAX_PATH];

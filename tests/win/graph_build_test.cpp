@@ -483,8 +483,9 @@ TEST_F(GraphBuild, TheWholeGraphRunsWithItsNamesTypesAndRendererSettings) {
         EXPECT_EQ(got.sampleSize, e.type.sampleSize) << name;
         EXPECT_EQ(got.block, e.type.block) << name;
     }
-    // The guide's PID is on "epg" from the start, nothing on "pmt" before a channel.
-    EXPECT_EQ(trace("map epg"), (std::vector<std::string>{"map epg 18 psi"}));
+    // The guide's and the NIT's PIDs are on "epg" from the start, nothing on "pmt" before a
+    // channel.
+    EXPECT_EQ(trace("map epg"), (std::vector<std::string>{"map epg 18 psi", "map epg 16 psi"}));
     EXPECT_TRUE(trace("map pmt").empty());
     EXPECT_EQ(trace("render"), (std::vector<std::string>{"render 4 prefs a"}));
     EXPECT_EQ(trace("mixing"), (std::vector<std::string>{"mixing 1011"}));

@@ -91,6 +91,30 @@ Bytes pmtSection(uint16_t program, uint16_t pcrPid, const std::vector<PmtStream>
     return finishSection(s);
 }
 
+// A NIT of the actual network with one transport stream and its logical channel numbers;
+// the terrestrial delivery descriptor gives no frequency (all ones), as French networks do.
+Bytes nitSection(uint8_t version, uint16_t networkId = 0x20FA) {
+    Bytes s = {0x40,
+               0xF0,
+               0,
+               uint8_t(networkId >> 8),
+               uint8_t(networkId),
+               uint8_t(0xC1 | (version << 1)),
+               0,
+               0,
+               0xF0,
+               0x00};
+    const Bytes entry = {0x00, 0x04, 0x20, 0xFA, 0xF0, 19,
+                         // terrestrial delivery: centre frequency 0xFFFFFFFF
+                         0x5A, 11, 0xFF, 0xFF, 0xFF, 0xFF, 0x1F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                         // logical channel numbers: service 0x0101 is 3
+                         0x83, 4, 0x01, 0x01, 0xFC, 0x03};
+    s.push_back(uint8_t(0xF0 | (entry.size() >> 8)));
+    s.push_back(uint8_t(entry.size()));
+    s.insert(s.end(), entry.begin(), entry.end());
+    return finishSection(s);
+}
+
 Bytes withFlippedBit(Bytes s, std::size_t byte) {
     s[byte] ^= 0x10;
     return s;
@@ -105,6 +129,9 @@ class PostingNotifier : public WindowNotifier {
     ~PostingNotifier() override { DestroyWindow(window_); }
     void postGuideUpdated() override { PostMessageW(window_, kGuideUpdatedMessage, 0, 0); }
     void postStreamsChanged() override { PostMessageW(window_, kStreamsChangedMessage, 0, 0); }
+    void postChannelNumbersChanged() override {
+        PostMessageW(window_, kChannelNumbersChangedMessage, 0, 0);
+    }
 
     // Removes and counts the posted messages of one kind.
     int take(UINT message) {
@@ -236,6 +263,34 @@ TEST_F(SectionFilterTest, EpgFilterStoresPresentFollowingAndDropsTheRest) {
     // One guide message per new event of the channel being watched, none for the other.
     EXPECT_EQ(notifier.take(kGuideUpdatedMessage), 2);
     EXPECT_EQ(notifier.take(kStreamsChangedMessage), 0);
+}
+
+// The NIT travels with the guide: its first version is noted, a new one is told to the
+// window once, and neither touches the guide nor the channels.
+TEST_F(SectionFilterTest, EpgFilterTellsOnceOfANewNitVersion) {
+    channels.append(channel("Watched", 0x101, 0x100));
+    channels.setCurrentIndex(0);
+    const struct {
+        const char* what;
+        std::vector<Bytes> sections;
+        int told;
+    } cases[] = {
+        {"same version", {nitSection(4), nitSection(4), nitSection(4)}, 0},
+        {"new version", {nitSection(4), nitSection(4), nitSection(5), nitSection(5)}, 1},
+        {"then another", {nitSection(4), nitSection(5), nitSection(6)}, 1},
+        {"broken new version", {nitSection(4), withFlippedBit(nitSection(5), 12)}, 0},
+        {"another network", {nitSection(4), nitSection(5, 0x20FB)}, 0},
+    };
+    for (const auto& c : cases) {
+        ComPtr<IBaseFilter> epg(
+            new CEPGFilter(kClsidEpgFilter, nullptr, channels, notifier, clock));
+        play(epg.get(), c.sections);
+        EXPECT_EQ(notifier.take(kChannelNumbersChangedMessage), c.told) << c.what;
+        EXPECT_EQ(notifier.take(kGuideUpdatedMessage), 0) << c.what;
+    }
+    const auto watched = channels.copyAt(0);
+    EXPECT_EQ(watched->number, 0);
+    EXPECT_TRUE(watched->present.empty());
 }
 
 TEST_F(SectionFilterTest, PmtChangeStoresPidsRewritesTheFileAndPostsOnce) {

@@ -149,6 +149,10 @@ class Parser {
             return change();
         if (key == "fault")
             return fault();
+        if (key == "renumber")
+            return renumber();
+        if (key == "nit_frequency")
+            return nitFrequency();
         return say("unknown statement '" + key + "'");
     }
 
@@ -210,6 +214,26 @@ class Parser {
         if (!d || *d < 0.5)
             return say("bad duration '" + words_[1] + "'");
         scenario_.duration = *d;
+        return true;
+    }
+
+    // renumber T: the NIT's version goes from 0 to 1 at T seconds, with the services' numbers
+    // given by their newlcn option.
+    bool renumber() {
+        if (!arity(2, 2))
+            return false;
+        auto t = to_seconds(words_[1]);
+        if (!t || *t < 0)
+            return say("bad time '" + words_[1] + "'");
+        scenario_.renumber_at = *t;
+        return true;
+    }
+
+    // nit_frequency unknown: centre frequencies of all ones in the NIT.
+    bool nitFrequency() {
+        if (!arity(2, 2) || words_[1] != "unknown")
+            return say("nit_frequency takes only 'unknown'");
+        scenario_.nit_frequency_unknown = true;
         return true;
     }
 
@@ -311,6 +335,8 @@ class Parser {
                 s.provider = words_[i + 1];
             } else if (opt == "lcn") {
                 ok = number(i + 1, 1023, s.lcn);
+            } else if (opt == "newlcn") {
+                ok = number(i + 1, 1023, s.lcn_after_renumbering);
             } else if (opt == "pmt") {
                 ok = pid(i + 1, s.pmt_pid);
             } else if (opt == "type") {

@@ -44,6 +44,7 @@ struct ServiceSpec {
     std::string provider; // UTF-8
     std::optional<uint8_t> type;
     uint16_t lcn = 0;
+    uint16_t lcn_after_renumbering = 0; // 0: lcn is kept
     uint16_t pmt_pid = 0;
     std::optional<uint16_t> pcr_pid;
     int name_selector = -1; // character-table byte put before the names, -1 for none
@@ -84,6 +85,12 @@ struct Scenario {
     int height = 288;
     std::string aspect;
     std::vector<MuxSpec> muxes;
+    // Seconds into the file from which the NIT carries version 1 and the services' numbers
+    // after the renumbering; none: version 0 throughout.
+    std::optional<double> renumber_at;
+    // The NIT's terrestrial delivery descriptors give no frequency (all ones), as the French
+    // networks send them.
+    bool nit_frequency_unknown = false;
 };
 
 struct ParseResult {

@@ -168,10 +168,11 @@ std::vector<Section> build_sdt(const Scenario& scenario, const MuxSpec& mux) {
     return out;
 }
 
-std::vector<Section> build_nit(const Scenario& scenario) {
+std::vector<Section> build_nit(const Scenario& scenario, double t) {
     Handle h = new_handle();
+    const bool renumbered = scenario.renumber_at && t >= *scenario.renumber_at;
     dvbpsi_nit_t* nit = dvbpsi_nit_new(korvane::kNitActualTableId, scenario.network_id,
-                                       scenario.network_id, 0, true);
+                                       scenario.network_id, renumbered ? 1 : 0, true);
     std::string name = text_or_empty(scenario.network_name, 0x05, 60);
     dvbpsi_nit_descriptor_add(nit, korvane::kNetworkNameTag, uint8_t(name.size()),
                               reinterpret_cast<uint8_t*>(name.data()));
@@ -186,7 +187,8 @@ std::vector<Section> build_nit(const Scenario& scenario) {
         if (!list.empty())
             dvbpsi_nit_ts_descriptor_add(ts, korvane::kServiceListTag, uint8_t(list.size()),
                                          list.data());
-        uint32_t f = mux.frequency_khz * 100; // units of 10 Hz
+        uint32_t f = scenario.nit_frequency_unknown ? 0xFFFFFFFFu
+                                                    : mux.frequency_khz * 100; // units of 10 Hz
         std::array<uint8_t, 11> delivery = {uint8_t(f >> 24),
                                             uint8_t(f >> 16),
                                             uint8_t(f >> 8),
@@ -205,12 +207,14 @@ std::vector<Section> build_nit(const Scenario& scenario) {
         dvbpsi_nit_ts_descriptor_add(ts, korvane::kPrivateDataSpecifierTag, 4, specifier.data());
         std::vector<uint8_t> lcn;
         for (const ServiceSpec& s : mux.services) {
-            if (s.lcn == 0)
+            const uint16_t number =
+                renumbered && s.lcn_after_renumbering ? s.lcn_after_renumbering : s.lcn;
+            if (number == 0)
                 continue;
             lcn.push_back(uint8_t(s.sid >> 8));
             lcn.push_back(uint8_t(s.sid));
-            lcn.push_back(uint8_t(0xFC | (s.lcn >> 8)));
-            lcn.push_back(uint8_t(s.lcn));
+            lcn.push_back(uint8_t(0xFC | (number >> 8)));
+            lcn.push_back(uint8_t(number));
         }
         if (!lcn.empty())
             dvbpsi_nit_ts_descriptor_add(ts, korvane::kLogicalChannelTag, uint8_t(lcn.size()),

@@ -14,8 +14,9 @@ using Section = std::vector<uint8_t>;
 std::vector<Section> build_pat(const MuxSpec& mux);
 std::vector<Section> build_pmt(const ServiceSpec& service, size_t phase, uint8_t version);
 std::vector<Section> build_sdt(const Scenario& scenario, const MuxSpec& mux);
-// NIT actual: every multiplex of the scenario with its logical channel numbers.
-std::vector<Section> build_nit(const Scenario& scenario);
+// NIT actual: every multiplex of the scenario with its logical channel numbers, as sent at
+// t seconds into the file (before or after the scenario's renumbering).
+std::vector<Section> build_nit(const Scenario& scenario, double t = 0);
 
 // The guide event of `service` that runs at `utc` (seconds since 1970), and the next one.
 struct EventTiming {

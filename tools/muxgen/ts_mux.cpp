@@ -120,7 +120,12 @@ class Multiplexer {
             faults_.push_back({f, false});
         add_table(korvane::kPatPid, 0.1, 0.0, [this](double) { return build_pat(mux_); });
         add_table(korvane::kSdtPid, 2.0, 0.02, [this](double) { return build_sdt(sc_, mux_); });
-        add_table(korvane::kNitPid, 10.0, 0.03, [this](double) { return build_nit(sc_); });
+        add_table(korvane::kNitPid, 10.0, 0.03, [this](double t) { return build_nit(sc_, t); });
+        // The new version goes out at the renumbering, as a broadcaster sends a changed table.
+        if (sc_.renumber_at)
+            tables_.back().next_change = [at = *sc_.renumber_at](double t) {
+                return at > t ? at : 1e18;
+            };
         double stagger = 0.005;
         for (const ServiceSpec& s : mux_.services) {
             add_table(s.pmt_pid, 0.1, stagger, [&s](double t) {

@@ -2,6 +2,7 @@
 
 #include "app/win/app_state.h"
 #include "app/win/graph_ports.h"
+#include "app/win/graph_wiring.h"
 #include "channels/win/channel_file_win.h"
 #include "channels/win/frequency_plan_win.h"
 #include "common/win/wide_text.h"
@@ -89,8 +90,7 @@ class ResponsiveSectionReader : public SectionReader {
 
 int runChannelScan() {
     ModalScanDialog dialog(appInstance(), IDD_SCAN, appState().mainWindow);
-    ChannelFileWriter writer;
-    return runChannelScan(channelList(), appState().scan, dialog, writer);
+    return runChannelScan(channelList(), appState().scan, dialog, channelFileSaver());
 }
 
 void onEnterIdle(WPARAM wParam, LPARAM lParam) {

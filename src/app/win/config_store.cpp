@@ -2,7 +2,9 @@
 
 #include "app/win/app_state.h"
 #include "app/win/menu_state.h"
+#include "common/repeated_failure.h"
 #include "common/win/private_profile.h"
+#include "common/win/show_error.h"
 #include "common/win/wide_text.h"
 #include "res/resource.h"
 
@@ -62,7 +64,12 @@ void saveConfig() {
         config.windowWidth = rect->right - rect->left;
         config.windowHeight = rect->bottom - rect->top;
     }
-    writeConfig(store, config, context);
+    // A file that cannot be written (read-only, its folder gone) is told once, not at every
+    // save, until a save succeeds again; the settings stay in memory meanwhile.
+    static RepeatedFailure failures;
+    if (failures.mustReport(writeConfig(store, config, context)))
+        showError(L"Impossible d'écrire le fichier config.ini : les réglages ne seront pas "
+                  L"gardés après la fermeture du programme.");
 }
 
 void applyPriority(uint16_t command) {

@@ -11,7 +11,8 @@ std::wstring configPath();
 // Fills appConfig() from config.ini and applies the stored priority.
 void loadConfig();
 // Writes every setting to config.ini; the channel index, priority and window rectangle
-// come from the running program. Failures are ignored: the settings stay in memory.
+// come from the running program. A failed write is told once until a write succeeds again;
+// the settings stay in memory.
 void saveConfig();
 
 // Sets the process priority class for one of the four priority commands and, while the

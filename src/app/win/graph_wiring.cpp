@@ -22,14 +22,15 @@ class MainWindowNotifier : public WindowNotifier {
             guideUpdate_.clear();
     }
     void postStreamsChanged() override { post(kStreamsChangedMessage); }
+    void postChannelNumbersChanged() override { post(kChannelNumbersChangedMessage); }
     void guideUpdateReceived() { guideUpdate_.clear(); }
 
-  private:
     static bool post(UINT message) {
         HWND window = appState().mainWindow;
         return window && PostMessageW(window, message, 0, 0);
     }
 
+  private:
     PendingMessage guideUpdate_;
 };
 
@@ -42,12 +43,14 @@ const TimeConverter& systemClock() {
     static SystemTimeConverter clock;
     return clock;
 }
+} // namespace
+
 ChannelFileSaver& channelFileSaver() {
-    static ChannelFileWriter writer;
+    // The PMT decoder saves on a streaming thread: the window tells the user.
+    static ChannelFileWriter writer(
+        [] { MainWindowNotifier::post(kChannelFileWriteFailedMessage); });
     return writer;
 }
-
-} // namespace
 
 void guideUpdateReceived() {
     windowNotifier().guideUpdateReceived();

@@ -25,6 +25,10 @@ GraphSettings graphSettings(const AppConfig& config);
 // clock and channel file, and the recordings' grabber hook; failures go to errors.
 GraphSetup graphSetup(GraphErrorReporter& errors);
 
+// The writer of chaines.xml for the PMT decoder and the scan; a failed save is told once
+// through the main window (kChannelFileWriteFailedMessage) until a save succeeds again.
+ChannelFileSaver& channelFileSaver();
+
 // buildGraph with graphSetup, its failures in error boxes.
 GraphStatus buildSessionGraph();
 

@@ -7,6 +7,7 @@
 #include "app/win/main_commands.h"
 #include "app/win/menu_state.h"
 #include "app/win/recording_commands.h"
+#include "app/win/rescan_offer.h"
 #include "app/win/session.h"
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
@@ -106,6 +107,11 @@ bool handleCommand(HWND window, UINT command) {
         entry->run(window, command);
         return true;
     }
+    // The channel menu's own items: the new scan, then the channels by index.
+    if (command == IDM_RESCAN_CHANNELS) {
+        relaunchChannelScan();
+        return true;
+    }
     return selectChannelByCommand(command);
 }
 
@@ -199,6 +205,13 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     case kStreamsChangedMessage:
         onStreamsChanged();
+        return 0;
+    case kChannelFileWriteFailedMessage:
+        showError(L"Impossible d'écrire le fichier chaines.xml : la liste des chaînes n'a pas "
+                  L"été enregistrée.");
+        return 0;
+    case kChannelNumbersChangedMessage:
+        onChannelNumbersChanged();
         return 0;
     case WM_KEYDOWN:
         onKeyDown(wParam);

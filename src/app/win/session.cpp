@@ -110,14 +110,19 @@ void applyColorKey() {
         control->SetColorKey(kVideoColorKey);
 }
 
-void insertChannelMenu() {
-    HMENU bar = GetMenu(appState().mainWindow);
+void insertChannelMenu(HMENU bar) {
     HMENU channels = buildChannelMenu();
     if (!bar || !channels)
         return;
     if (!InsertMenuW(bar, kChannelMenuPosition, MF_BYPOSITION | MF_POPUP,
                      reinterpret_cast<UINT_PTR>(channels), L"Chaînes"))
         DestroyMenu(channels);
+}
+
+// The menu bar, also while compact mode or full screen has it detached.
+HMENU menuBar() {
+    const AppState& state = appState();
+    return state.fullMenu ? state.fullMenu : GetMenu(state.mainWindow);
 }
 
 // Inverted first, so that the toggle brings it back and applies it.
@@ -154,10 +159,25 @@ HMENU buildChannelMenu() {
     return menu;
 }
 
+HMENU channelMenu() {
+    HMENU bar = menuBar();
+    return bar ? GetSubMenu(bar, kChannelMenuPosition) : nullptr;
+}
+
+void replaceChannelMenu() {
+    HMENU bar = menuBar();
+    if (!bar || !channelMenu())
+        return;
+    DeleteMenu(bar, kChannelMenuPosition, MF_BYPOSITION);
+    insertChannelMenu(bar);
+    if (GetMenu(appState().mainWindow) == bar)
+        DrawMenuBar(appState().mainWindow);
+}
+
 int openChannels() {
     if (int status = loadOrScanChannels())
         return status;
-    insertChannelMenu();
+    insertChannelMenu(GetMenu(appState().mainWindow));
     syncMenuChecks();
     applyAlwaysOnTop();
     // The stored index is used at start-up only.

@@ -15,6 +15,10 @@ void shutdownSession();
 
 // The "Chaînes" popup: one item per channel in list order, command = list index.
 HMENU buildChannelMenu();
+// The "Chaînes" popup of the menu bar (attached or not); null before it exists.
+HMENU channelMenu();
+// A new "Chaînes" popup from the list in place of the one in the menu bar.
+void replaceChannelMenu();
 
 // The program from the single-instance check to the end of the message loop; the result is
 // the process exit code.

@@ -3,6 +3,7 @@
 #include "app/status_bar_layout.h"
 #include "app/win/app_state.h"
 #include "app/win/now_playing.h"
+#include "app/win/rescan_offer.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -47,6 +48,7 @@ void refreshChannelInfo() {
         };
         for (int part = 0; part < kStatusBarParts; ++part)
             SendMessageA(state.statusBar, SB_SETTEXTA, part, reinterpret_cast<LPARAM>(texts[part]));
+        showRescanOffer();
     }
     postNowPlaying();
 }

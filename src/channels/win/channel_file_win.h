@@ -3,8 +3,10 @@
 #include "channels/channel_file.h"
 #include "channels/channel_list.h"
 #include "channels/channel_saver.h"
+#include "common/repeated_failure.h"
 
 #include <string>
+#include <utility>
 
 namespace korvane {
 
@@ -40,10 +42,24 @@ bool saveChannelFileTo(const std::wstring& path, const ChannelRecords& records);
 void saveChannelFile(const ChannelRecords& records);
 void saveChannelFile(ChannelList& list);
 
-// The channel file writer behind the PMT decoder and the scan.
+// The channel file writer behind the PMT decoder and the scan. A save that fails calls
+// reportFailure (when given) on the saving thread, once for a run of failures: not again
+// until a save has succeeded.
 class ChannelFileWriter : public ChannelFileSaver {
   public:
-    void saveChannels(const ChannelRecords& copy) override { saveChannelFile(copy); }
+    explicit ChannelFileWriter(void (*reportFailure)() = nullptr,
+                               std::wstring path = L"chaines.xml")
+        : reportFailure_(reportFailure), path_(std::move(path)) {}
+    void saveChannels(const ChannelRecords& copy) override {
+        const bool saved = saveChannelFileTo(path_, copy);
+        if (failures_.mustReport(saved) && reportFailure_)
+            reportFailure_();
+    }
+
+  private:
+    void (*reportFailure_)();
+    std::wstring path_;
+    RepeatedFailure failures_;
 };
 
 } // namespace korvane

@@ -8,6 +8,11 @@ namespace korvane {
 
 // An INI file reached through the platform's private-profile functions. Every call goes to
 // the file itself (no cache here), so other writers of the file are seen at once.
+//
+// Writes keep what they are given: a file the writes create starts as UTF-16 with its
+// byte-order mark, which the platform then reads and writes in Unicode; an ANSI file stays
+// byte for byte as it is until a section, key or value its code page cannot hold is written,
+// and is then converted once, with everything in it, to UTF-16.
 class PrivateProfile : public ProfileStore {
   public:
     // fullPath: an absolute path; a bare name would make the platform look in the Windows folder.

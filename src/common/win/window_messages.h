@@ -15,5 +15,10 @@ inline constexpr UINT kStreamsChangedMessage = WM_USER + 1;
 // A recording lost its output; wParam is the recording's generation (each recording started
 // gets the next number, never 0), lParam the RecordingFailure.
 inline constexpr UINT kRecordingFailedMessage = WM_USER + 2;
+// A save of chaines.xml failed after a success or since the start (later failures of the same
+// run are not posted).
+inline constexpr UINT kChannelFileWriteFailedMessage = WM_USER + 8;
+// The network's NIT came with a new version: the channel numbers may have changed.
+inline constexpr UINT kChannelNumbersChangedMessage = WM_USER + 9;
 
 } // namespace korvane
