@@ -17,6 +17,10 @@
 
 namespace korvane::testbed {
 
+// While this manual-reset event (created by a test) is set, every tuner delivers nothing, as
+// with the antenna pulled out; reset, delivery resumes.
+inline constexpr const wchar_t* kSignalLossEvent = L"Local\\KorvaneTestbedSignalLoss";
+
 class VirtualTuner;
 
 class AntennaPin : public CBaseInputPin {
@@ -63,6 +67,9 @@ class TransportStream : public CSourceStream {
     FILE* file_ = nullptr;
     unsigned generation_ = ~0u;
     bool referenced_ = false;
+    // The signal-loss switch of the tests, once it exists (see signalLost).
+    HANDLE signalLoss_ = nullptr;
+    bool signalLost();
     uint64_t refPcr_ = 0;
     uint64_t lastPcr_ = 0;
     double refWall_ = 0;

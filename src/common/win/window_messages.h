@@ -15,5 +15,8 @@ inline constexpr UINT kStreamsChangedMessage = WM_USER + 1;
 // A recording lost its output; wParam is the recording's generation (each recording started
 // gets the next number, never 0), lParam the RecordingFailure.
 inline constexpr UINT kRecordingFailedMessage = WM_USER + 2;
+// The filter graph has events to fetch (IMediaEventEx::GetEvent until it answers E_ABORT).
+// Posted by the graph manager's own notification, set when the graph runs.
+inline constexpr UINT kGraphEventMessage = WM_USER + 8;
 
 } // namespace korvane
