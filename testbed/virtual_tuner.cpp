@@ -84,11 +84,20 @@ TransportStream::~TransportStream() {
 }
 
 // A test pulls the antenna by setting the manual-reset event kSignalLossEvent and plugs it
-// back by resetting it. The event is looked for until a test has created it.
+// back by resetting it. The event is looked for until a test has created it. Each look is a
+// server call under Wine, so the answer is kept for a few buffers' time.
 bool TransportStream::signalLost() {
-    if (!signalLoss_)
-        signalLoss_ = OpenEventW(SYNCHRONIZE, FALSE, kSignalLossEvent);
-    return signalLoss_ && WaitForSingleObject(signalLoss_, 0) == WAIT_OBJECT_0;
+    const ULONGLONG now = GetTickCount64();
+    if (now - signalCheckedAt_ < 50)
+        return lost_;
+    signalCheckedAt_ = now;
+    if (!signalLoss_) {
+        const std::wstring name =
+            std::wstring(kSignalLossEvent) + L"-" + std::to_wstring(GetCurrentProcessId());
+        signalLoss_ = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
+    }
+    lost_ = signalLoss_ && WaitForSingleObject(signalLoss_, 0) == WAIT_OBJECT_0;
+    return lost_;
 }
 
 HRESULT TransportStream::GetMediaType(CMediaType* pmt) {

@@ -138,7 +138,11 @@ class RecordingStress : public SessionTest {
 // The testbed tuner's signal-loss switch: a manual-reset event a test sets and resets.
 class SignalLoss {
   public:
-    SignalLoss() : event_(CreateEventW(nullptr, TRUE, FALSE, L"Local\\KorvaneTestbedSignalLoss")) {}
+    SignalLoss()
+        : event_(CreateEventW(
+              nullptr, TRUE, FALSE,
+              (L"Local\\KorvaneTestbedSignalLoss-" + std::to_wstring(GetCurrentProcessId()))
+                  .c_str())) {}
     ~SignalLoss() {
         ResetEvent(event_);
         CloseHandle(event_);
