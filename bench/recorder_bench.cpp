@@ -1,9 +1,11 @@
+#include "capture/queued_sink.h"
 #include "capture/recorder.h"
 #include "support/stdio_sink.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -195,6 +197,28 @@ void BM_RecordToTmpfsFile(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * multiplex().size()));
 }
 
+// As the program records: the recorder's bytes reach the file from the queue's own thread.
+void BM_RecordQueuedToTmpfsFile(benchmark::State& state) {
+    int mode = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        auto file = std::make_unique<korvane::StdioFileSink>(kTmpfsFile);
+        if (!file->isOpen()) {
+            state.SkipWithError("cannot create the file in /dev/shm");
+            break;
+        }
+        korvane::QueuedSink sink(std::move(file));
+        if (mode < 0)
+            copyAll(sink, state);
+        else
+            feed(sink, mode, state);
+        const korvane::QueuedSinkEnd end = sink.finish(std::chrono::milliseconds(60000));
+        if (end.failed || end.droppedBytes != 0)
+            state.SkipWithError("the queued output failed or dropped bytes");
+    }
+    std::remove(kTmpfsFile);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * multiplex().size()));
+}
+
 void modes(benchmark::internal::Benchmark* b) {
     b->ArgName("mode")->Arg(-1)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 }
@@ -203,3 +227,4 @@ void modes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_RecordToMemory)->Apply(modes);
 BENCHMARK(BM_RecordToTmpfsFile)->Apply(modes);
+BENCHMARK(BM_RecordQueuedToTmpfsFile)->Apply(modes);

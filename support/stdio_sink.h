@@ -18,7 +18,7 @@ class StdioFileSink : public ByteSink {
     bool isOpen() const { return file_ != nullptr; }
     bool write(const uint8_t* data, std::size_t size) override;
     // Closes the file; false when it was not open or the close reported an error.
-    bool close();
+    bool close() override;
 
   private:
     std::FILE* file_;

@@ -79,6 +79,25 @@ TransportStream::TransportStream(HRESULT* phr, VirtualTuner* filter, const GUID&
 TransportStream::~TransportStream() {
     if (file_)
         std::fclose(file_);
+    if (signalLoss_)
+        CloseHandle(signalLoss_);
+}
+
+// A test pulls the antenna by setting the manual-reset event kSignalLossEvent and plugs it
+// back by resetting it. The event is looked for until a test has created it. Each look is a
+// server call under Wine, so the answer is kept for a few buffers' time.
+bool TransportStream::signalLost() {
+    const ULONGLONG now = GetTickCount64();
+    if (now - signalCheckedAt_ < 50)
+        return lost_;
+    signalCheckedAt_ = now;
+    if (!signalLoss_) {
+        const std::wstring name =
+            std::wstring(kSignalLossEvent) + L"-" + std::to_wstring(GetCurrentProcessId());
+        signalLoss_ = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
+    }
+    lost_ = signalLoss_ && WaitForSingleObject(signalLoss_, 0) == WAIT_OBJECT_0;
+    return lost_;
 }
 
 HRESULT TransportStream::GetMediaType(CMediaType* pmt) {
@@ -137,6 +156,13 @@ HRESULT TransportStream::FillBuffer(IMediaSample* sample) {
             // Data of the previous frequency must not run into the new one.
             sample->SetDiscontinuity(TRUE);
         }
+    }
+    if (signalLost()) {
+        // The broadcast goes on meanwhile: when the signal comes back, delivery is paced
+        // from then on, not hurried to catch up.
+        referenced_ = false;
+        waitUntil(wallClockSeconds() + 0.02);
+        return S_OK;
     }
     if (!file_) {
         // No signal: nothing to deliver; look again shortly.

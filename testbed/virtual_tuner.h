@@ -17,6 +17,12 @@
 
 namespace korvane::testbed {
 
+// While the manual-reset event of this name followed by "-" and the process identifier of
+// the tuner's process (created by a test) is set, the process's tuners deliver nothing, as
+// with the antenna pulled out; reset, delivery resumes. Tests running side by side do not
+// reach each other's tuners.
+inline constexpr const wchar_t* kSignalLossEvent = L"Local\\KorvaneTestbedSignalLoss";
+
 class VirtualTuner;
 
 class AntennaPin : public CBaseInputPin {
@@ -63,6 +69,11 @@ class TransportStream : public CSourceStream {
     FILE* file_ = nullptr;
     unsigned generation_ = ~0u;
     bool referenced_ = false;
+    // The signal-loss switch of the tests, once it exists (see signalLost).
+    HANDLE signalLoss_ = nullptr;
+    ULONGLONG signalCheckedAt_ = 0;
+    bool lost_ = false;
+    bool signalLost();
     uint64_t refPcr_ = 0;
     uint64_t lastPcr_ = 0;
     double refWall_ = 0;

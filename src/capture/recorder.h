@@ -19,6 +19,9 @@ class ByteSink {
     virtual ~ByteSink() = default;
     // Writes all size bytes, in order. False when they could not all be written.
     virtual bool write(const uint8_t* data, std::size_t size) = 0;
+    // Ends the output (the last buffered bytes reach the disk, the file is closed). False
+    // when that failed: what was written may not all be there.
+    virtual bool close() { return true; }
 };
 
 enum class RecordingFailure : uint8_t {

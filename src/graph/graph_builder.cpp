@@ -1,5 +1,7 @@
 #include "graph/graph_builder.h"
 
+#include "common/win/window_messages.h"
+
 #include "graph/demux_outputs.h"
 #include "graph/devices.h"
 #include "graph/network_provider.h"
@@ -504,13 +506,24 @@ GraphStatus buildSourceChain(const GraphSetup& setup) {
     return GraphStatus::Built;
 }
 
-GraphStatus runGraph() {
+GraphStatus runGraph(GraphErrorReporter* errors, HWND eventWindow) {
     MediaGraph& graph = mediaGraph();
     graph.mediaControl = graph.graph.as<IMediaControl>(IID_IMediaControl);
     if (!graph.mediaControl)
         return GraphStatus::Failed;
-    // A graph that does not run shows no picture; nothing is reported.
-    graph.mediaControl->Run();
+    // Device loss and error aborts come to the window as kGraphEventMessage; set before the
+    // run so that no event of the run is missed.
+    graph.mediaEvent = graph.graph.as<IMediaEventEx>(IID_IMediaEventEx);
+    if (graph.mediaEvent && eventWindow != nullptr)
+        graph.mediaEvent->SetNotifyWindow(reinterpret_cast<OAHWND>(eventWindow), kGraphEventMessage,
+                                          0);
+    // A graph that does not run shows no picture: the user is told, not left before a black
+    // window.
+    if (FAILED(graph.mediaControl->Run())) {
+        if (errors != nullptr)
+            errors->report(L"Impossible de démarrer le graph");
+        return GraphStatus::Failed;
+    }
     return GraphStatus::Built;
 }
 
@@ -519,7 +532,7 @@ GraphStatus buildGraph(const GraphSetup& setup) {
         return GraphStatus::Failed;
     if (failed(renderDemuxOutputs(setup)))
         return fail(setup, L"Erreur lors de la création du graph");
-    return runGraph();
+    return runGraph(&setup.errors, setup.videoWindow);
 }
 
 } // namespace korvane

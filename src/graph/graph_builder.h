@@ -29,7 +29,9 @@ GraphStatus buildGraph(const GraphSetup& setup);
 // its tuning and statistics interfaces, the sample grabber and the demultiplexer, connected
 // in that order; then the demultiplexer's outputs; then the run.
 GraphStatus buildSourceChain(const GraphSetup& setup);
-GraphStatus runGraph();
+// The run: Failed, reported to errors when given, when the graph does not start. The graph's
+// events are posted to eventWindow (when given) as kGraphEventMessage.
+GraphStatus runGraph(GraphErrorReporter* errors = nullptr, HWND eventWindow = nullptr);
 
 // Stops the graph and every filter in it, and releases every reference the graph holds.
 // Safe after a build that failed half-way, and when called again.

@@ -72,6 +72,8 @@ void tearDownGraph() {
     MediaGraph& graph = mediaGraph();
     if (graph.mediaControl)
         graph.mediaControl->Stop();
+    if (graph.mediaEvent)
+        graph.mediaEvent->SetNotifyWindow(0, 0, 0);
     if (graph.graph)
         stopEveryFilter(graph.graph.get());
     // Only now that nothing streams may the grabber's callback change.
@@ -104,6 +106,7 @@ void tearDownGraph() {
     graph.deviceControl.reset();
     graph.grabber.reset();
     graph.mediaControl.reset();
+    graph.mediaEvent.reset();
 }
 
 } // namespace korvane

@@ -18,6 +18,7 @@ namespace korvane {
 struct MediaGraph {
     ComPtr<IFilterGraph2> graph;
     ComPtr<IMediaControl> mediaControl;
+    ComPtr<IMediaEventEx> mediaEvent; // posts the graph's events to the main window
     ComPtr<IBaseFilter> tuner;
     ComPtr<IBaseFilter> receiver; // empty for a tuner that delivers the stream itself
     ComPtr<IBDA_DeviceControl> deviceControl;

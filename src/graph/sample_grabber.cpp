@@ -41,9 +41,14 @@ HRESULT STDMETHODCALLTYPE CSampleGrabber::BufferCB(double, BYTE*, long) {
     return S_OK;
 }
 
-void CSampleGrabber::close() {
-    CAutoLock lock(&lock_);
-    recorder_.reset();
+RecordingEnd CSampleGrabber::close() {
+    std::unique_ptr<FileRecorder> recorder;
+    {
+        CAutoLock lock(&lock_);
+        recorder = std::move(recorder_);
+    }
+    // Outside the lock: a streaming call waiting for it returns at once and writes nothing.
+    return recorder ? recorder->close() : RecordingEnd{};
 }
 
 void CSampleGrabber::changeStreams(const RecorderSettings& settings) {
@@ -68,6 +73,8 @@ HRESULT STDMETHODCALLTYPE CRecordingHook::NonDelegatingQueryInterface(REFIID rii
 }
 
 HRESULT STDMETHODCALLTYPE CRecordingHook::SampleCB(double sampleTime, IMediaSample* sample) {
+    if (sample != nullptr && sample->GetActualDataLength() > 0)
+        lastDataTick_.store(GetTickCount64(), std::memory_order_relaxed);
     ComPtr<CSampleGrabber> recording;
     {
         CAutoLock lock(&lock_);

@@ -7,6 +7,7 @@
 #include "dshow/unknown.h"
 #include "graph/platform_guids.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -42,8 +43,9 @@ class CSampleGrabber : public CUnknown, public ISampleGrabberCB {
     HRESULT STDMETHODCALLTYPE BufferCB(double sampleTime, BYTE* buffer, long length) override;
 
     // Ends the recording: waits for a SampleCB call in progress, writes what is still
-    // collected and closes the file. Later calls of SampleCB do nothing.
-    void close();
+    // collected, waits (bounded) for the file to take it and closes the file. Later calls of
+    // SampleCB do nothing; later calls of close give nothing to report.
+    RecordingEnd close();
     bool failed();
     // The recorded channel's PIDs changed: the next buffers are kept by the new ones.
     void changeStreams(const RecorderSettings& settings);
@@ -75,9 +77,14 @@ class CRecordingHook : public CUnknown, public ISampleGrabberCB {
     // Takes the recording away; the caller gets the hook's reference.
     ComPtr<CSampleGrabber> detach();
 
+    // The tick count (GetTickCount64) of the last buffer with data, 0 before the first: the
+    // data watch reads it from the main thread.
+    uint64_t lastDataTick() const { return lastDataTick_.load(std::memory_order_relaxed); }
+
   private:
     CCritSec lock_;
     ComPtr<CSampleGrabber> recording_;
+    std::atomic<uint64_t> lastDataTick_{0};
 };
 
 } // namespace korvane

@@ -54,7 +54,8 @@ class ChannelSession : public SessionTest {
     // buildGraph up to the demultiplexer, its "video", "son" and "ac3" outputs into sinks,
     // its "data", "epg" and "pmt" branches, then the run without a clock, so that the
     // sinks take what comes at the speeded-up pace.
-    void buildWithSinks() {
+    void buildWithSinks(GraphStatus run = GraphStatus::Built,
+                        GraphErrorReporter* runErrors = nullptr) {
         appConfig().tunerName = u"Korvane Testbed Tuner USB";
         ASSERT_TRUE(selectDevices(appConfig(), mediaGraph()));
         ErrorBoxReporter errors;
@@ -70,7 +71,7 @@ class ChannelSession : public SessionTest {
         ASSERT_EQ(buildEpgBranch(demux.get(), setup), GraphStatus::Built);
         ASSERT_EQ(buildPmtBranch(demux.get(), setup), GraphStatus::Built);
         ASSERT_EQ(graph.graph.as<IMediaFilter>(IID_IMediaFilter)->SetSyncSource(nullptr), S_OK);
-        ASSERT_EQ(runGraph(), GraphStatus::Built);
+        ASSERT_EQ(runGraph(runErrors), run);
     }
 
     ComPtr<IMPEG2PIDMap> sinkOutput(IMpeg2Demultiplexer* demux, const wchar_t* name,
@@ -370,7 +371,13 @@ TEST_F(ChannelSession, APmtChangeOfTheWatchedChannelRemapsIt) {
 
 TEST_F(ChannelSession, ARunThatFailsHalfWayStillEndsWithEveryFilterStopped) {
     setFaults(L"tuner-run-fails");
-    buildWithSinks(); // the run's failure is not reported
+    struct KeptErrors : GraphErrorReporter {
+        std::wstring texts;
+        void report(const wchar_t* text) override { texts += text; }
+    } errors;
+    buildWithSinks(GraphStatus::Failed, &errors);
+    // The user is told rather than left before a black window.
+    EXPECT_EQ(errors.texts, L"Impossible de démarrer le graph");
     std::vector<ComPtr<IBaseFilter>> filters;
     ComPtr<IEnumFilters> all;
     ASSERT_EQ(mediaGraph().graph->EnumFilters(all.put()), S_OK);

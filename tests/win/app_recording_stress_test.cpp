@@ -1,12 +1,17 @@
 // Recordings started and stopped over and over while the testbed tuner streams at eight times
 // broadcast speed through the program's graph head (tuner, platform sample grabber,
 // demultiplexer): no crash, and every file closed and well-formed when its stop returns.
+#include "app/win/graph_events.h"
 #include "app/win/recording_commands.h"
+#include "app/win/status_bar.h"
 #include "dialog_watcher.h"
 #include "graph/devices.h"
 #include "graph/tuning.h"
 #include "res/resource.h"
 #include "session_fixture.h"
+
+#include <commctrl.h>
+#include <evcode.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -73,7 +78,7 @@ class RecordingStress : public SessionTest {
         ASSERT_TRUE(selectDevices(appConfig(), mediaGraph()));
         ErrorBoxReporter errors;
         ASSERT_EQ(buildSourceChain(graphSetup(errors)), GraphStatus::Built);
-        ASSERT_EQ(runGraph(), GraphStatus::Built);
+        ASSERT_EQ(runGraph(nullptr, window_), GraphStatus::Built);
         ChannelInfo channel;
         channel.name.assign("T\xE9l\xE9 Une");
         channel.frequency = 474167;
@@ -104,7 +109,97 @@ class RecordingStress : public SessionTest {
         CloseHandle(h);
         return true;
     }
+
+    std::size_t recordedSize() const {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!GetFileAttributesExW((folder_ + L"\\" + recordingName()).c_str(),
+                                  GetFileExInfoStandard, &data))
+            return 0;
+        return data.nFileSizeLow;
+    }
+
+    std::wstring lastStatusPart() const {
+        wchar_t text[256] = {};
+        SendMessageW(appState().statusBar, SB_GETTEXTW, 4, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+
+    // Pumps the window's messages until done() or seconds have passed.
+    template <typename Done> bool pumpUntil(Done done, int seconds) {
+        for (int i = 0; i < seconds * 50; ++i) {
+            if (done())
+                return true;
+            pumpFor(20);
+        }
+        return done();
+    }
 };
+
+// The testbed tuner's signal-loss switch: a manual-reset event a test sets and resets.
+class SignalLoss {
+  public:
+    SignalLoss()
+        : event_(CreateEventW(
+              nullptr, TRUE, FALSE,
+              (L"Local\\KorvaneTestbedSignalLoss-" + std::to_wstring(GetCurrentProcessId()))
+                  .c_str())) {}
+    ~SignalLoss() {
+        ResetEvent(event_);
+        CloseHandle(event_);
+    }
+    void lose() { SetEvent(event_); }
+    void regain() { ResetEvent(event_); }
+
+  private:
+    HANDLE event_;
+};
+
+TEST_F(RecordingStress, ARecordingWithoutDataSaysSoAndGoesOnWhenDataComesBack) {
+    const std::wstring noData = L"Enregistrement : aucune donnée reçue";
+    SignalLoss antenna;
+    createStatusBar();
+    DialogWatcher watcher(pressOk);
+    SendMessageW(window_, WM_COMMAND, IDM_RECORD_CHANNEL_TS, 0);
+    ASSERT_TRUE(appState().recording());
+    ASSERT_TRUE(pumpUntil([&] { return recordedSize() > 0; }, 20)) << "nothing recorded";
+    EXPECT_NE(lastStatusPart(), noData);
+
+    antenna.lose();
+    ASSERT_TRUE(pumpUntil([&] { return lastStatusPart() == noData; }, 20))
+        << "the status bar never said that no data comes";
+    EXPECT_TRUE(appState().recording());
+    const std::size_t beforeReturn = recordedSize();
+
+    antenna.regain();
+    ASSERT_TRUE(pumpUntil([&] { return lastStatusPart() != noData; }, 20))
+        << "the no-data text stayed after the data came back";
+    EXPECT_TRUE(pumpUntil([&] { return recordedSize() > beforeReturn + 188 * 100; }, 20))
+        << "the recording did not resume: " << beforeReturn << " then " << recordedSize();
+    EXPECT_TRUE(appState().recording());
+
+    SendMessageW(window_, WM_COMMAND, IDM_STOP_RECORDING, 0);
+    EXPECT_EQ(tsProblem(readFile(recordingName().c_str())), "");
+    EXPECT_FALSE(watcher.seen()) << std::string(watcher.texts().begin(), watcher.texts().end());
+}
+
+TEST_F(RecordingStress, ALostTunerStopsTheRecordingWithItsFileCompleteAndSaysSo) {
+    SendMessageW(window_, WM_COMMAND, IDM_RECORD_CHANNEL_PS, 0);
+    ASSERT_TRUE(appState().recording());
+    ASSERT_TRUE(pumpUntil([&] { return recordedSize() > 0; }, 20)) << "nothing recorded";
+    DialogWatcher watcher(pressOk);
+    // What a tuner's driver does when the device goes: the graph hears it from the filter.
+    auto sink = mediaGraph().graph.as<IMediaEventSink>(IID_IMediaEventSink);
+    ASSERT_TRUE(sink);
+    ASSERT_EQ(sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(mediaGraph().tuner.get()), 0),
+              S_OK);
+    EXPECT_TRUE(pumpUntil([&] { return !appState().recording() && watcher.seen(); }, 20));
+    EXPECT_FALSE(appState().recording());
+    EXPECT_NE(watcher.texts().find(L"Le tuner a été débranché"), std::wstring::npos)
+        << std::string(watcher.texts().begin(), watcher.texts().end());
+    const std::wstring name = recordingName();
+    EXPECT_TRUE(closed(name));
+    EXPECT_EQ(psProblem(readFile(name.c_str())), "");
+}
 
 TEST_F(RecordingStress, StartAndStopManyTimesWhileTheTunerStreams) {
     const int cycles = cyclesPerForm();

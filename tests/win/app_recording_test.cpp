@@ -1,6 +1,7 @@
 #include "app/win/app_state.h"
 #include "app/win/main_window.h"
 #include "app/win/recording_commands.h"
+#include "capture/win/file_recorder.h"
 #include "dialog_watcher.h"
 #include "dshow/com_ptr.h"
 #include "dshow/unknown.h"
@@ -318,6 +319,176 @@ TEST_F(RecordingCommandsTest, ALateFailureOfAStoppedRecordingLeavesTheNextOneAlo
     ASSERT_EQ(files.size(), 1u);
     EXPECT_FALSE(closed(files[0]));
     command(IDM_STOP_RECORDING);
+}
+
+// A grabber whose streaming thread is the test's: feed() calls the installed callback.
+class FeedingGrabber final : public ISampleGrabber {
+  public:
+    ~FeedingGrabber() { SetCallback(nullptr, 0); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (riid != IID_IUnknown && riid != kIidSampleGrabber) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppv = static_cast<ISampleGrabber*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SetOneShot(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentSample(IMediaSample**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB* callback, LONG) override {
+        if (callback)
+            callback->AddRef();
+        if (callback_)
+            callback_->Release();
+        callback_ = callback;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetBufferSamples2(BOOL) { return E_NOTIMPL; }
+    void feed(IMediaSample* sample) {
+        if (callback_)
+            callback_->SampleCB(0.0, sample);
+    }
+
+  private:
+    ISampleGrabberCB* callback_ = nullptr;
+};
+
+// Recording destinations standing in for a disk: one that refuses its close (a disk full
+// when the last bytes reach it), one that holds its first write for ten seconds (a network
+// share that stalls).
+enum class Destination { Plain, CloseFails, StallsTenSeconds };
+Destination destinationKind = Destination::Plain;
+std::atomic<int> destinationWrites{0};
+
+struct StandInDestination : ByteSink {
+    bool write(const uint8_t*, std::size_t) override {
+        if (destinationKind == Destination::StallsTenSeconds && destinationWrites == 0)
+            Sleep(10000);
+        ++destinationWrites;
+        return true;
+    }
+    bool close() override { return destinationKind != Destination::CloseFails; }
+};
+
+std::unique_ptr<ByteSink> openStandIn(const wchar_t*) {
+    return std::make_unique<StandInDestination>();
+}
+
+class RecordingDestinationTest : public RecordingCommandsTest {
+  protected:
+    void SetUp() override {
+        RecordingCommandsTest::SetUp();
+        destinationWrites = 0;
+        setRecordingSinkMaker(openStandIn);
+        setRecordingGrabber(&feeding_);
+    }
+    void TearDown() override {
+        releaseRecordingGrabber();
+        setRecordingSinkMaker(nullptr);
+        RecordingCommandsTest::TearDown();
+    }
+    FeedingGrabber feeding_;
+};
+
+TEST_F(RecordingDestinationTest, TheStopTellsWhatTheEndOfTheRecordingLost) {
+    struct Case {
+        Destination destination;
+        const wchar_t* text; // null: the stop says nothing
+    };
+    const Case cases[] = {
+        {Destination::Plain, nullptr},
+        {Destination::CloseFails, L"Erreur d'écriture dans le fichier d'enregistrement"},
+    };
+    OnePacketSample packet;
+    for (const Case& c : cases) {
+        destinationKind = c.destination;
+        for (UINT mode : {IDM_RECORD_MULTIPLEX, IDM_RECORD_CHANNEL_PS}) {
+            command(mode);
+            ASSERT_TRUE(appState().recording());
+            feeding_.feed(packet.sample.get());
+            DialogWatcher watcher(pressOk);
+            command(IDM_STOP_RECORDING);
+            EXPECT_FALSE(appState().recording());
+            pumpMessages();
+            const std::wstring texts = watcher.texts();
+            const std::string shown(texts.begin(), texts.end());
+            if (c.text == nullptr) {
+                EXPECT_FALSE(watcher.seen()) << shown;
+            } else {
+                EXPECT_NE(watcher.texts().find(c.text), std::wstring::npos)
+                    << "mode " << mode << ": " << shown;
+                EXPECT_EQ(watcher.owner(), window_);
+            }
+        }
+    }
+}
+
+TEST_F(RecordingDestinationTest, AStalledDestinationFreezesNeitherThePictureNorTheWindow) {
+    destinationKind = Destination::StallsTenSeconds;
+    OnePacketSample packet;
+    command(IDM_RECORD_MULTIPLEX);
+    ASSERT_TRUE(appState().recording());
+    // The streaming thread: each buffer goes on to the picture once the recorder has it.
+    std::atomic<bool> streaming{true};
+    std::atomic<DWORD> slowestCall{0};
+    std::atomic<int> buffers{0};
+    std::thread stream([&] {
+        while (streaming) {
+            const DWORD before = GetTickCount();
+            feeding_.feed(packet.sample.get());
+            const DWORD took = GetTickCount() - before;
+            if (took > slowestCall)
+                slowestCall = took;
+            ++buffers;
+            Sleep(2);
+        }
+    });
+    // Another program asks the window something, as a task switcher does.
+    std::atomic<int> answered{0}, unanswered{0};
+    std::atomic<bool> asking{true};
+    std::thread asker([&] {
+        while (asking) {
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result))
+                ++answered;
+            else
+                ++unanswered;
+            Sleep(50);
+        }
+    });
+    const DWORD until = GetTickCount() + 3000;
+    while (GetTickCount() < until) {
+        pumpMessages();
+        Sleep(5);
+    }
+    EXPECT_EQ(destinationWrites.load(), 0) << "the destination was meant to be stalled";
+    DialogWatcher watcher(pressOk);
+    const DWORD stopStart = GetTickCount();
+    command(IDM_STOP_RECORDING);
+    const DWORD stopTook = GetTickCount() - stopStart;
+    for (int i = 0; i < 20; ++i) {
+        pumpMessages();
+        Sleep(10);
+    }
+    streaming = false;
+    asking = false;
+    stream.join();
+    asker.join();
+    EXPECT_FALSE(appState().recording());
+    EXPECT_LT(slowestCall.load(), 1000u) << "a buffer waited for the destination";
+    EXPECT_GT(buffers.load(), 100);
+    EXPECT_GT(answered.load(), 10);
+    EXPECT_EQ(unanswered.load(), 0);
+    EXPECT_LT(stopTook, 8000u) << "the stop waited for the stalled destination";
+    EXPECT_NE(watcher.texts().find(L"Le disque n'a pas suivi le débit de l'enregistrement"),
+              std::wstring::npos)
+        << std::string(watcher.texts().begin(), watcher.texts().end());
 }
 
 } // namespace

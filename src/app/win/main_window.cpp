@@ -3,6 +3,7 @@
 #include "app/win/app_state.h"
 #include "app/win/channel_commands.h"
 #include "app/win/channel_scan.h"
+#include "app/win/graph_events.h"
 #include "app/win/graph_wiring.h"
 #include "app/win/main_commands.h"
 #include "app/win/menu_state.h"
@@ -228,6 +229,10 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             onOsdTimer(window);
             return 0;
         }
+        if (wParam == kDataWatchTimer) {
+            onDataWatchTimer();
+            return 0;
+        }
         if (handleWindowModeTimer(window, wParam))
             return 0;
         break;
@@ -237,6 +242,9 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case kRecordingFailedMessage:
         // A recorder lost its file: stop the recording and tell the user.
         onRecordingFailed(wParam, lParam);
+        return 0;
+    case kGraphEventMessage:
+        onGraphEvents();
         return 0;
     case WM_COMMAND:
         if (handleCommand(window, LOWORD(wParam)))

@@ -1,11 +1,14 @@
 #include "app/win/recording_commands.h"
 
 #include "app/recorded_streams.h"
+#include "app/recording_watch.h"
 #include "app/win/app_state.h"
 #include "app/win/main_commands.h"
+#include "app/win/status_bar.h"
 #include "capture/win/recording_failure.h"
 #include "capture/win/recording_paths.h"
 #include "common/win/show_error.h"
+#include "common/win/wide_text.h"
 #include "dshow/com_ptr.h"
 #include "graph/platform_guids.h"
 #include "graph/sample_grabber.h"
@@ -32,6 +35,8 @@ struct RecordingSlot {
     int32_t channelIndex = -1;
     int32_t channelSid = 0;
     RecorderSettings settings;
+    uint64_t startTick = 0;    // when the running recording started (GetTickCount64)
+    bool starvedShown = false; // the status bar says that no data comes
 };
 
 RecordingSlot& slot() {
@@ -39,18 +44,55 @@ RecordingSlot& slot() {
     return recordings;
 }
 
+// The data watch: while a recording runs, a timer looks every second whether data still
+// reaches the grabber.
+void startDataWatch() {
+    slot().startTick = GetTickCount64();
+    SetTimer(appState().mainWindow, kDataWatchTimer, 1000, nullptr);
+}
+
+void stopDataWatch() {
+    KillTimer(appState().mainWindow, kDataWatchTimer);
+    RecordingSlot& s = slot();
+    if (s.starvedShown) {
+        s.starvedShown = false;
+        showRecordingDataState(false);
+    }
+}
+
 // Detaches the running recording from the hook and closes its file; a streaming call that
 // took it just before keeps it alive until it returns, and writes nothing more.
-void endRecording() {
+RecordingEnd endRecording() {
     RecordingSlot& s = slot();
     if (s.hook)
         s.hook->detach();
+    RecordingEnd end;
     if (s.recording) {
-        s.recording->close();
+        end = s.recording->close();
         s.recording.reset();
     }
     s.channelIndex = -1;
+    if (appState().recordingGeneration != 0)
+        stopDataWatch();
     appState().recordingGeneration = 0;
+    return end;
+}
+
+// What the end of a recording had to say that nobody was told yet: a failure of its last
+// writes or of its close ("disk full" after the stop), or data lost to a slow destination.
+void tellRecordingEnd(const RecordingEnd& end) {
+    if (end.failedAtEnd) {
+        showError(recordingFailureText(RecordingFailure::WriteFailed));
+        return;
+    }
+    const std::u16string lost = lostDataText(end.lostBytes);
+    if (!lost.empty())
+        showError(toWide(lost).c_str());
+}
+
+void endRecordingQuietly() {
+    endRecording();
+    refreshRecordingItems();
 }
 
 RecorderMode modeOf(UINT command) {
@@ -107,14 +149,25 @@ void startRecording(UINT command) {
     s.recording = ComPtr(recorder);
     state.recordingGeneration = generation;
     s.hook->attach(recorder);
+    startDataWatch();
     refreshRecordingItems();
 }
 
 void stopRecording() {
     if (!appState().recording())
         return;
-    endRecording();
+    const RecordingEnd end = endRecording();
     refreshRecordingItems();
+    tellRecordingEnd(end);
+}
+
+void stopRecordingAfter(const wchar_t* cause) {
+    const bool wasRecording = appState().recording();
+    const RecordingEnd end = wasRecording ? endRecording() : RecordingEnd{};
+    if (wasRecording)
+        refreshRecordingItems();
+    showError(cause);
+    tellRecordingEnd(end);
 }
 
 void releaseRecordingGrabber() {
@@ -143,7 +196,19 @@ void followRecordedChannel() {
 }
 
 void onRecordingFailed(WPARAM generation, LPARAM failure) {
-    handleRecordingFailed(generation, failure, appState().recordingGeneration, stopRecording);
+    // The failure is told once, by the handler: the stop itself says nothing more.
+    handleRecordingFailed(generation, failure, appState().recordingGeneration, endRecordingQuietly);
+}
+
+void onDataWatchTimer() {
+    const AppState& state = appState();
+    RecordingSlot& s = slot();
+    const bool starved = state.recording() && s.hook &&
+                         recordingStarved(GetTickCount64(), s.startTick, s.hook->lastDataTick());
+    if (starved != s.starvedShown) {
+        s.starvedShown = starved;
+        showRecordingDataState(starved);
+    }
 }
 
 } // namespace korvane

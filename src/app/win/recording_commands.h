@@ -17,12 +17,23 @@ void setRecordingGrabber(ISampleGrabber* grabber);
 void startRecording(UINT command);
 
 // "Stopper l'enregistrement": takes the recorder off the grabber's hook and closes its file,
-// which is complete when this returns. Does nothing when no recording runs.
+// which is complete when this returns (the wait for a stalled destination is bounded). A
+// failure of the last writes or of the close, or data dropped because the destination did
+// not keep up, is told then. Does nothing when no recording runs.
 void stopRecording();
 
 // The watched channel's PIDs changed (its record now holds the new ones): a recording of that
 // channel keeps the new picture and audio PIDs (and the PMT) from the next buffer on.
 void followRecordedChannel();
+
+// Stops a running recording because of cause (a lost tuner), then shows cause, and what the
+// end of the recording had to say. cause alone when no recording runs.
+void stopRecordingAfter(const wchar_t* cause);
+
+// The data watch's timer on the main window (kDataWatchTimer, every second while a recording
+// runs): the status bar says so while no data has come for a while.
+inline constexpr UINT_PTR kDataWatchTimer = 127;
+void onDataWatchTimer();
 
 // At shutdown, before the graph stops: ends a running recording and drops the shell's
 // references. The grabber keeps its idle callback until the graph has stopped (the teardown

@@ -53,4 +53,15 @@ void refreshChannelInfo() {
     postNowPlaying();
 }
 
+void showRecordingDataState(bool starved) {
+    HWND bar = appState().statusBar;
+    if (!starved) {
+        refreshChannelInfo();
+        return;
+    }
+    if (bar)
+        SendMessageW(bar, SB_SETTEXTW, kStatusBarParts - 1,
+                     reinterpret_cast<LPARAM>(L"Enregistrement : aucune donnée reçue"));
+}
+
 } // namespace korvane

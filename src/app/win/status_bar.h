@@ -10,5 +10,8 @@ void layoutStatusBar();
 // Redraws the main window and shows the current channel's name and guide events in the
 // status bar. Does nothing while no channel is being watched.
 void refreshChannelInfo();
+// While a recording receives no data, its last part says so ("Enregistrement : aucune donnée
+// reçue"); when data flows again the channel's texts come back.
+void showRecordingDataState(bool starved);
 
 } // namespace korvane

@@ -34,8 +34,15 @@ FileSink::FileSink(const wchar_t* path) {
 }
 
 FileSink::~FileSink() {
-    if (isOpen())
-        CloseHandle(handle_);
+    close();
+}
+
+bool FileSink::close() {
+    if (!isOpen())
+        return false;
+    const bool ok = CloseHandle(handle_) != 0;
+    handle_ = INVALID_HANDLE_VALUE;
+    return ok;
 }
 
 bool FileSink::write(const uint8_t* data, std::size_t size) {

@@ -24,6 +24,8 @@ class FileSink : public ByteSink {
     const std::wstring& path() const { return path_; }
     // False when the file is not open or the system took fewer bytes than given.
     bool write(const uint8_t* data, std::size_t size) override;
+    // Closes the file; false when it was not open or the system reported an error.
+    bool close() override;
 
   private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;

@@ -20,5 +20,8 @@ inline constexpr UINT kRecordingFailedMessage = WM_USER + 2;
 inline constexpr UINT kChannelFileWriteFailedMessage = WM_USER + 8;
 // The network's NIT came with a new version: the channel numbers may have changed.
 inline constexpr UINT kChannelNumbersChangedMessage = WM_USER + 9;
+// The filter graph has events to fetch (IMediaEventEx::GetEvent until it answers E_ABORT).
+// Posted by the graph manager's own notification, set when the graph runs.
+inline constexpr UINT kGraphEventMessage = WM_USER + 10;
 
 } // namespace korvane
