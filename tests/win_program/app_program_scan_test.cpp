@@ -107,7 +107,8 @@ TEST(ProgramScanInterrupted, ClosedOrSessionEndedTheProgramEndsAtOnceSavingNothi
             TerminateProcess(run.process(), 1);
         }
         EXPECT_FALSE(fileExists(run.folder() + L"\\chaines.xml")) << "nothing saved";
-        EXPECT_EQ(testbed.trace("tune").size(), c.tunes) << "no frequency tuned after";
+        // The message may come while the next frequency is being tuned, never later.
+        EXPECT_LE(testbed.trace("tune").size(), c.tunes + 1) << "no frequency tuned after";
     }
 }
 
