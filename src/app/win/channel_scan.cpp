@@ -120,7 +120,7 @@ class ConcurrentSectionReader : public SectionReader {
     struct Batch {
         const std::vector<SectionRequest>& requests;
         std::optional<std::size_t> leader;
-        std::vector<std::optional<Section>> results;
+        std::vector<std::optional<Section>> results{};
         std::atomic<std::size_t> next{0};
         std::atomic<std::size_t> running{0};
         std::atomic<bool> abandoned{false};
