@@ -1,5 +1,7 @@
 #include "si/win/scan_win.h"
 
+#include "graph/mpeg2_data.h"
+
 #include "res/resource.h"
 
 #include <gtest/gtest.h>

@@ -14,6 +14,13 @@ struct SectionPointerOf<Result (List::*)(WORD, DWORD*, Pointer*)> {
     using type = Pointer;
 };
 
+// The section filter type of a reader's GetSection (MPEG2_FILTER for the platform's).
+template <class Method> struct SectionFilterOf;
+template <class Data, class Result, class Filter, class List>
+struct SectionFilterOf<Result (Data::*)(WORD, BYTE, Filter*, DWORD, List**)> {
+    using type = Filter;
+};
+
 // The scan's table reads through the platform's sections-and-tables filter. Templated on the
 // two interfaces so that it works with whichever declaration of them the graph uses (their
 // method order matters, and the system headers do not all agree). A request with a table id
@@ -27,7 +34,7 @@ template <class Mpeg2Data, class SectionList> class Mpeg2DataSectionReader : pub
     std::optional<Section> getSection(const SectionRequest& request) override {
         if (!data_)
             return std::nullopt;
-        MPEG2_FILTER filter{};
+        typename SectionFilterOf<decltype(&Mpeg2Data::GetSection)>::type filter{};
         filter.bVersionNumber = 1;
         filter.wFilterSize = sizeof(filter);
         filter.fSpecifyTableIdExtension = request.extension ? TRUE : FALSE;
