@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -75,17 +77,36 @@ void pumpUntil(HANDLE done, HWND dialog, ScanStopFlag& stop) {
 // A stop is seen within this time: the platform's read cannot be interrupted, so a long
 // time-out is waited for in slices.
 constexpr int kReadSliceMs = 500;
-// Table reads of one batch that run at once, each on a thread of its own.
+// Table reads that run at once, each on a thread of the scan's own.
 constexpr std::size_t kMaxReadsAtOnce = 16;
 
-// The scan's table reads, made together on threads of their own while this thread keeps the
-// scan dialog alive. The reader's interface is held by a reference of the scan's own, taken
+// The scan's table reads, made together by a few threads of the scan's own while this thread
+// keeps the scan dialog alive. The threads live as long as the scan, so that the reads
+// begin as soon as a frequency is tuned (a table that passes before its PID is mapped costs
+// a whole repetition). The reader's interface is held by a reference of the scan's own, taken
 // and released on this thread, and lent to the reading threads only while this thread waits
-// for them all to return.
+// for them to finish a batch.
 class ConcurrentSectionReader : public SectionReader {
   public:
     ConcurrentSectionReader(ComPtr<IMpeg2Data> data, HWND dialog, ScanStopFlag& stop)
-        : data_(std::move(data)), reader_(data_.get()), dialog_(dialog), stop_(stop) {}
+        : data_(std::move(data)), reader_(data_.get()), dialog_(dialog), stop_(stop) {
+        // Started before the first tune: starting threads takes longer than a table's pass.
+        if (done_.get())
+            startWorkers();
+    }
+
+    ~ConcurrentSectionReader() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& worker : workers_)
+            worker.join();
+    }
+
+    ConcurrentSectionReader(const ConcurrentSectionReader&) = delete;
+    ConcurrentSectionReader& operator=(const ConcurrentSectionReader&) = delete;
 
     std::optional<Section> getSection(const SectionRequest& request) override {
         return getSections({request}, 0).front();
@@ -93,26 +114,23 @@ class ConcurrentSectionReader : public SectionReader {
 
     std::vector<std::optional<Section>> getSections(const std::vector<SectionRequest>& requests,
                                                     std::optional<std::size_t> leader) override {
-        Batch batch{requests, leader};
-        Event done;
-        if (!done.get() || requests.empty())
+        if (!done_.get() || requests.empty())
             return SectionReader::getSections(requests, leader);
+        Batch batch{requests, leader};
         batch.results.resize(requests.size());
-        const std::size_t threads = std::min(requests.size(), kMaxReadsAtOnce);
-        batch.running = threads;
-        std::vector<std::thread> readers;
-        for (std::size_t t = 0; t < threads; ++t)
-            readers.emplace_back([this, &batch, &done] {
-                const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-                readAll(batch);
-                if (com)
-                    CoUninitialize();
-                if (--batch.running == 0)
-                    SetEvent(done.get());
-            });
-        pumpUntil(done.get(), dialog_, stop_);
-        for (std::thread& reader : readers)
-            reader.join();
+        batch.running = workers_.size();
+        ResetEvent(done_.get());
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            batch_ = &batch;
+            ++generation_;
+        }
+        wake_.notify_all();
+        pumpUntil(done_.get(), dialog_, stop_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            batch_ = nullptr;
+        }
         return std::move(batch.results);
     }
 
@@ -125,6 +143,33 @@ class ConcurrentSectionReader : public SectionReader {
         std::atomic<std::size_t> running{0};
         std::atomic<bool> abandoned{false};
     };
+
+    void startWorkers() {
+        while (workers_.size() < kMaxReadsAtOnce)
+            workers_.emplace_back([this] { work(); });
+    }
+
+    // Each worker takes part in every batch once: the batch ends when all have left it.
+    void work() {
+        const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        uint64_t seen = 0;
+        for (;;) {
+            Batch* batch = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return closing_ || generation_ != seen; });
+                if (closing_)
+                    break;
+                seen = generation_;
+                batch = batch_;
+            }
+            readAll(*batch);
+            if (--batch->running == 0)
+                SetEvent(done_.get());
+        }
+        if (com)
+            CoUninitialize();
+    }
 
     // Takes the batch's requests one by one until none is left.
     void readAll(Batch& batch) {
@@ -158,6 +203,13 @@ class ConcurrentSectionReader : public SectionReader {
     Mpeg2DataSectionReader<IMpeg2Data, ISectionList> reader_;
     HWND dialog_;
     ScanStopFlag& stop_;
+    Event done_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    Batch* batch_ = nullptr;
+    uint64_t generation_ = 0;
+    bool closing_ = false;
+    std::vector<std::thread> workers_;
 };
 
 bool userKeepsChannelsFound(std::size_t count) {
