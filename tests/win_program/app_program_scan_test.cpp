@@ -12,10 +12,10 @@ namespace korvane::testing {
 namespace {
 
 // A city of three demo multiplexes between three frequencies without signal, each of which
-// holds the scan for the SDT's time-out: 474167, 786167, 522167, 794167, 586167, 802167 kHz.
+// holds the scan for the SDT's time-out: 586167, 786167, 474167, 794167, 522167, 802167 kHz.
 void writeInterleavedCity(const ProgramRun& run) {
-    const std::wstring text = L"\uFEFF[Général]\r\nOffset=167\r\n\r\n[Essai]\r\nR1=21\r\nR2=60\r\n"
-                              L"R3=27\r\nR4=61\r\nR5=35\r\nR6=62\r\n";
+    const std::wstring text = L"\uFEFF[Général]\r\nOffset=167\r\n\r\n[Essai]\r\nR1=35\r\nR2=60\r\n"
+                              L"R3=21\r\nR4=61\r\nR5=27\r\nR6=62\r\n";
     HANDLE file = CreateFileW((run.folder() + L"\\canaux.ini").c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -24,6 +24,9 @@ void writeInterleavedCity(const ProgramRun& run) {
               nullptr);
     CloseHandle(file);
     run.writeConfig(L"Tuner TNT", L"Korvane Testbed Tuner USB");
+    run.writeConfig(L"Filtre vidéo", L"Korvane Testbed MPEG-2 Video Decoder");
+    run.writeConfig(L"Filtre audio", L"Korvane Testbed MPEG Audio Decoder");
+    run.writeConfig(L"Filtre AC3", L"Korvane Testbed AC-3 Audio Decoder");
     run.writeConfig(L"Ville", L"Essai");
 }
 
@@ -117,7 +120,7 @@ TEST(ProgramScanCancelled, EscapeAsksWhetherToKeepTheChannelsFoundSoFar) {
         SCOPED_TRACE(keep ? "kept" : "not kept");
         ProgramRun run;
         writeInterleavedCity(run);
-        TestbedSettings testbed(run, "testbed/muxes", L"", L"1");
+        TestbedSettings testbed(run, "testbed/muxes");
         ASSERT_TRUE(run.start());
         HWND dialog = run.waitForWindow(L"#32770", 60000, L"Scan des fréquences en cours");
         ASSERT_NE(dialog, nullptr);
@@ -139,13 +142,13 @@ TEST(ProgramScanCancelled, EscapeAsksWhetherToKeepTheChannelsFoundSoFar) {
                 Sleep(100);
             const std::string file = readFile(run.folder() + L"\\chaines.xml");
             EXPECT_NE(file.find("<Chaine>"), std::string::npos);
-            EXPECT_EQ(file.find("Frequence>586167<"), std::string::npos)
+            EXPECT_EQ(file.find("Frequence>522167<"), std::string::npos)
                 << "no channel of a frequency after the cancel";
             PostMessageW(window, WM_CLOSE, 0, 0);
         }
         EXPECT_EQ(run.waitForExit(30000), 0u);
         EXPECT_EQ(fileExists(run.folder() + L"\\chaines.xml"), keep);
-        EXPECT_EQ(testbed.trace("tune 586167").size(), 0u) << "the scan stopped";
+        EXPECT_EQ(testbed.trace("tune 522167").size(), 0u) << "the scan stopped";
         if (run.waitForExit(0) == STILL_ACTIVE)
             TerminateProcess(run.process(), 1);
     }
