@@ -3,6 +3,7 @@
 #include "dshow/com_ptr.h"
 #include "dshow/sample_bytes.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace korvane::testbed {
@@ -172,32 +173,36 @@ HRESULT STDMETHODCALLTYPE SectionReader::GetSection(PID pid, TID tid, PMPEG2_FIL
         CAutoLock lock(&requestLock_);
         requests_.push_back(&request);
     }
-    // Another request may have the PID mapped already; it is unmapped only by the last one.
-    bool mappedHere = false;
+    // Requests on one PID (programs sharing a PMT PID) share its mapping: the first maps it
+    // unless it was mapped already, the last to leave unmaps what the reader mapped.
     {
-        ComPtr<IEnumPIDMap> entries;
-        bool already = false;
-        if (SUCCEEDED(map->EnumPIDMap(entries.put())) && entries) {
-            PID_MAP entry;
-            ULONG got = 0;
-            while (entries->Next(1, &entry, &got) == S_OK && got == 1)
-                already |= entry.ulPID == pid;
+        CAutoLock lock(&requestLock_);
+        if (std::find(ownMaps_.begin(), ownMaps_.end(), pid) == ownMaps_.end()) {
+            ComPtr<IEnumPIDMap> entries;
+            bool already = false;
+            if (SUCCEEDED(map->EnumPIDMap(entries.put())) && entries) {
+                PID_MAP entry;
+                ULONG got = 0;
+                while (entries->Next(1, &entry, &got) == S_OK && got == 1)
+                    already |= entry.ulPID == pid;
+            }
+            ULONG p = pid;
+            if (!already && SUCCEEDED(map->MapPID(1, &p, MEDIA_MPEG2_PSI)))
+                ownMaps_.push_back(pid);
         }
-        ULONG p = pid;
-        if (!already)
-            mappedHere = SUCCEEDED(map->MapPID(1, &p, MEDIA_MPEG2_PSI));
     }
     WaitForSingleObject(request.done, timeoutMs);
     {
         CAutoLock lock(&requestLock_);
         std::erase(requests_, &request);
-        if (mappedHere) {
-            bool stillWanted = false;
-            for (Request* r : requests_)
-                stillWanted |= r->pid == pid;
+        bool stillWanted = false;
+        for (Request* r : requests_)
+            stillWanted |= r->pid == pid;
+        auto own = std::find(ownMaps_.begin(), ownMaps_.end(), pid);
+        if (!stillWanted && own != ownMaps_.end()) {
+            ownMaps_.erase(own);
             ULONG p = pid;
-            if (!stillWanted)
-                map->UnmapPID(1, &p);
+            map->UnmapPID(1, &p);
         }
     }
     CloseHandle(request.done);

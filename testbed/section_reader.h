@@ -78,8 +78,9 @@ class SectionReader : public CBaseFilter, public IMpeg2Data {
         std::vector<uint8_t> section;
     };
     CCritSec lock_;
-    CCritSec requestLock_; // guards requests_
+    CCritSec requestLock_; // guards requests_ and ownMaps_
     std::vector<Request*> requests_;
+    std::vector<PID> ownMaps_; // PIDs this reader mapped for its requests
     std::unique_ptr<SectionReaderInputPin> input_;
 };
 

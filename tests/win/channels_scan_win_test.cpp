@@ -1,11 +1,14 @@
 #include "si/win/scan_win.h"
 
+#include "graph/mpeg2_data.h"
+
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 
 using namespace korvane;
@@ -33,10 +36,14 @@ struct FakeData {
     WORD pid = 0;
     BYTE tid = 0;
     DWORD timeout = 0;
-    HRESULT GetSection(WORD p, BYTE t, void*, DWORD ms, FakeList** out) {
+    std::optional<MPEG2_FILTER> filter;
+    HRESULT GetSection(WORD p, BYTE t, MPEG2_FILTER* f, DWORD ms, FakeList** out) {
         pid = p;
         tid = t;
         timeout = ms;
+        filter.reset();
+        if (f)
+            filter = *f;
         if (!answer)
             return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
         *out = &list;
@@ -51,26 +58,43 @@ TEST(ScanSectionReaderWin, CopiesTheFirstSectionAndReleasesTheList) {
     data.list.bytes = {0x42, 0xF0, 0x05, 1, 2, 3, 4, 5};
     data.list.reportedLength = 8;
     Mpeg2DataSectionReader<FakeData, FakeList> reader(&data);
-    auto section = reader.getSection(0x11, 0x42, 5000);
+    const SectionRequest sdt{0x11, 0x42, std::nullopt, 5000};
+    auto section = reader.getSection(sdt);
     ASSERT_TRUE(section);
     EXPECT_EQ(*section, data.list.bytes);
     EXPECT_EQ(data.pid, 0x11);
     EXPECT_EQ(data.tid, 0x42);
     EXPECT_EQ(data.timeout, 5000u);
+    EXPECT_FALSE(data.filter) << "no filter without an extension";
     EXPECT_EQ(data.list.releases, 1);
 
     data.list.reportedLength = 5000; // longer than any section
-    EXPECT_FALSE(reader.getSection(0x11, 0x42, 5000));
+    EXPECT_FALSE(reader.getSection(sdt));
     data.list.reportedLength = 8;
     data.list.dataResult = E_FAIL;
-    EXPECT_FALSE(reader.getSection(0x11, 0x42, 5000));
+    EXPECT_FALSE(reader.getSection(sdt));
     EXPECT_EQ(data.list.releases, 3);
 
     data.answer = false;
-    EXPECT_FALSE(reader.getSection(0x10, 0x40, 10000));
+    EXPECT_FALSE(reader.getSection({0x10, 0x40, std::nullopt, 10000}));
     EXPECT_EQ(data.list.releases, 3);
     Mpeg2DataSectionReader<FakeData, FakeList> none(nullptr);
-    EXPECT_FALSE(none.getSection(0, 0, 1));
+    EXPECT_FALSE(none.getSection({0, 0, std::nullopt, 1}));
+}
+
+TEST(ScanSectionReaderWin, AsksAPmtByItsProgramNumberThroughTheReadersFilter) {
+    FakeData data;
+    data.list.bytes = {0x02, 0xB0, 0x05, 0x01, 0x02, 3, 4, 5};
+    data.list.reportedLength = 8;
+    Mpeg2DataSectionReader<FakeData, FakeList> reader(&data);
+    ASSERT_TRUE(reader.getSection({0x100, 0x02, 0x0102, 5000}));
+    ASSERT_TRUE(data.filter);
+    EXPECT_EQ(data.filter->bVersionNumber, 1);
+    EXPECT_EQ(data.filter->wFilterSize, sizeof(MPEG2_FILTER));
+    EXPECT_TRUE(data.filter->fSpecifyTableIdExtension);
+    EXPECT_EQ(data.filter->TableIdExtension, 0x0102);
+    EXPECT_FALSE(data.filter->fUseRawFilteringBits);
+    EXPECT_FALSE(data.filter->fSpecifyVersion);
 }
 
 TEST(ScanProgressWin, DrivesTheProgressBarAndTheNameList) {

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace korvane::testing {
 namespace {
@@ -366,6 +368,56 @@ TEST_F(TestbedGraph, SectionReaderHonoursTheExtensionFilter) {
         EXPECT_EQ(list->GetSectionData(1, &length, &section), E_INVALIDARG);
         list->Release();
     }
+}
+
+// Two programs' tables on one PID asked at the same time, each by its table id extension,
+// as the scan asks programs that share a PMT PID: each gets its own, and the PID is unmapped
+// once both have returned, whichever mapped it.
+TEST_F(TestbedGraph, SectionReaderServesConcurrentRequestsOnOnePid) {
+    ComPtr<IMpeg2Data> data = sectionReader();
+    ASSERT_TRUE(data);
+    ComPtr<IMPEG2PIDMap> dataMap;
+    {
+        ComPtr<IPin> pin;
+        ASSERT_EQ(demux_->FindPin(const_cast<LPWSTR>(L"data"), pin.put()), S_OK);
+        dataMap = pin.as<IMPEG2PIDMap>();
+    }
+    ASSERT_TRUE(dataMap);
+    tune(474167);
+    run();
+    const WORD programs[] = {0x0102, 0x0103, 0x0102};
+    int answered[3] = {-1, -1, -1};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i)
+        readers.emplace_back([&, i] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            MPEG2_FILTER filter{};
+            filter.bVersionNumber = 1;
+            filter.wFilterSize = sizeof(filter);
+            filter.fSpecifyTableIdExtension = TRUE;
+            filter.TableIdExtension = programs[i];
+            ISectionList* list = nullptr;
+            if (data->GetSection(0x12, 0x4E, &filter, 3000, &list) == S_OK) {
+                DWORD length = 0;
+                PSECTION section = nullptr;
+                if (list->GetSectionData(0, &length, &section) == S_OK) {
+                    const auto* bytes = reinterpret_cast<const uint8_t*>(section);
+                    answered[i] = (bytes[3] << 8) | bytes[4];
+                }
+                list->Release();
+            }
+            CoUninitialize();
+        });
+    for (std::thread& reader : readers)
+        reader.join();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(answered[i], programs[i]) << i;
+    ComPtr<IEnumPIDMap> entries;
+    ASSERT_EQ(dataMap->EnumPIDMap(entries.put()), S_OK);
+    PID_MAP entry[8];
+    ULONG got = 0;
+    entries->Next(8, entry, &got);
+    EXPECT_EQ(got, 0u) << "nothing left mapped on the reader's output";
 }
 
 TEST_F(TestbedGraph, OutputPinsAreManagedByName) {

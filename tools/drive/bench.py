@@ -128,7 +128,7 @@ def scan_figures(program, muxes):
         if path.exists():
             bound += table_bound(path, with_nit=i == 0)
     print(f"scan: {len(scanned)} frequencies in {scan_ms / 1000:.2f} s; tables' first arrival "
-          f"bound {bound:.2f} s; ratio {scan_ms / 1000 / bound:.2f} (goal <= 1.1)")
+          f"bound {bound:.2f} s; ratio {scan_ms / 1000 / bound:.2f} (goal <= 1.2)")
     # Where the time goes: each table read of the scan, from its map to its first section.
     reads = []
     mapped = {}
@@ -144,6 +144,36 @@ def scan_figures(program, muxes):
     print(f"scan: {len(reads)} table reads waited {waited / 1000:.2f} s for their first section, "
           f"the longest " + ", ".join(f"PID {pid} table {table} {ms} ms"
                                       for ms, pid, table in reads[:3]))
+
+
+def no_signal_figures(tree, folder):
+    """The demo city's scan with one multiplex missing: what its frequency costs."""
+    shutil.rmtree(folder, ignore_errors=True)
+    muxes = folder / "muxes-no-signal"
+    muxes.mkdir(parents=True)
+    files = sorted(tree.demo_muxes.glob("*.ts"))
+    missing = files[len(files) // 2].stem
+    for ts in files:
+        if ts.stem != missing:
+            shutil.copyfile(ts, muxes / ts.name)
+    drive.prepare_folder(tree, folder, keep=False)
+    program = drive.Program(tree, folder, muxes=muxes)
+    try:
+        if not program.attach(300) or not program.trace.wait("picture", timeout=300,
+                                                              alive=program.alive):
+            print("bench: the program did not play after its scan", file=sys.stderr)
+            return
+        tunes = [(ms, f[1]) for ms, f in program.trace.lines() if f[0] == "tune"]
+        at = next((i for i, (_, khz) in enumerate(tunes) if khz == missing), None)
+        if at is None or at + 1 >= len(tunes):
+            print(f"bench: the scan did not tune {missing} kHz", file=sys.stderr)
+            return
+        cost = (tunes[at + 1][0] - tunes[at][0]) / 1000
+        print(f"scan: the frequency without signal ({missing} kHz) cost {cost:.2f} s "
+              f"(goal <= the SDT time-out, 5 s)")
+        program.close_like_a_user()
+    finally:
+        program.stop()
 
 
 def zap_figures(program, zaps, settle_s):
@@ -256,6 +286,9 @@ def main():
     parser.add_argument("--memory-minutes", type=float, default=10.0)
     parser.add_argument("--cpu-seconds", type=float, default=60.0)
     parser.add_argument("--zaps", type=int, default=26)
+    parser.add_argument("--scan-only", action="store_true",
+                        help="only the scan figures: the demo city, then one frequency without "
+                        "signal")
     args = parser.parse_args()
     tree = drive.Tree()
     folder = tree.dir.parent / "bench"
@@ -272,11 +305,16 @@ def main():
                 print("bench: the program did not play after its scan", file=sys.stderr)
                 return 1
             scan_figures(program, tree.demo_muxes)
-            time.sleep(2)
-            zap_figures(program, args.zaps, 2.5)
+            if not args.scan_only:
+                time.sleep(2)
+                zap_figures(program, args.zaps, 2.5)
             program.close_like_a_user()
         finally:
             program.stop()
+        if args.scan_only:
+            no_signal_figures(tree, folder.parent / "bench-no-signal")
+            print(f"load at end: {drive.machine_load()}")
+            return 0
         muxes, frequency = make_30mbit_muxes(tree, folder)
         index = channel_index_on(folder, frequency)
         drive.write_config(folder, extra={"Index chaine courante": str(index)},

@@ -17,16 +17,24 @@ std::optional<std::string> readWholeFile(const char* path) {
 
 FileSectionReader::FileSectionReader(const std::string& stream) {
     forEachSection(stream, {}, [this](uint16_t pid, const uint8_t* section, std::size_t size) {
-        auto key = std::make_pair(pid, section[0]);
-        if (first_.count(key) == 0 && korvane::checkSectionCrc(section, size))
-            first_.emplace(key, std::vector<uint8_t>(section, section + size));
+        if (size < 5 || !korvane::checkSectionCrc(section, size))
+            return;
+        const auto extension = static_cast<uint16_t>((section[3] << 8) | section[4]);
+        first_.try_emplace({pid, section[0]}, section, section + size);
+        firstOfExtension_.try_emplace({pid, section[0], extension}, section, section + size);
     });
 }
 
-std::optional<std::vector<uint8_t>> FileSectionReader::getSection(uint16_t pid, uint8_t tableId,
-                                                                  int) {
-    auto it = first_.find({pid, tableId});
-    if (it == first_.end())
+std::optional<korvane::Section>
+FileSectionReader::getSection(const korvane::SectionRequest& request) {
+    if (request.extension) {
+        auto it = firstOfExtension_.find({request.pid, request.tableId, *request.extension});
+        if (it != firstOfExtension_.end())
+            return it->second;
         return std::nullopt;
-    return it->second;
+    }
+    auto it = first_.find({request.pid, request.tableId});
+    if (it != first_.end())
+        return it->second;
+    return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -19,15 +20,17 @@ template <typename Handler>
 void forEachSection(const std::string& stream, std::vector<uint16_t> pids, Handler&& handler);
 
 // Answers the scan's table reads from a recorded multiplex: the first complete section of
-// that PID and table whose CRC is correct; a table absent from the file is a time-out.
+// that PID and table (and table id extension, when asked) whose CRC is correct; a table
+// absent from the file is a time-out.
 class FileSectionReader : public korvane::SectionReader {
   public:
     explicit FileSectionReader(const std::string& stream);
-    std::optional<std::vector<uint8_t>> getSection(uint16_t pid, uint8_t tableId,
-                                                   int timeoutMs) override;
+    std::optional<korvane::Section> getSection(const korvane::SectionRequest& request) override;
 
   private:
-    std::map<std::pair<uint16_t, uint8_t>, std::vector<uint8_t>> first_;
+    std::map<std::pair<uint16_t, uint8_t>, korvane::Section> first_;
+    // The first section of each PID, table and table id extension.
+    std::map<std::tuple<uint16_t, uint8_t, uint16_t>, korvane::Section> firstOfExtension_;
 };
 
 template <typename Handler>

@@ -184,13 +184,20 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         appState().activatedAt = GetTickCount();
         return 0;
     case WM_CLOSE:
-        closeMainWindow(window);
+        // During the scan the graph stays until the scan has returned; the start-up then
+        // ends the program.
+        if (channelScanActive())
+            stopChannelScan(false);
+        else
+            closeMainWindow(window);
         return 0;
     case WM_ENDSESSION:
         // Windows is ending the session: the process ends without WM_CLOSE, so the settings
-        // are saved and the graph released here.
-        if (wParam)
+        // are saved and the graph released here, once a running scan has stopped reading.
+        if (wParam) {
+            stopChannelScan(true);
             shutdownSession();
+        }
         return 0;
     case WM_CONTEXTMENU:
         showContextMenu(window, lParam);

@@ -79,11 +79,18 @@ void relaunchChannelScan() {
     // leaves the records alone.
     list.clear();
     appState().scan.pendingNit.clear();
-    if (runChannelScan() != 0) {
+    const int status = runChannelScan();
+    if (status != kScanFound) {
         list.clear();
         for (const ChannelInfo& record : previous)
             list.append(record);
-        showError(L"Aucune chaine n'a été trouvée");
+        // A close during the scan stopped it; the window closes now that it has returned.
+        if (appState().scan.stop.get() == ScanStop::Quit) {
+            PostMessageW(appState().mainWindow, WM_CLOSE, 0, 0);
+            return;
+        }
+        if (status == kScanNothingFound)
+            showError(L"Aucune chaine n'a été trouvée");
         if (watchedIndex >= 0)
             selectChannel(static_cast<std::size_t>(watchedIndex));
         return;

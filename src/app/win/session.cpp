@@ -17,6 +17,7 @@
 #include "common/win/show_error.h"
 #include "graph/media_graph.h"
 #include "res/resource.h"
+#include "si/scan.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -93,7 +94,8 @@ int loadOrScanChannels() {
     if (loadChannelFile(channelList()) != 0) {
         keepUnreadableChannelFileAndTell();
         if (int status = runChannelScan()) {
-            showError(L"Aucune chaine n'a été trouvée");
+            if (status != kScanStopped)
+                showError(L"Aucune chaine n'a été trouvée");
             return status;
         }
     }
@@ -216,10 +218,12 @@ int runProgram(HINSTANCE instance, int showCommand) {
     createStatusBar();
     ShowWindow(window, showCommand);
     UpdateWindow(window);
-    if (initialiseSession() != 0) {
+    if (int status = initialiseSession()) {
         shutdownSession();
         releaseVideoPresenter();
-        return -1;
+        // Closed during the scan, or the scan cancelled without keeping its channels: the
+        // user's choice, not a failure.
+        return status == kScanStopped ? 0 : -1;
     }
     appState().fullMenu = GetMenu(window);
     applyColorKey();

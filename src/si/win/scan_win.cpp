@@ -10,8 +10,23 @@ namespace korvane {
 
 namespace {
 
-INT_PTR CALLBACK scanDialogProc(HWND, UINT message, WPARAM, LPARAM) {
-    return message == WM_INITDIALOG ? TRUE : FALSE;
+INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(dialog, GWLP_USERDATA, lParam);
+        return TRUE;
+    case WM_COMMAND:
+        // Escape and the close box arrive as IDCANCEL.
+        if (LOWORD(wParam) == IDCANCEL) {
+            if (auto* stop =
+                    reinterpret_cast<ScanStopFlag*>(GetWindowLongPtrW(dialog, GWLP_USERDATA)))
+                stop->request(ScanStop::Cancelled);
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
 }
 
 } // namespace
@@ -36,7 +51,8 @@ void DialogScanProgress::end() {
 }
 
 void ModalScanDialog::runModal() {
-    DialogBoxParamW(instance_, MAKEINTRESOURCEW(resourceId_), owner_, scanDialogProc, 0);
+    DialogBoxParamW(instance_, MAKEINTRESOURCEW(resourceId_), owner_, scanDialogProc,
+                    reinterpret_cast<LPARAM>(stop_));
 }
 
 bool isScanStartIdle(const ScanState& state, WPARAM wParam) {
