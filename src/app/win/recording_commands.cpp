@@ -4,6 +4,7 @@
 #include "app/win/main_commands.h"
 #include "capture/win/recording_failure.h"
 #include "capture/win/recording_paths.h"
+#include "common/dvb_text.h"
 #include "common/win/show_error.h"
 #include "dshow/com_ptr.h"
 #include "graph/platform_guids.h"
@@ -63,7 +64,8 @@ CSampleGrabber* createRecorder(UINT command, HWND window, uint32_t generation) {
     std::optional<ChannelInfo> channel = channelList().copyCurrent();
     if (!channel)
         return nullptr;
-    std::optional<std::wstring> path = channelRecordingPathNow(folder, channel->name.view());
+    std::optional<std::wstring> path =
+        channelRecordingPathNow(folder, shownDvbText(channel->name.view()));
     if (!path)
         return nullptr;
     const int32_t video = recordedVideoPid(*channel);
