@@ -256,6 +256,9 @@ void selectFirstAudioTrack(const ChannelInfo& channel, AudioTrack& track,
                            const DemuxOutputs& outputs) {
     if (track == AudioTrack::First)
         return;
+    // Leaving a further track for a first track the channel lacks would leave it silent.
+    if (track.slot == AudioTrack::Slot::Stream && channel.audio1Pid == 0)
+        return;
     if (track == AudioTrack::Second) {
         unmap(outputs.audio, channel.audio2Pid);
     } else if (track == AudioTrack::Ac3) {

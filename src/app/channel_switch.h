@@ -106,7 +106,8 @@ int32_t appendTypedDigit(int32_t typed, int digit);
 std::optional<std::size_t> typedNumberChoice(const ChannelRecords& records, int32_t current,
                                              int32_t number, bool recording);
 
-// "Première piste audio": back from the second track or from AC-3 to the first.
+// "Première piste audio": back from the second track, from AC-3 or from a further track
+// to the first; a further track stays when the channel has no first track.
 void selectFirstAudioTrack(const ChannelInfo& channel, AudioTrack& track,
                            const DemuxOutputs& outputs);
 // "Seconde piste audio" and "Piste AC3": from the first track only, and only when the

@@ -413,6 +413,8 @@ TEST_F(ChannelSwitch, TodaysChannelMapsH264AndEac3AndOffersEveryTrack) {
                                             {0x623, "Allemand (E-AC3)", enabled}}));
 
     log.lines.clear();
+    selectFirstAudioTrack(hd, track, outputs);
+    EXPECT_TRUE(log.lines.empty());
     ASSERT_TRUE(selectAudioStream(hd, 0x622, track, outputs));
     EXPECT_EQ(log.lines, (Lines{"eac3 unmap 0x620", "eac3 map 0x622 es"}));
     EXPECT_FALSE(selectAudioStream(hd, 0x622, track, outputs));
