@@ -387,16 +387,19 @@ TEST_F(ChannelSession, FurtherAudioTracksAreItemsAndNamesLoseTheirSelector) {
     buildWithSinks();
     ASSERT_EQ(openChannels(), 0);
     handleCommand(window_, 3);
+    // The full menu once start-up has recorded it, else the window's own.
+    HMENU bar = appState().fullMenu ? appState().fullMenu : GetMenu(window_);
+    ASSERT_NE(bar, nullptr);
 
     const auto text = [&](UINT command) {
         wchar_t buffer[128] = {};
-        GetMenuStringW(appState().fullMenu, command, buffer, 128, MF_BYCOMMAND);
+        GetMenuStringW(bar, command, buffer, 128, MF_BYCOMMAND);
         return std::wstring(buffer);
     };
     const auto checkedItems = [&] {
         std::vector<UINT> checked;
         for (UINT id = IDM_AUDIO_STREAM_FIRST; id <= IDM_AUDIO_STREAM_LAST; ++id) {
-            const UINT state = GetMenuState(appState().fullMenu, id, MF_BYCOMMAND);
+            const UINT state = GetMenuState(bar, id, MF_BYCOMMAND);
             if (state != static_cast<UINT>(-1) && (state & MF_CHECKED))
                 checked.push_back(id - IDM_AUDIO_STREAM_FIRST);
         }
@@ -406,8 +409,7 @@ TEST_F(ChannelSession, FurtherAudioTracksAreItemsAndNamesLoseTheirSelector) {
     EXPECT_EQ(text(IDM_AUDIO_STREAM_FIRST), L"Audiodescription (E-AC3)");
     EXPECT_EQ(text(IDM_AUDIO_STREAM_FIRST + 1), L"Français (E-AC3)");
     EXPECT_EQ(text(IDM_AUDIO_STREAM_FIRST + 2), L"Version originale (E-AC3)");
-    EXPECT_EQ(GetMenuState(appState().fullMenu, IDM_AUDIO_STREAM_FIRST + 3, MF_BYCOMMAND),
-              static_cast<UINT>(-1));
+    EXPECT_EQ(GetMenuState(bar, IDM_AUDIO_STREAM_FIRST + 3, MF_BYCOMMAND), static_cast<UINT>(-1));
     EXPECT_EQ(checkedItems(), Places{1});
     EXPECT_EQ(heardAudio(hd, appState().audioTrack), (HeardAudio{0x330, AudioCodec::Eac3}));
     EXPECT_EQ(statusText(0), "T\xE9l\xE9 HD");
@@ -423,7 +425,7 @@ TEST_F(ChannelSession, FurtherAudioTracksAreItemsAndNamesLoseTheirSelector) {
     EXPECT_EQ(checkedItems(), Places{0});
 
     // The items sit between "Piste AC3" and the step item.
-    HMENU commands = GetSubMenu(appState().fullMenu, 2);
+    HMENU commands = GetSubMenu(bar, 2);
     int ac3 = -1;
     for (int position = 0; position < GetMenuItemCount(commands); ++position)
         if (GetMenuItemID(commands, position) == IDM_AC3_TRACK)
@@ -433,8 +435,7 @@ TEST_F(ChannelSession, FurtherAudioTracksAreItemsAndNamesLoseTheirSelector) {
     EXPECT_EQ(GetMenuItemID(commands, ac3 + 4), UINT(IDM_NEXT_AUDIO));
 
     handleCommand(window_, 0);
-    EXPECT_EQ(GetMenuState(appState().fullMenu, IDM_AUDIO_STREAM_FIRST, MF_BYCOMMAND),
-              static_cast<UINT>(-1));
+    EXPECT_EQ(GetMenuState(bar, IDM_AUDIO_STREAM_FIRST, MF_BYCOMMAND), static_cast<UINT>(-1));
     EXPECT_EQ(appState().audioTrack, AudioTrack::First);
     // The step key goes through the tracks of an MPEG channel too: second, then AC-3.
     handleCommand(window_, IDM_NEXT_AUDIO);
