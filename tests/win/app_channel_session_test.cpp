@@ -424,7 +424,7 @@ TEST_F(ChannelSession, FurtherAudioTracksAreItemsAndNamesLoseTheirSelector) {
     handleCommand(window_, IDM_AUDIO_STREAM_FIRST + 7);
     EXPECT_EQ(checkedItems(), Places{0});
 
-    // The items sit between "Piste AC3" and the step item.
+    // The items sit right below "Piste AC3".
     HMENU commands = GetSubMenu(bar, 2);
     int ac3 = -1;
     for (int position = 0; position < GetMenuItemCount(commands); ++position)
@@ -432,7 +432,7 @@ TEST_F(ChannelSession, FurtherAudioTracksAreItemsAndNamesLoseTheirSelector) {
             ac3 = position;
     ASSERT_GE(ac3, 0);
     EXPECT_EQ(GetMenuItemID(commands, ac3 + 1), UINT(IDM_AUDIO_STREAM_FIRST));
-    EXPECT_EQ(GetMenuItemID(commands, ac3 + 4), UINT(IDM_NEXT_AUDIO));
+    EXPECT_EQ(GetMenuItemID(commands, ac3 + 4), UINT(IDM_PREFER_AC3));
 
     handleCommand(window_, 0);
     EXPECT_EQ(GetMenuState(bar, IDM_AUDIO_STREAM_FIRST, MF_BYCOMMAND), static_cast<UINT>(-1));

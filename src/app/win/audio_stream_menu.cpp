@@ -47,14 +47,15 @@ void setAudioStreamItems(const std::vector<AudioStreamMenuItem>& items) {
         bar = GetMenu(appState().mainWindow);
     if (!bar)
         return;
-    HMENU popup = popupHolding(bar, IDM_NEXT_AUDIO);
+    HMENU popup = popupHolding(bar, IDM_AC3_TRACK);
     if (!popup)
         return;
     for (UINT command = IDM_AUDIO_STREAM_FIRST; command <= IDM_AUDIO_STREAM_LAST; ++command)
         DeleteMenu(popup, command, MF_BYCOMMAND);
-    int position = positionOf(popup, IDM_NEXT_AUDIO);
+    int position = positionOf(popup, IDM_AC3_TRACK);
     if (position < 0)
         return;
+    ++position;
     for (const AudioStreamMenuItem& item : items) {
         std::wstring text = wideFromUtf8(item.text);
         MENUITEMINFOW info{};

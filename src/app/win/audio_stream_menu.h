@@ -14,8 +14,8 @@ struct AudioStreamMenuItem {
     UINT state;
 };
 
-// Replaces the further audio-track items of "Commandes", placed between "Piste AC3" and
-// "Piste audio suivante", in the full menu (attached or not, so that the context menu of
+// Replaces the further audio-track items of "Commandes", placed right below "Piste AC3",
+// in the full menu (attached or not, so that the context menu of
 // compact mode and full screen copies them too).
 void setAudioStreamItems(const std::vector<AudioStreamMenuItem>& items);
 
