@@ -1,6 +1,7 @@
 #include "channels/channel_file.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 
 namespace korvane {
@@ -60,6 +61,30 @@ int32_t firstNonZero(const XmlNode& node, std::string_view name) {
     return 0;
 }
 
+constexpr std::string_view kCodecTokens[] = {"mpeg", "ac3", "eac3"};
+constexpr std::string_view kKindTokens[] = {"principale", "description", "malentendants",
+                                            "soustitres"};
+
+// The token's index in tokens, matched code unit by code unit.
+template <std::size_t N>
+std::optional<std::size_t> tokenIndex(const std::string_view (&tokens)[N],
+                                      std::u16string_view text) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (std::equal(text.begin(), text.end(), tokens[i].begin(), tokens[i].end(),
+                       [](char16_t a, char b) { return a == static_cast<unsigned char>(b); }))
+            return i;
+    return std::nullopt;
+}
+
+// The next space-separated word of text from pos on; pos moves past its space.
+std::u16string_view nextWord(std::u16string_view text, std::size_t& pos) {
+    const std::size_t start = pos;
+    const std::size_t space = text.find(u' ', start);
+    const std::size_t end = space == std::u16string_view::npos ? text.size() : space;
+    pos = space == std::u16string_view::npos ? text.size() : space + 1;
+    return text.substr(start, end - start);
+}
+
 bool isIntSpace(char16_t c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r');
 }
@@ -93,12 +118,49 @@ std::string escapeChannelText(std::string_view bytes) {
     return out;
 }
 
+std::string formatAudioStream(const AudioStream& stream) {
+    std::string out = std::to_string(stream.pid);
+    out += ' ';
+    out += kCodecTokens[static_cast<std::size_t>(stream.codec)];
+    out += ' ';
+    out += kKindTokens[static_cast<std::size_t>(stream.kind)];
+    if (stream.language != std::array<char, 3>{}) {
+        out += ' ';
+        out += escapeChannelText(std::string_view(stream.language.data(), 3));
+    }
+    return out;
+}
+
+std::optional<AudioStream> parseAudioStream(std::u16string_view text) {
+    std::size_t pos = 0;
+    const std::u16string_view pid = nextWord(text, pos);
+    const std::u16string_view codec = nextWord(text, pos);
+    const std::u16string_view kind = nextWord(text, pos);
+    const auto codecIndex = tokenIndex(kCodecTokens, codec);
+    const auto kindIndex = tokenIndex(kKindTokens, kind);
+    AudioStream stream;
+    stream.pid =
+        pid.empty() || pid.front() == u'+' || pid.front() == u'-' ? 0 : parseChannelFileInt(pid);
+    if (stream.pid <= 0 || stream.pid > 0x1FFF || !codecIndex || !kindIndex)
+        return std::nullopt;
+    stream.codec = static_cast<AudioCodec>(*codecIndex);
+    stream.kind = static_cast<AudioKind>(*kindIndex);
+    if (pos < text.size()) {
+        const std::string language = channelTextFromWide(text.substr(pos), {});
+        if (language.size() == 3)
+            std::copy(language.begin(), language.end(), stream.language.begin());
+    }
+    return stream;
+}
+
 std::string formatChannelFile(const ChannelRecords& records) {
     std::string out = "<Chaines>\r\n";
     for (const ChannelInfo& c : records) {
         out += "\t<Chaine>\r\n";
         for (const ChannelFileField& field : kChannelFileFields)
             appendField(out, field, c);
+        for (const AudioStream& stream : keptAudioStreams(c))
+            appendLine(out, 2, kAudioStreamElement, formatAudioStream(stream));
         out += "\t</Chaine>\r\n";
     }
     out += "</Chaines>\r\n";
@@ -176,6 +238,10 @@ ChannelInfo channelFromNode(const XmlNode& node, const WideToAnsi& toAnsi) {
         else if (const XmlNode* child = firstChildNamed(node, field.element))
             (c.*field.text).assign(channelTextFromWide(child->text, toAnsi));
     }
+    for (const XmlNode& child : node.children)
+        if (isNamed(child, kAudioStreamElement))
+            if (auto stream = parseAudioStream(child.text))
+                c.audioStreams.push_back(*stream);
     return c;
 }
 

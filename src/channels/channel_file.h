@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,16 @@ inline constexpr ChannelFileField kChannelFileFields[] = {
     {"Ac3", nullptr, &ChannelInfo::ac3Pid, true},
     {"Ac3_2", nullptr, &ChannelInfo::ac3Pid2, true},
 };
+
+// Element of one audio stream, written after the fields above for the channels whose
+// streams the PID fields do not all carry, one per stream in the PMT's order. Its text is
+// "PID codec kind" then, when the stream has one, a space and the escaped language code:
+// "1234 eac3 principale fre".
+inline constexpr std::string_view kAudioStreamElement = "Piste";
+
+std::string formatAudioStream(const AudioStream& stream);
+// Nothing when the text is not a stream this version writes.
+std::optional<AudioStream> parseAudioStream(std::u16string_view text);
 
 // Converts UTF-16 text that has no byte of its own in the channel text encoding to 8-bit
 // text: the ANSI code page on Windows.

@@ -4,6 +4,18 @@
 
 namespace korvane {
 
+bool isFurtherAudioStream(const ChannelInfo& c, const AudioStream& stream) {
+    return stream.pid != c.audio1Pid && stream.pid != c.audio2Pid && stream.pid != c.ac3Pid &&
+           stream.pid != c.ac3Pid2;
+}
+
+std::vector<AudioStream> keptAudioStreams(const ChannelInfo& channel) {
+    for (const AudioStream& stream : channel.audioStreams)
+        if (isFurtherAudioStream(channel, stream))
+            return channel.audioStreams;
+    return {};
+}
+
 void sortChannelsByNumber(ChannelRecords& records) {
     // The exchanges are made on small (number, index) pairs, giving the very order the
     // exchange of whole records gives; each record then moves once into its place.

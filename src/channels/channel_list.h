@@ -74,6 +74,14 @@ void eraseChannelAt(ChannelRecords& records, std::size_t index);
 
 // Lookups in list order; each returns the first match.
 std::optional<std::size_t> findChannelByNumber(const ChannelRecords& records, int32_t number);
+
+// An audio stream that none of the channel's four audio PID fields (audio1Pid, audio2Pid,
+// ac3Pid, ac3Pid2) carries: an E-AC-3 track, or an MPEG track between the first and the last.
+bool isFurtherAudioStream(const ChannelInfo& channel, const AudioStream& stream);
+
+// The audio streams a channel keeps beyond its PID fields: all of them, in the PMT's order,
+// when one is a further stream; none when the PID fields say everything.
+std::vector<AudioStream> keptAudioStreams(const ChannelInfo& channel);
 std::optional<std::size_t> findChannelByName(const ChannelRecords& records, std::string_view name);
 std::optional<std::size_t> findChannelBySid(const ChannelRecords& records, int32_t sid);
 

@@ -50,6 +50,11 @@
 #define IDM_DEFAULT_ZOOM 40071
 // Added to the channel menu when the channel numbers changed on the air.
 #define IDM_RESCAN_CHANNELS 40090
+#define IDM_NEXT_AUDIO 40072
+// The items of a channel's further audio tracks, made at run time in "Commandes": one id per
+// track in the order of the channel's streams, from FIRST on.
+#define IDM_AUDIO_STREAM_FIRST 40100
+#define IDM_AUDIO_STREAM_LAST 40131
 
 // Controls of the configuration dialog (103) and of the scan dialog (106).
 #define IDC_CITY 1001

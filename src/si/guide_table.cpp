@@ -1,13 +1,15 @@
 #include "si/guide_table.h"
 
+#include "common/dvb_text.h"
 namespace korvane {
 
 namespace {
 
 GuideRow rowOf(const ChannelInfo& channel, const EpgEvent& event) {
-    return GuideRow{std::string(channel.name.view()), std::string(event.startText.view()),
-                    std::string(event.endText.view()), std::string(event.title.view()),
-                    std::string(event.description.view())};
+    return GuideRow{std::string(shownDvbText(channel.name.view())),
+                    std::string(event.startText.view()), std::string(event.endText.view()),
+                    std::string(shownDvbText(event.title.view())),
+                    std::string(shownDvbText(event.description.view()))};
 }
 
 } // namespace

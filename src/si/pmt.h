@@ -2,10 +2,13 @@
 
 #include "channels/channel_list.h"
 #include "channels/channel_saver.h"
+#include "common/byte_reader.h"
 #include "si/notifier.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace korvane {
 
@@ -33,7 +36,16 @@ enum class PmtRead {
 
 // Applies the stream classification to every elementary stream entry of a PMT section, in
 // order, on top of the values already in pids (whose pcrPid is set from the header first).
-PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& pids);
+// When audio is given, every audio stream read (MPEG, AC-3, E-AC-3) is appended to it.
+PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& pids,
+                           std::vector<AudioStream>* audio = nullptr);
+
+// What an entry's descriptor loop (loopLength bytes at start in the section, CRC excluded)
+// says of an audio stream: its codec (AC-3 or E-AC-3 on a private PES stream; MPEG by its
+// type), its language and its kind. Nothing when the entry is not audio. A descriptor too
+// short for a field leaves that field out.
+std::optional<AudioStream> audioStreamOf(uint8_t streamType, int32_t pid, const ByteReader& section,
+                                         std::size_t start, std::size_t loopLength);
 
 // The PMT of the channel being watched (its program_number is the record's service id, or
 // the record has none): when its PIDs differ from the record, stores them, saves the channel

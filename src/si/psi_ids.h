@@ -40,6 +40,10 @@ inline constexpr uint8_t kStreamIdentifierTag = 0x52;
 inline constexpr uint8_t kTerrestrialDeliveryTag = 0x5A;
 inline constexpr uint8_t kPrivateDataSpecifierTag = 0x5F;
 inline constexpr uint8_t kAc3Tag = 0x6A;
+inline constexpr uint8_t kEnhancedAc3Tag = 0x7A;
+// The extension descriptor: its first body byte names what it holds.
+inline constexpr uint8_t kExtensionTag = 0x7F;
+inline constexpr uint8_t kSupplementaryAudioExtension = 0x06;
 // Private to the French networks, announced by their private data specifier.
 inline constexpr uint8_t kLogicalChannelTag = 0x83;
 

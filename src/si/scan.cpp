@@ -1,5 +1,6 @@
 #include "si/scan.h"
 
+#include "common/dvb_text.h"
 #include "si/nit.h"
 #include "si/pat.h"
 #include "si/pmt.h"
@@ -17,7 +18,7 @@ std::vector<std::string> namesFrom(ChannelList& list, std::size_t first) {
     std::vector<std::string> names;
     auto access = list.lock();
     for (std::size_t i = first; i < access.size(); ++i)
-        names.emplace_back(access.at(i).name.view());
+        names.emplace_back(shownDvbText(access.at(i).name.view()));
     return names;
 }
 

@@ -11,6 +11,7 @@
 // multiplexes the tuner played.
 //
 // usage: user_session_driver.exe UNIX_FOLDER (an empty folder of the build tree)
+#include "common/dvb_text.h"
 #include "demo_city_channels.h"
 #include "program_runner.h"
 #include "res/resource.h"
@@ -27,6 +28,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvane::testing {
@@ -236,9 +238,11 @@ std::string utf8(const std::wstring& text) {
 }
 
 // The channel's name as the program shows it (its 8-bit text in the system's code page).
+// The name as the program shows it: without its character-table selector.
 std::wstring shownName(const DemoChannel& channel) {
+    const std::string_view name = korvane::shownDvbText(channel.name);
     wchar_t wide[128] = {};
-    MultiByteToWideChar(CP_ACP, 0, channel.name, -1, wide, 128);
+    MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), wide, 127);
     return wide;
 }
 

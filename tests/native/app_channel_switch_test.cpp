@@ -279,5 +279,188 @@ TEST_F(ChannelSwitch, ChannelsWithoutTheTracksLeaveTheirItemsDisabled) {
     EXPECT_EQ(track, AudioTrack::First);
 }
 
+AudioStream stream(int32_t pid, AudioCodec codec, const char* language,
+                   AudioKind kind = AudioKind::Main) {
+    AudioStream s{pid, codec, {}, kind};
+    if (language)
+        std::copy(language, language + 3, s.language.begin());
+    return s;
+}
+
+constexpr AudioCodec kEac3 = AudioCodec::Eac3;
+constexpr AudioKind kDescription = AudioKind::AudioDescription;
+
+// The default track, whatever the PMT's order: the French main E-AC-3 track, never the
+// description or the original version while it exists; the PID fields keep their rule.
+TEST(DefaultAudioTrack, FrenchMainTrackWhateverTheOrder) {
+    const struct {
+        const char* what;
+        std::vector<AudioStream> streams;
+        int32_t audio1, ac3;
+        bool preferAc3;
+        AudioTrack expected;
+    } cases[] = {
+        {"description listed first",
+         {stream(0x11, kEac3, "qad"), stream(0x12, kEac3, "fre"), stream(0x13, kEac3, "qaa")},
+         0,
+         0,
+         false,
+         AudioTrack{AudioTrack::Slot::Stream, 0x12, kEac3}},
+        {"original version first, fra",
+         {stream(0x13, kEac3, "qaa"), stream(0x11, kEac3, "fre", kDescription),
+          stream(0x12, kEac3, "fra")},
+         0,
+         0,
+         false,
+         AudioTrack{AudioTrack::Slot::Stream, 0x12, kEac3}},
+        {"German before French",
+         {stream(0x14, kEac3, "deu"), stream(0x12, kEac3, "fre")},
+         0,
+         0,
+         false,
+         AudioTrack{AudioTrack::Slot::Stream, 0x12, kEac3}},
+        {"no French: another language before the original version",
+         {stream(0x13, kEac3, "qaa"), stream(0x14, kEac3, "deu")},
+         0,
+         0,
+         false,
+         AudioTrack{AudioTrack::Slot::Stream, 0x14, kEac3}},
+        {"only a description and the original version",
+         {stream(0x11, kEac3, "fre", kDescription), stream(0x13, kEac3, "qaa")},
+         0,
+         0,
+         false,
+         AudioTrack{AudioTrack::Slot::Stream, 0x13, kEac3}},
+        {"only a description",
+         {stream(0x11, kEac3, "qad")},
+         0,
+         0,
+         false,
+         AudioTrack{AudioTrack::Slot::Stream, 0x11, kEac3}},
+        {"no languages: the first",
+         {stream(0x15, kEac3, nullptr), stream(0x16, kEac3, nullptr)},
+         0,
+         0,
+         false,
+         AudioTrack{AudioTrack::Slot::Stream, 0x15, kEac3}},
+        {"MPEG audio first without the preference",
+         {stream(0x20, AudioCodec::Mpeg, "fre"), stream(0x12, kEac3, "fre")},
+         0x20,
+         0,
+         false,
+         AudioTrack::First},
+        {"the preference takes E-AC-3 over MPEG",
+         {stream(0x20, AudioCodec::Mpeg, "fre"), stream(0x12, kEac3, "fre")},
+         0x20,
+         0,
+         true,
+         AudioTrack{AudioTrack::Slot::Stream, 0x12, kEac3}},
+        {"AC-3 before E-AC-3 under the preference",
+         {stream(0x30, AudioCodec::Ac3, "fre"), stream(0x12, kEac3, "fre")},
+         0,
+         0x30,
+         true,
+         AudioTrack::Ac3},
+        {"AC-3 without the preference is not heard",
+         {stream(0x30, AudioCodec::Ac3, "fre")},
+         0,
+         0x30,
+         false,
+         AudioTrack::First},
+        {"no audio at all", {}, 0, 0, true, AudioTrack::First},
+    };
+    for (const auto& c : cases) {
+        ChannelInfo ch;
+        ch.audioStreams = c.streams;
+        ch.audio1Pid = c.audio1;
+        ch.ac3Pid = c.ac3;
+        EXPECT_EQ(defaultAudioTrack(ch, c.preferAc3), c.expected) << c.what;
+        EXPECT_EQ(heardAudio(ch, c.expected).pid, c.expected.slot == AudioTrack::Slot::Stream
+                                                      ? c.expected.pid
+                                                  : c.expected == AudioTrack::Ac3 ? c.ac3
+                                                                                  : c.audio1)
+            << c.what;
+    }
+}
+
+// A channel of today: H.264 video on its own output, three E-AC-3 tracks, the items below
+// the three specified ones, the step key going round every track.
+TEST_F(ChannelSwitch, TodaysChannelMapsH264AndEac3AndOffersEveryTrack) {
+    FakePidMap h264{"h264", log}, eac3{"eac3", log};
+    outputs.h264 = &h264;
+    outputs.eac3 = &eac3;
+    ChannelInfo hd = channel(474167, 5, 0x600, 0, 0);
+    hd.videoMpeg4Pid = 0x610;
+    hd.audioStreams = {stream(0x621, kEac3, "qad"), stream(0x620, kEac3, "fra"),
+                       stream(0x622, kEac3, "qaa"), stream(0x623, kEac3, "ger")};
+    list.append(hd);
+    ChannelInfo both = channel(474167, 6, 0x700, 0x710, 0x720);
+    both.videoMpeg4Pid = 0x711;
+    both.audioStreams = {stream(0x720, AudioCodec::Mpeg, "fre"), stream(0x721, kEac3, "fre")};
+    list.append(both);
+
+    using Lines = std::vector<std::string>;
+    select(0);
+    EXPECT_EQ(select(4), (Lines{"video unmap 0x120", "son unmap 0x130", "pmt unmap 0x100",
+                                "h264 map 0x610 es", "eac3 map 0x620 es", "pmt map 0x600 psi"}));
+    EXPECT_EQ(heardAudio(hd, track), (HeardAudio{0x620, kEac3}));
+    const MenuItemState enabled{}, disabled{false, true}, checked{true, true};
+    EXPECT_EQ(audioTrackMenu(track, hd), (AudioTrackMenu{disabled, disabled, disabled}));
+    EXPECT_EQ(audioStreamItems(track, hd),
+              (std::vector<AudioStreamItem>{{0x621, "Audiodescription (E-AC3)", enabled},
+                                            {0x620, "Français (E-AC3)", checked},
+                                            {0x622, "Version originale (E-AC3)", enabled},
+                                            {0x623, "Allemand (E-AC3)", enabled}}));
+
+    log.lines.clear();
+    selectFirstAudioTrack(hd, track, outputs);
+    EXPECT_TRUE(log.lines.empty());
+    ASSERT_TRUE(selectAudioStream(hd, 0x622, track, outputs));
+    EXPECT_EQ(log.lines, (Lines{"eac3 unmap 0x620", "eac3 map 0x622 es"}));
+    EXPECT_FALSE(selectAudioStream(hd, 0x622, track, outputs));
+    EXPECT_FALSE(selectAudioStream(hd, 0x999, track, outputs));
+    EXPECT_EQ(audioStreamItems(track, hd)[2].state, checked);
+    // The step key: 0x623, then round to the first of the list.
+    ASSERT_TRUE(selectNextAudioTrack(hd, track, outputs));
+    ASSERT_TRUE(selectNextAudioTrack(hd, track, outputs));
+    EXPECT_EQ(heardAudio(hd, track).pid, 0x621);
+    // Leaving E-AC-3 and MPEG-2 for the MPEG-2 video and MPEG audio of the next channel;
+    // the H.264 of a channel with MPEG-2 video stays unmapped.
+    EXPECT_EQ(select(5), (Lines{"pmt unmap 0x600", "h264 unmap 0x610", "eac3 unmap 0x621",
+                                "video map 0x710 es", "son map 0x720 es", "pmt map 0x700 psi"}));
+    EXPECT_EQ(audioStreamItems(track, both),
+              (std::vector<AudioStreamItem>{{0x721, "Français (E-AC3)", enabled}}));
+    log.lines.clear();
+    ASSERT_TRUE(selectNextAudioTrack(both, track, outputs));
+    EXPECT_EQ(log.lines, (Lines{"son unmap 0x720", "eac3 map 0x721 es"}));
+    EXPECT_EQ(audioTrackMenu(track, both), (AudioTrackMenu{enabled, disabled, disabled}));
+    log.lines.clear();
+    selectFirstAudioTrack(both, track, outputs);
+    EXPECT_EQ(log.lines, (Lines{"eac3 unmap 0x721", "son map 0x720 es"}));
+    EXPECT_EQ(track, AudioTrack::First);
+    // Under the preference the E-AC-3 track comes first.
+    EXPECT_EQ(select(5, true)[4], "eac3 map 0x721 es");
+}
+
+TEST(AudioStreamName, LanguageKindAndFallbacks) {
+    const struct {
+        AudioStream stream;
+        const char* name;
+    } cases[] = {
+        {stream(1, kEac3, "fre"), "Français"},
+        {stream(1, kEac3, "fra", kDescription), "Audiodescription"},
+        {stream(1, kEac3, "qad"), "Audiodescription"},
+        {stream(1, kEac3, "qaa"), "Version originale"},
+        {stream(1, kEac3, "deu"), "Allemand"},
+        {stream(1, kEac3, "eng", AudioKind::CleanAudio), "Anglais malentendants"},
+        {stream(1, kEac3, "fre", AudioKind::SpokenSubtitles), "Français sous-titres parlés"},
+        {stream(1, kEac3, "swe"), "swe"},
+        {stream(1, kEac3, "S\x01?"), "Piste 3"},
+        {stream(1, kEac3, nullptr), "Piste 3"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(audioStreamName(c.stream, 3), c.name) << c.name;
+}
+
 } // namespace
 } // namespace korvane

@@ -282,3 +282,101 @@ TEST(ChannelFileFields, EachFieldOnceAndBackAsWritten) {
     }
     EXPECT_EQ(std::size(kChannelFileFields), 15u);
 }
+
+namespace {
+
+AudioStream track(int32_t pid, AudioCodec codec, const char* language, AudioKind kind) {
+    AudioStream s{pid, codec, {}, kind};
+    if (language)
+        std::copy(language, language + 3, s.language.begin());
+    return s;
+}
+
+} // namespace
+
+// Audio streams travel as optional elements after the PID lines: a channel whose streams
+// the PID fields carry writes the very bytes it always wrote, a file written before them
+// loads unchanged, and a channel with E-AC-3 tracks gets every stream back in its order.
+TEST(ChannelFileRoundTrip, AudioStreamsAreKeptOnlyWhenThePidFieldsMissSome) {
+    ChannelInfo mpeg = sample("France 3", "R1");
+    mpeg.videoPid = 0x200;
+    mpeg.audio1Pid = 0x201;
+    mpeg.audio2Pid = 0x202;
+    const std::string specified = formatChannelFile({mpeg});
+    mpeg.audioStreams = {track(0x201, AudioCodec::Mpeg, "fre", AudioKind::Main),
+                         track(0x202, AudioCodec::Mpeg, "qad", AudioKind::AudioDescription)};
+    EXPECT_EQ(formatChannelFile({mpeg}), specified);
+    EXPECT_EQ(specified.find("Piste"), std::string::npos);
+
+    ChannelInfo hd = sample("\x05"
+                            "France 2",
+                            "R1");
+    hd.videoMpeg4Pid = 0x120;
+    hd.audioStreams = {
+        track(0x131, AudioCodec::Eac3, "qad", AudioKind::AudioDescription),
+        track(0x130, AudioCodec::Eac3, "fra", AudioKind::Main),
+        track(0x132, AudioCodec::Eac3, "qaa", AudioKind::Main),
+        track(0x133, AudioCodec::Mpeg, nullptr, AudioKind::CleanAudio),
+        track(0x134, AudioCodec::Ac3, "d<&", AudioKind::SpokenSubtitles),
+        track(0x135, AudioCodec::Eac3, " e\x01", AudioKind::Main),
+    };
+    hd.audio1Pid = 0x133;
+    const std::string text = formatChannelFile({mpeg, hd});
+    EXPECT_NE(text.find("\t\t<Video_mpeg4>288</Video_mpeg4>\r\n"
+                        "\t\t<Son1>307</Son1>\r\n"
+                        "\t\t<Piste>305 eac3 description qad</Piste>\r\n"
+                        "\t\t<Piste>304 eac3 principale fra</Piste>\r\n"
+                        "\t\t<Piste>306 eac3 principale qaa</Piste>\r\n"
+                        "\t\t<Piste>307 mpeg malentendants</Piste>\r\n"
+                        "\t\t<Piste>308 ac3 soustitres d&lt;&amp;</Piste>\r\n"
+                        "\t\t<Piste>309 eac3 principale &#xE020;e&#xE001;</Piste>\r\n"
+                        "\t</Chaine>\r\n"),
+              std::string::npos);
+    EXPECT_EQ(text.substr(0, specified.size() - 12), specified.substr(0, specified.size() - 12));
+
+    const ChannelRecords out = roundTrip({mpeg, hd});
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_TRUE(out[0].audioStreams.empty());
+    expectSameStoredFields(out[1], hd);
+    EXPECT_EQ(out[1].audioStreams, hd.audioStreams);
+    EXPECT_EQ(formatChannelFile(out), formatChannelFile({mpeg, hd}));
+}
+
+TEST(ChannelFileRecordRules, AudioStreamTextsThisVersionDoesNotWriteAreSkipped) {
+    const struct {
+        const char16_t* text;
+        bool read;
+        AudioStream stream;
+    } cases[] = {
+        {u"100 eac3 principale fre", true, track(100, AudioCodec::Eac3, "fre", AudioKind::Main)},
+        {u"8191 mpeg description", true,
+         track(8191, AudioCodec::Mpeg, nullptr, AudioKind::AudioDescription)},
+        {u"100 ac3 principale fr", true, track(100, AudioCodec::Ac3, nullptr, AudioKind::Main)},
+        {u"100 eac3 principale \uE020\u00E9\uE000", true,
+         track(100, AudioCodec::Eac3, " \xE9\x00", AudioKind::Main)},
+        {u"8192 eac3 principale", false, {}},
+        {u"0 eac3 principale", false, {}},
+        {u"-5 eac3 principale", false, {}},
+        {u"+5 eac3 principale", false, {}},
+        {u"100 EAC3 principale", false, {}},
+        {u"100 eac3", false, {}},
+        {u"100  eac3 principale", false, {}},
+        {u"", false, {}},
+        {u"dts eac3 principale", false, {}},
+    };
+    for (const auto& c : cases) {
+        const auto stream = parseAudioStream(c.text);
+        EXPECT_EQ(stream.has_value(), c.read) << stream.has_value();
+        if (stream && c.read)
+            EXPECT_EQ(*stream, c.stream);
+    }
+    // Unknown elements and a bad stream leave the rest of the record as it was.
+    auto root = parseXmlDocument("<Chaines><Chaine><Nom>A</Nom><Piste>9 dts principale</Piste>"
+                                 "<Autre>1</Autre><Piste>7 eac3 principale fre</Piste>"
+                                 "<Son1>5</Son1></Chaine></Chaines>");
+    ASSERT_TRUE(root);
+    const ChannelInfo c = channelFromNode(root->children[0], replaceWithQuestionMarks);
+    EXPECT_EQ(c.audio1Pid, 5);
+    ASSERT_EQ(c.audioStreams.size(), 1u);
+    EXPECT_EQ(c.audioStreams[0].pid, 7);
+}

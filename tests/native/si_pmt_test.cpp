@@ -259,3 +259,179 @@ TEST(ScanPmt, WritesTheGivenRecordOnly) {
     EXPECT_EQ(list.copyAt(0)->videoPid, 0x130);
     EXPECT_EQ(list.copyAt(0)->audio1Pid, 0);
 }
+
+namespace {
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts)
+        append(all, part);
+    return all;
+}
+
+Bytes language(const char* code, uint8_t audioType) {
+    return descriptor(0x0A, {static_cast<uint8_t>(code[0]), static_cast<uint8_t>(code[1]),
+                             static_cast<uint8_t>(code[2]), audioType});
+}
+
+// The supplementary audio descriptor: mix type 1, the classification, and the language
+// when given.
+Bytes supplementary(uint8_t classification, const char* code = nullptr) {
+    Bytes body{0x06, static_cast<uint8_t>(0x80 | (classification << 2) | 0x02 | (code ? 1 : 0))};
+    if (code)
+        body.insert(body.end(), code, code + 3);
+    return descriptor(0x7F, body);
+}
+
+const Bytes kEac3 = descriptor(0x7A, {0x00});
+
+std::array<char, 3> code(const char* c) {
+    return {c[0], c[1], c[2]};
+}
+
+} // namespace
+
+TEST(ClassifyPmtStreams, AudioStreamsWithCodecLanguageAndKind) {
+    const std::array<char, 3> none{};
+    const struct {
+        const char* what;
+        uint8_t type;
+        Bytes loop;
+        bool audio;
+        AudioCodec codec;
+        std::array<char, 3> language;
+        AudioKind kind;
+    } cases[] = {
+        {"MPEG-1 audio", 0x03, language("fre", 0), true, AudioCodec::Mpeg, code("fre"),
+         AudioKind::Main},
+        {"MPEG-2 audio without language", 0x04, {}, true, AudioCodec::Mpeg, none, AudioKind::Main},
+        {"AC-3", 0x06, concat({language("eng", 0), kAc3}), true, AudioCodec::Ac3, code("eng"),
+         AudioKind::Main},
+        {"E-AC-3", 0x06, concat({kEac3, language("fra", 0)}), true, AudioCodec::Eac3, code("fra"),
+         AudioKind::Main},
+        {"both AC-3 descriptors count as AC-3", 0x06, concat({kEac3, kAc3}), true, AudioCodec::Ac3,
+         none, AudioKind::Main},
+        {"audio_type 3 is a description", 0x06, concat({kEac3, language("fre", 3)}), true,
+         AudioCodec::Eac3, code("fre"), AudioKind::AudioDescription},
+        {"audio_type 2 is clean audio", 0x03, language("fre", 2), true, AudioCodec::Mpeg,
+         code("fre"), AudioKind::CleanAudio},
+        {"qad is a description", 0x06, concat({kEac3, language("qad", 0)}), true, AudioCodec::Eac3,
+         code("qad"), AudioKind::AudioDescription},
+        {"qaa stays main", 0x06, concat({kEac3, language("qaa", 0)}), true, AudioCodec::Eac3,
+         code("qaa"), AudioKind::Main},
+        {"supplementary classification and language win", 0x06,
+         concat({kEac3, language("fre", 0), supplementary(1, "qad")}), true, AudioCodec::Eac3,
+         code("qad"), AudioKind::AudioDescription},
+        {"supplementary without language keeps the ISO 639 code", 0x06,
+         concat({kEac3, language("fre", 3), supplementary(0)}), true, AudioCodec::Eac3, code("fre"),
+         AudioKind::Main},
+        {"spoken subtitles", 0x06, concat({kEac3, supplementary(3, "fre")}), true, AudioCodec::Eac3,
+         code("fre"), AudioKind::SpokenSubtitles},
+        {"other extension descriptors are skipped", 0x06,
+         concat({kEac3, descriptor(0x7F, {0x05, 0x05})}), true, AudioCodec::Eac3, none,
+         AudioKind::Main},
+        {"language descriptor too short for its code", 0x06,
+         concat({kEac3, descriptor(0x0A, {'f', 'r'})}), true, AudioCodec::Eac3, none,
+         AudioKind::Main},
+        {"language without audio_type", 0x06, concat({kEac3, descriptor(0x0A, {'d', 'e', 'u'})}),
+         true, AudioCodec::Eac3, code("deu"), AudioKind::Main},
+        {"supplementary announcing a language it lacks", 0x06,
+         concat({kEac3, language("fre", 0), descriptor(0x7F, {0x06, 0x85, 'q'})}), true,
+         AudioCodec::Eac3, code("fre"), AudioKind::AudioDescription},
+        {"empty extension descriptor", 0x06, concat({kEac3, descriptor(0x7F, {})}), true,
+         AudioCodec::Eac3, none, AudioKind::Main},
+        {"private stream without an AC-3 descriptor",
+         0x06,
+         language("fre", 0),
+         false,
+         {},
+         none,
+         {}},
+        {"E-AC-3 descriptor on another type", 0x81, kEac3, false, {}, none, {}},
+        {"H.264 video", 0x1B, language("fre", 0), false, {}, none, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<AudioStream> audio;
+        PmtPids pids;
+        const Bytes section = pmt(1, 0x100, {{0x1B, 0x100, {}}, {c.type, 0x120, c.loop}});
+        ASSERT_EQ(classifyPmtStreams(section.data(), section.size(), pids, &audio),
+                  PmtRead::Complete)
+            << c.what;
+        ASSERT_EQ(audio.size(), c.audio ? 1u : 0u) << c.what;
+        if (!c.audio)
+            continue;
+        EXPECT_EQ(audio[0], (AudioStream{0x120, c.codec, c.language, c.kind})) << c.what;
+    }
+}
+
+TEST(ClassifyPmtStreams, AudioStreamsKeepThePmtOrderAndStopWhereTheWalkStops) {
+    const Bytes section = pmt(1, 0x100,
+                              {{0x1B, 0x100, {}},
+                               {0x06, 0x111, concat({kEac3, language("qad", 0)})},
+                               {0x03, 0x112, language("fre", 0)},
+                               {0x06, 0x113, concat({kEac3, language("fre", 0)})},
+                               {0x06, 0x114, concat({kEac3, language("qaa", 0)})}});
+    PmtPids pids;
+    std::vector<AudioStream> audio;
+    ASSERT_EQ(classifyPmtStreams(section.data(), section.size(), pids, &audio), PmtRead::Complete);
+    ASSERT_EQ(audio.size(), 4u);
+    EXPECT_EQ(audio[0].pid, 0x111);
+    EXPECT_EQ(audio[1].pid, 0x112);
+    EXPECT_EQ(audio[3].pid, 0x114);
+    EXPECT_EQ(pids.audio1Pid, 0x112);
+    EXPECT_EQ(pids.ac3Pid, 0);
+
+    // Every cut of the section reads without passing its end and keeps a prefix of the list.
+    for (std::size_t cut = 0; cut < section.size(); ++cut) {
+        const Bytes part(section.begin(), section.begin() + static_cast<std::ptrdiff_t>(cut));
+        PmtPids p;
+        std::vector<AudioStream> a;
+        classifyPmtStreams(part.data(), part.size(), p, &a);
+        ASSERT_LE(a.size(), audio.size()) << cut;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            EXPECT_EQ(a[i].pid, audio[i].pid) << cut;
+    }
+}
+
+TEST_F(WatchedChannel, AudioStreamChangesAreStoredSavedAndPosted) {
+    list.lock().at(1) = channel(0x102);
+    const auto withAudio = [](const Bytes& loop) {
+        return pmt(0x102, 0x100, {{0x1B, 0x100, {}}, {0x06, 0x110, concat({kEac3, loop})}});
+    };
+    feed(withAudio(language("fre", 0)));
+    ASSERT_EQ(list.copyAt(1)->audioStreams.size(), 1u);
+    EXPECT_EQ(notifier.streamChanges, 1);
+    feed(withAudio(language("fre", 0)));
+    EXPECT_EQ(notifier.streamChanges, 1);
+    // Only the language changes: no specified PID differs, the stream list does.
+    feed(withAudio(language("qaa", 0)));
+    EXPECT_EQ(notifier.streamChanges, 2);
+    ASSERT_EQ(saver.saves.size(), 2u);
+    EXPECT_EQ(saver.saves[1][1].audioStreams[0].language, code("qaa"));
+    feed(withAudio(language("qaa", 3)));
+    EXPECT_EQ(notifier.streamChanges, 3);
+    EXPECT_EQ(list.copyAt(1)->audioStreams[0].kind, AudioKind::AudioDescription);
+
+    // A channel whose PID fields carry every stream keeps the languages without a rewrite
+    // or a reselection: the channel file does not hold them.
+    list.lock().at(1) = channel(0x102);
+    saver.saves.clear();
+    notifier.streamChanges = 0;
+    const auto mpeg = [](const char* code) {
+        return pmt(0x102, 0x100, {{0x02, 0x100, {}}, {0x03, 0x101, language(code, 0)}});
+    };
+    feed(mpeg("fre"));
+    EXPECT_EQ(notifier.streamChanges, 1);
+    feed(mpeg("eng"));
+    EXPECT_EQ(notifier.streamChanges, 1);
+    EXPECT_EQ(saver.saves.size(), 1u);
+    EXPECT_EQ(list.copyAt(1)->audioStreams[0].language, code("eng"));
+
+    ChannelList scanned;
+    scanned.append(channel(0x102));
+    const Bytes section = withAudio(language("fre", 0));
+    scanPmt(scanned, section.data(), section.size(), 0);
+    scanPmt(scanned, section.data(), section.size(), 0);
+    EXPECT_EQ(scanned.copyAt(0)->audioStreams,
+              (std::vector<AudioStream>{{0x110, AudioCodec::Eac3, code("fre"), AudioKind::Main}}));
+}

@@ -369,6 +369,84 @@ TEST_F(ChannelSession, APmtChangeOfTheWatchedChannelRemapsIt) {
     EXPECT_TRUE(*ac3AtRemap);
 }
 
+// A channel of today from the channel file: its E-AC-3 tracks are items below "Piste AC3"
+// named in French, the French main track heard and checked whatever the order; an item or
+// the step key moves the check, in the full menu kept for compact mode and full screen too;
+// a channel of MPEG audio has none. Its name is shown without its table selector.
+TEST_F(ChannelSession, FurtherAudioTracksAreItemsAndNamesLoseTheirSelector) {
+    ChannelRecords records = smallCity();
+    ChannelInfo hd = channel("\x05T\xE9l\xE9 HD", 15, 474167, 0x300, 0, 0, 0, 0, 0x320);
+    hd.pcrPid = 0x320;
+    hd.sid = 0x0103;
+    const auto track = [](int32_t pid, const char* language, AudioKind kind) {
+        AudioStream s{pid, AudioCodec::Eac3, {}, kind};
+        std::copy(language, language + 3, s.language.begin());
+        return s;
+    };
+    hd.audioStreams = {track(0x331, "qad", AudioKind::AudioDescription),
+                       track(0x330, "fra", AudioKind::Main), track(0x332, "qaa", AudioKind::Main)};
+    records.push_back(hd);
+    writeChannels(records);
+    buildWithSinks();
+    ASSERT_EQ(openChannels(), 0);
+    handleCommand(window_, 3);
+    // The full menu once start-up has recorded it, else the window's own.
+    HMENU bar = appState().fullMenu ? appState().fullMenu : GetMenu(window_);
+    ASSERT_NE(bar, nullptr);
+
+    const auto text = [&](UINT command) {
+        wchar_t buffer[128] = {};
+        GetMenuStringW(bar, command, buffer, 128, MF_BYCOMMAND);
+        return std::wstring(buffer);
+    };
+    const auto checkedItems = [&] {
+        std::vector<UINT> checked;
+        for (UINT id = IDM_AUDIO_STREAM_FIRST; id <= IDM_AUDIO_STREAM_LAST; ++id) {
+            const UINT state = GetMenuState(bar, id, MF_BYCOMMAND);
+            if (state != static_cast<UINT>(-1) && (state & MF_CHECKED))
+                checked.push_back(id - IDM_AUDIO_STREAM_FIRST);
+        }
+        return checked;
+    };
+    using Places = std::vector<UINT>;
+    EXPECT_EQ(text(IDM_AUDIO_STREAM_FIRST), L"Audiodescription (E-AC3)");
+    EXPECT_EQ(text(IDM_AUDIO_STREAM_FIRST + 1), L"Français (E-AC3)");
+    EXPECT_EQ(text(IDM_AUDIO_STREAM_FIRST + 2), L"Version originale (E-AC3)");
+    EXPECT_EQ(GetMenuState(bar, IDM_AUDIO_STREAM_FIRST + 3, MF_BYCOMMAND), static_cast<UINT>(-1));
+    EXPECT_EQ(checkedItems(), Places{1});
+    EXPECT_EQ(heardAudio(hd, appState().audioTrack), (HeardAudio{0x330, AudioCodec::Eac3}));
+    EXPECT_EQ(statusText(0), "T\xE9l\xE9 HD");
+    EXPECT_EQ(text(3).find(L'\x05'), std::wstring::npos);
+    EXPECT_NE(text(3).find(L"HD"), std::wstring::npos);
+
+    handleCommand(window_, IDM_AUDIO_STREAM_FIRST + 2);
+    EXPECT_EQ(checkedItems(), Places{2});
+    EXPECT_EQ(heardAudio(hd, appState().audioTrack).pid, 0x332);
+    handleCommand(window_, IDM_NEXT_AUDIO);
+    EXPECT_EQ(checkedItems(), Places{0});
+    handleCommand(window_, IDM_AUDIO_STREAM_FIRST + 7);
+    EXPECT_EQ(checkedItems(), Places{0});
+
+    // The items sit right below "Piste AC3".
+    HMENU commands = GetSubMenu(bar, 2);
+    int ac3 = -1;
+    for (int position = 0; position < GetMenuItemCount(commands); ++position)
+        if (GetMenuItemID(commands, position) == IDM_AC3_TRACK)
+            ac3 = position;
+    ASSERT_GE(ac3, 0);
+    EXPECT_EQ(GetMenuItemID(commands, ac3 + 1), UINT(IDM_AUDIO_STREAM_FIRST));
+    EXPECT_EQ(GetMenuItemID(commands, ac3 + 4), UINT(IDM_PREFER_AC3));
+
+    handleCommand(window_, 0);
+    EXPECT_EQ(GetMenuState(bar, IDM_AUDIO_STREAM_FIRST, MF_BYCOMMAND), static_cast<UINT>(-1));
+    EXPECT_EQ(appState().audioTrack, AudioTrack::First);
+    // The step key goes through the tracks of an MPEG channel too: second, then AC-3.
+    handleCommand(window_, IDM_NEXT_AUDIO);
+    EXPECT_EQ(appState().audioTrack, AudioTrack::Second);
+    handleCommand(window_, IDM_NEXT_AUDIO);
+    EXPECT_EQ(appState().audioTrack, AudioTrack::Ac3);
+}
+
 TEST_F(ChannelSession, ARunThatFailsHalfWayStillEndsWithEveryFilterStopped) {
     setFaults(L"tuner-run-fails");
     struct KeptErrors : GraphErrorReporter {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 using namespace korvane;
@@ -123,6 +124,36 @@ TEST(ChannelFileMsxml, AccentsMarkupSelectorsAndEdgeSpacesSurviveSaveAndLoad) {
         EXPECT_EQ(out[i].videoMpeg4Pid, 0x120);
         EXPECT_EQ(out[i].ac3Pid, 0x140);
     }
+}
+
+// The platform's parser reads the audio-stream elements back as the portable reader does,
+// languages with markup and edge spaces included, and a file without them as before.
+TEST(ChannelFileMsxml, AudioStreamsSurviveSaveAndLoad) {
+    TempFolder dir;
+    ChannelInfo hd = channel("\x05"
+                             "France 2",
+                             "R1", 6);
+    hd.ac3Pid = 0;
+    const auto stream = [](int32_t pid, const char* language, AudioKind kind) {
+        AudioStream s{pid, AudioCodec::Eac3, {}, kind};
+        std::copy(language, language + 3, s.language.begin());
+        return s;
+    };
+    hd.audioStreams = {stream(0x141, "qad", AudioKind::AudioDescription),
+                       stream(0x140, "fra", AudioKind::Main),
+                       stream(0x142, " <&", AudioKind::Main)};
+    ChannelInfo plain = channel("TF1", "R1", 7);
+    plain.audioStreams = {{0x140, AudioCodec::Ac3, {'f', 'r', 'e'}, AudioKind::Main}};
+    const ChannelRecords in = {hd, plain};
+    ASSERT_TRUE(saveChannelFileTo(dir.file(L"chaines.xml"), in));
+    ChannelList list;
+    ASSERT_EQ(loadChannelFileFrom(dir.file(L"chaines.xml"), list), 0);
+    const ChannelRecords out = list.snapshot();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].audioStreams, hd.audioStreams);
+    EXPECT_EQ(out[0].name.view(), hd.name.view());
+    EXPECT_TRUE(out[1].audioStreams.empty());
+    EXPECT_EQ(out[1].ac3Pid, 0x140);
 }
 
 TEST(ChannelFileMsxml, RecordRulesApplyToWhatTheParserDelivers) {

@@ -123,4 +123,26 @@ void onAudioTrackCommand(UINT command) {
     refreshAudioTrackItems();
 }
 
+void onAudioStreamCommand(UINT command) {
+    std::optional<ChannelInfo> channel = channelList().copyCurrent();
+    if (!channel || command < IDM_AUDIO_STREAM_FIRST)
+        return;
+    const std::vector<AudioStreamItem> items = audioStreamItems(appState().audioTrack, *channel);
+    const std::size_t place = command - IDM_AUDIO_STREAM_FIRST;
+    if (place >= items.size())
+        return;
+    GraphOutputs outputs(mediaGraph());
+    if (selectAudioStream(*channel, items[place].pid, appState().audioTrack, outputs.outputs()))
+        refreshAudioTrackItems();
+}
+
+void onNextAudioTrackCommand() {
+    std::optional<ChannelInfo> channel = channelList().copyCurrent();
+    if (!channel)
+        return;
+    GraphOutputs outputs(mediaGraph());
+    if (selectNextAudioTrack(*channel, appState().audioTrack, outputs.outputs()))
+        refreshAudioTrackItems();
+}
+
 } // namespace korvane

@@ -32,5 +32,9 @@ void selectChannelByNumber(int32_t number);
 
 // "Première piste audio", "Seconde piste audio" and "Piste AC3".
 void onAudioTrackCommand(UINT command);
+// An item of a further audio track (IDM_AUDIO_STREAM_FIRST + its place among them) and the
+// key that steps through every track of the channel.
+void onAudioStreamCommand(UINT command);
+void onNextAudioTrackCommand();
 
 } // namespace korvane

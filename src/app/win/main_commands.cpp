@@ -3,6 +3,7 @@
 #include "app/channel_switch.h"
 #include "app/win/about_box.h"
 #include "app/win/app_state.h"
+#include "app/win/audio_stream_menu.h"
 #include "app/win/channel_commands.h"
 #include "app/win/config_store.h"
 #include "app/win/configuration_dialog.h"
@@ -21,6 +22,7 @@
 #include "res/resource.h"
 
 #include <optional>
+#include <vector>
 
 namespace korvane {
 
@@ -84,6 +86,7 @@ const MainCommand kCommands[] = {
     {IDM_FIRST_AUDIO, withId<onAudioTrackCommand>, ItemRule::AudioTrack},
     {IDM_SECOND_AUDIO, withId<onAudioTrackCommand>, ItemRule::AudioTrack},
     {IDM_AC3_TRACK, withId<onAudioTrackCommand>, ItemRule::AudioTrack},
+    {IDM_NEXT_AUDIO, alone<onNextAudioTrackCommand>, kNone},
     {IDM_PREFER_AC3, alone<flipPreferAc3>, kNone},
     {IDM_MUTE, alone<toggleMute>, kNone},
     {IDM_VOLUME_UP, [](HWND, UINT) { changeVolume(true); }, kNone},
@@ -106,6 +109,17 @@ const MainCommand kCommands[] = {
     {IDM_ABOUT, withWindow<showAboutBox>, kNone},
 };
 
+// Commands over a range of identifiers: the items made at run time.
+struct MainCommandRange {
+    MainCommand first;
+    UINT last;
+};
+
+const MainCommandRange kCommandRanges[] = {
+    {{IDM_AUDIO_STREAM_FIRST, withId<onAudioStreamCommand>, ItemRule::AudioTrack},
+     IDM_AUDIO_STREAM_LAST},
+};
+
 UINT menuFlags(const MenuItemState& item) {
     return (item.checked ? MFS_CHECKED : 0) | (item.disabled ? MFS_DISABLED | MFS_GRAYED : 0);
 }
@@ -126,6 +140,9 @@ const MainCommand* findMainCommand(UINT id) {
     for (const MainCommand& command : kCommands)
         if (command.id == id)
             return &command;
+    for (const MainCommandRange& range : kCommandRanges)
+        if (id >= range.first.id && id <= range.last)
+            return &range.first;
     return nullptr;
 }
 
@@ -147,6 +164,14 @@ void refreshAudioTrackItems() {
     for (const MainCommand& command : kCommands)
         if (command.rule == ItemRule::AudioTrack)
             setMenuItemState(command.id, menuFlags(audioTrackItem(menu, command.id)));
+    std::vector<AudioStreamMenuItem> items;
+    for (const AudioStreamItem& item : audioStreamItems(appState().audioTrack, *channel)) {
+        if (items.size() > IDM_AUDIO_STREAM_LAST - IDM_AUDIO_STREAM_FIRST)
+            break;
+        items.push_back({static_cast<UINT>(IDM_AUDIO_STREAM_FIRST + items.size()), item.text,
+                         menuFlags(item.state)});
+    }
+    setAudioStreamItems(items);
 }
 
 } // namespace korvane

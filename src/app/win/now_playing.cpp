@@ -2,6 +2,7 @@
 
 #include "app/now_playing_text.h"
 #include "app/win/app_state.h"
+#include "common/dvb_text.h"
 #include "common/win/wide_text.h"
 
 #include <string>
@@ -37,8 +38,8 @@ void postNowPlaying() {
     std::optional<ChannelInfo> channel = channelList().copyCurrent();
     if (!channel || channel->present.empty())
         return;
-    sendStatus(
-        nowPlayingText(widenAnsi(channel->name.view()), widenAnsi(channel->present.title.view())));
+    sendStatus(nowPlayingText(widenAnsi(shownDvbText(channel->name.view())),
+                              widenAnsi(shownDvbText(channel->present.title.view()))));
 }
 
 void clearNowPlaying() {

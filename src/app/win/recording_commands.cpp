@@ -7,6 +7,7 @@
 #include "app/win/status_bar.h"
 #include "capture/win/recording_failure.h"
 #include "capture/win/recording_paths.h"
+#include "common/dvb_text.h"
 #include "common/win/show_error.h"
 #include "common/win/wide_text.h"
 #include "dshow/com_ptr.h"
@@ -111,7 +112,8 @@ CSampleGrabber* createRecorder(UINT command, HWND window, uint32_t generation) {
     std::optional<ChannelInfo> channel = channelList().copyCurrent();
     if (!channel)
         return nullptr;
-    std::optional<std::wstring> path = channelRecordingPathNow(folder, channel->name.view());
+    std::optional<std::wstring> path =
+        channelRecordingPathNow(folder, shownDvbText(channel->name.view()));
     if (!path)
         return nullptr;
     RecordingSlot& s = slot();

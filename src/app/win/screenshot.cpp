@@ -4,6 +4,7 @@
 #include "app/win/app_state.h"
 #include "capture/win/file_sink.h"
 #include "capture/win/recording_paths.h"
+#include "common/dvb_text.h"
 #include "common/win/wide_text.h"
 #include "graph/media_graph.h"
 
@@ -64,7 +65,8 @@ void takeScreenshot() {
     const auto plan = planBitmapFile(ByteReader(image.bytes, readableBytes(image.bytes)));
     if (!plan)
         return;
-    const auto path = screenshotPathNow(toWide(appConfig().screenshotFolder), channel->name.view());
+    const auto path =
+        screenshotPathNow(toWide(appConfig().screenshotFolder), shownDvbText(channel->name.view()));
     if (path)
         writeBitmapFile(*path, *plan, image.bytes);
 }

@@ -14,6 +14,7 @@
 #include "app/win/video_area.h"
 #include "app/win/window_modes.h"
 #include "channels/win/channel_file_win.h"
+#include "common/dvb_text.h"
 #include "common/win/show_error.h"
 #include "graph/media_graph.h"
 #include "res/resource.h"
@@ -155,7 +156,8 @@ HMENU buildChannelMenu() {
         return nullptr;
     ChannelRecords records = channelList().snapshot();
     for (std::size_t index = 0; index < records.size(); ++index) {
-        std::string text = channelMenuText(records[index].number, records[index].name.view());
+        std::string text =
+            channelMenuText(records[index].number, shownDvbText(records[index].name.view()));
         AppendMenuA(menu, MF_STRING, index, text.c_str());
     }
     return menu;

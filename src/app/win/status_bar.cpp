@@ -4,9 +4,12 @@
 #include "app/win/app_state.h"
 #include "app/win/now_playing.h"
 #include "app/win/rescan_offer.h"
+#include "common/dvb_text.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
+
+#include <string>
 
 namespace korvane {
 
@@ -39,12 +42,14 @@ void refreshChannelInfo() {
     const AppState& state = appState();
     RedrawWindow(state.mainWindow, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE);
     if (state.statusBar) {
+        // Names and titles as shown: without a character-table selector.
+        const std::string name(shownDvbText(channel->name.view()));
+        const std::string present(shownDvbText(channel->present.title.view()));
+        const std::string following(shownDvbText(channel->following.title.view()));
         const char* texts[kStatusBarParts] = {
-            channel->name.c_str(),
-            channel->present.startText.c_str(),
-            channel->present.title.c_str(),
-            channel->following.startText.c_str(),
-            channel->following.title.c_str(),
+            name.c_str(),      channel->present.startText.c_str(),
+            present.c_str(),   channel->following.startText.c_str(),
+            following.c_str(),
         };
         for (int part = 0; part < kStatusBarParts; ++part)
             SendMessageA(state.statusBar, SB_SETTEXTA, part, reinterpret_cast<LPARAM>(texts[part]));

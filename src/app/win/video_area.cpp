@@ -4,6 +4,7 @@
 #include "app/video_geometry.h"
 #include "app/win/app_state.h"
 #include "app/win/menu_state.h"
+#include "common/dvb_text.h"
 #include "dshow/media_type.h"
 #include "graph/graph_builder.h"
 #include "graph/media_graph.h"
@@ -90,9 +91,9 @@ void paintOsdTexts(HWND window, HDC dc) {
         return;
     osd.volume = state.volume;
     osd.zoomPercent = config.zoomPercent;
-    osd.channelName = channel->name.view();
+    osd.channelName = shownDvbText(channel->name.view());
     osd.hasPresent = !channel->present.empty();
-    osd.presentTitle = channel->present.title.view();
+    osd.presentTitle = shownDvbText(channel->present.title.view());
     const VideoRect picture =
         pictureArea(clientVideoArea(window), rendererAspect(), config.fullWidth);
     const int32_t fontHeight = osdFontHeight(picture);

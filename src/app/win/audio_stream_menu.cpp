@@ -1,0 +1,73 @@
+#include "app/win/audio_stream_menu.h"
+
+#include "app/win/app_state.h"
+#include "app/win/menu_state.h"
+#include "res/resource.h"
+
+namespace korvane {
+
+namespace {
+
+std::wstring wideFromUtf8(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    if (units <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), units);
+    return wide;
+}
+
+// The menu that holds the command, searched one level down from the bar.
+HMENU popupHolding(HMENU bar, UINT command) {
+    const int count = GetMenuItemCount(bar);
+    for (int position = 0; position < count; ++position) {
+        HMENU popup = GetSubMenu(bar, position);
+        if (popup && GetMenuState(popup, command, MF_BYCOMMAND) != static_cast<UINT>(-1))
+            return popup;
+    }
+    return nullptr;
+}
+
+int positionOf(HMENU popup, UINT command) {
+    const int count = GetMenuItemCount(popup);
+    for (int position = 0; position < count; ++position)
+        if (GetMenuItemID(popup, position) == command)
+            return position;
+    return -1;
+}
+
+} // namespace
+
+void setAudioStreamItems(const std::vector<AudioStreamMenuItem>& items) {
+    HMENU bar = appState().fullMenu;
+    if (!bar && menuAttached())
+        bar = GetMenu(appState().mainWindow);
+    if (!bar)
+        return;
+    HMENU popup = popupHolding(bar, IDM_AC3_TRACK);
+    if (!popup)
+        return;
+    for (UINT command = IDM_AUDIO_STREAM_FIRST; command <= IDM_AUDIO_STREAM_LAST; ++command)
+        DeleteMenu(popup, command, MF_BYCOMMAND);
+    int position = positionOf(popup, IDM_AC3_TRACK);
+    if (position < 0)
+        return;
+    ++position;
+    for (const AudioStreamMenuItem& item : items) {
+        std::wstring text = wideFromUtf8(item.text);
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_ID | MIIM_STATE | MIIM_STRING | MIIM_FTYPE;
+        info.fType = MFT_STRING;
+        info.fState = item.state;
+        info.wID = item.command;
+        info.dwTypeData = text.data();
+        if (InsertMenuItemW(popup, static_cast<UINT>(position), TRUE, &info))
+            ++position;
+    }
+}
+
+} // namespace korvane
