@@ -384,7 +384,7 @@ TEST(DefaultAudioTrack, FrenchMainTrackWhateverTheOrder) {
 }
 
 // A channel of today: H.264 video on its own output, three E-AC-3 tracks, the items below
-// the three specified ones, the step key going round every track.
+// the three fixed items, the step key going round every track.
 TEST_F(ChannelSwitch, TodaysChannelMapsH264AndEac3AndOffersEveryTrack) {
     FakePidMap h264{"h264", log}, eac3{"eac3", log};
     outputs.h264 = &h264;

@@ -302,11 +302,11 @@ TEST(ChannelFileRoundTrip, AudioStreamsAreKeptOnlyWhenThePidFieldsMissSome) {
     mpeg.videoPid = 0x200;
     mpeg.audio1Pid = 0x201;
     mpeg.audio2Pid = 0x202;
-    const std::string specified = formatChannelFile({mpeg});
+    const std::string pidFieldsOnly = formatChannelFile({mpeg});
     mpeg.audioStreams = {track(0x201, AudioCodec::Mpeg, "fre", AudioKind::Main),
                          track(0x202, AudioCodec::Mpeg, "qad", AudioKind::AudioDescription)};
-    EXPECT_EQ(formatChannelFile({mpeg}), specified);
-    EXPECT_EQ(specified.find("Piste"), std::string::npos);
+    EXPECT_EQ(formatChannelFile({mpeg}), pidFieldsOnly);
+    EXPECT_EQ(pidFieldsOnly.find("Piste"), std::string::npos);
 
     ChannelInfo hd = sample("\x05"
                             "France 2",
@@ -332,7 +332,8 @@ TEST(ChannelFileRoundTrip, AudioStreamsAreKeptOnlyWhenThePidFieldsMissSome) {
                         "\t\t<Piste>309 eac3 principale &#xE020;e&#xE001;</Piste>\r\n"
                         "\t</Chaine>\r\n"),
               std::string::npos);
-    EXPECT_EQ(text.substr(0, specified.size() - 12), specified.substr(0, specified.size() - 12));
+    EXPECT_EQ(text.substr(0, pidFieldsOnly.size() - 12),
+              pidFieldsOnly.substr(0, pidFieldsOnly.size() - 12));
 
     const ChannelRecords out = roundTrip({mpeg, hd});
     ASSERT_EQ(out.size(), 2u);

@@ -403,7 +403,7 @@ TEST_F(WatchedChannel, AudioStreamChangesAreStoredSavedAndPosted) {
     EXPECT_EQ(notifier.streamChanges, 1);
     feed(withAudio(language("fre", 0)));
     EXPECT_EQ(notifier.streamChanges, 1);
-    // Only the language changes: no specified PID differs, the stream list does.
+    // Only the language changes: no PID field differs, the stream list does.
     feed(withAudio(language("qaa", 0)));
     EXPECT_EQ(notifier.streamChanges, 2);
     ASSERT_EQ(saver.saves.size(), 2u);

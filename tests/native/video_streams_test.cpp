@@ -14,7 +14,7 @@ TEST(VideoStreams, TheChannelsVideoPidChoosesTheStreamOnScreen) {
     const Row rows[] = {
         {"MPEG-2 only", 0x100, 0, VideoStream::Mpeg2},
         {"H.264 only", 0, 0x1FF, VideoStream::H264},
-        {"both: MPEG-2 keeps its specified path", 0x100, 0x1FF, VideoStream::Mpeg2},
+        {"both: MPEG-2 keeps its own path", 0x100, 0x1FF, VideoStream::Mpeg2},
         {"radio keeps the MPEG-2 stream", 0, 0, VideoStream::Mpeg2},
     };
     for (const Row& row : rows) {
