@@ -35,8 +35,14 @@ target_link_libraries(korvane_shell PUBLIC korvane_core_win strmiids ole32 oleau
                       comdlg32 shell32 shlwapi user32 gdi32 advapi32 winmm)
 
 set(KORVANE_RESOURCES ${PROJECT_SOURCE_DIR}/src/res/korvane.rc)
+# windres reports no dependencies, so an edit of an included script would leave the program
+# with its old menus and dialogs.
+file(GLOB KORVANE_RESOURCE_PARTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/res/*.rc
+     ${PROJECT_SOURCE_DIR}/src/res/*.h ${PROJECT_SOURCE_DIR}/src/res/*.ico
+     ${PROJECT_SOURCE_DIR}/src/res/*.manifest)
+list(REMOVE_ITEM KORVANE_RESOURCE_PARTS ${KORVANE_RESOURCES})
 set_source_files_properties(${KORVANE_RESOURCES} PROPERTIES INCLUDE_DIRECTORIES
-                            ${KORVANE_GENERATED_DIR})
+                            ${KORVANE_GENERATED_DIR} OBJECT_DEPENDS "${KORVANE_RESOURCE_PARTS}")
 add_executable(korvane-tv WIN32 ${PROJECT_SOURCE_DIR}/src/app/win/main.cpp ${KORVANE_RESOURCES})
 target_include_directories(korvane-tv PRIVATE ${KORVANE_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/src/res)
 target_compile_options(korvane-tv PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${KORVANE_WARNINGS}>)

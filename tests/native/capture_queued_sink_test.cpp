@@ -167,16 +167,7 @@ TEST(QueuedSink, ARefusedWriteFailsTheWritesAfterIt) {
 // The recorder's bytes through the queue are those it writes directly, in every mode, and a
 // destination that fails at the last pieces of a program stream is reported at the end.
 TEST(QueuedSink, RecorderOutputIsUnchangedAndALateFailureIsReported) {
-    Bytes ts;
-    uint8_t vcc = 0, acc = 0;
-    const auto pcr = pcrBytes(90000, 0);
-    for (int frame = 0; frame < 40; ++frame) {
-        append(ts, tsPacket(0, static_cast<uint8_t>(frame)));
-        append(ts, tsPacket(0x1FFF));
-        append(ts, packetizePes(0x100, pesOf(0xE0, 30000 + frame * 411, frame), vcc, pcr));
-        append(ts, tsPacket(0x555, static_cast<uint8_t>(frame)));
-        append(ts, packetizePes(0x101, pesOf(0xC0, 700 + frame, frame), acc));
-    }
+    const Bytes ts = channelMultiplex(40, 30000);
     const RecorderSettings modes[] = {RecorderSettings::multiplex(),
                                       RecorderSettings::channelTs(0x555, 0x100, 0x101),
                                       RecorderSettings::channelPs(0x100, 0x101)};

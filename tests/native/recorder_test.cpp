@@ -51,16 +51,7 @@ TEST(RecorderAlignment, BuffersShorterThanTheMissingPartKeepCarrying) {
 }
 
 TEST(RecorderAlignment, EverySplitGivesTheSameOutputInEveryMode) {
-    Bytes ts;
-    uint8_t vcc = 0, acc = 0;
-    const auto pcr = pcrBytes(90000, 0);
-    for (int frame = 0; frame < 6; ++frame) {
-        append(ts, tsPacket(0, static_cast<uint8_t>(frame)));
-        append(ts, tsPacket(0x1FFF));
-        append(ts, packetizePes(0x100, pesOf(0xE0, 3000 + frame * 411, frame), vcc, pcr));
-        append(ts, tsPacket(0x555, static_cast<uint8_t>(frame)));
-        append(ts, packetizePes(0x101, pesOf(0xC0, 700 + frame, frame), acc));
-    }
+    const Bytes ts = channelMultiplex(6, 3000);
     const RecorderSettings modes[] = {RecorderSettings::multiplex(),
                                       RecorderSettings::channelTs(0x555, 0x100, 0x101),
                                       RecorderSettings::channelPs(0x100, 0x101)};

@@ -117,6 +117,23 @@ inline Bytes pesOf(uint8_t streamId, std::size_t size, uint8_t seed = 1) {
     return pes;
 }
 
+// frames rounds of PAT, a null packet, a video PES of videoBase + 411 * round bytes on 0x100
+// (with a PCR), the PMT PID 0x555 and an audio PES on 0x101.
+inline Bytes channelMultiplex(int frames, std::size_t videoBase) {
+    Bytes ts;
+    uint8_t vcc = 0, acc = 0;
+    const auto pcr = pcrBytes(90000, 0);
+    for (int frame = 0; frame < frames; ++frame) {
+        const auto round = static_cast<uint8_t>(frame);
+        append(ts, tsPacket(0, round));
+        append(ts, tsPacket(0x1FFF));
+        append(ts, packetizePes(0x100, pesOf(0xE0, videoBase + frame * 411, round), vcc, pcr));
+        append(ts, tsPacket(0x555, round));
+        append(ts, packetizePes(0x101, pesOf(0xC0, 700 + frame, round), acc));
+    }
+    return ts;
+}
+
 inline std::unique_ptr<Recorder> makeRecorder(const RecorderSettings& s, MemorySink& sink,
                                               RecordingFailureReporter* reporter = nullptr) {
     return std::make_unique<Recorder>(s, &sink, reporter);

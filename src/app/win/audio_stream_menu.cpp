@@ -2,23 +2,12 @@
 
 #include "app/win/app_state.h"
 #include "app/win/menu_state.h"
+#include "common/win/wide_text.h"
 #include "res/resource.h"
 
 namespace korvane {
 
 namespace {
-
-std::wstring wideFromUtf8(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    if (units <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), units);
-    return wide;
-}
 
 // The menu that holds the command, searched one level down from the bar.
 HMENU popupHolding(HMENU bar, UINT command) {
@@ -57,7 +46,7 @@ void setAudioStreamItems(const std::vector<AudioStreamMenuItem>& items) {
         return;
     ++position;
     for (const AudioStreamMenuItem& item : items) {
-        std::wstring text = wideFromUtf8(item.text);
+        std::wstring text = widenUtf8(item.text);
         MENUITEMINFOW info{};
         info.cbSize = sizeof(info);
         info.fMask = MIIM_ID | MIIM_STATE | MIIM_STRING | MIIM_FTYPE;

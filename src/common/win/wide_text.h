@@ -15,5 +15,7 @@ inline std::u16string toU16(std::wstring_view text) {
 
 // 8-bit text in the ANSI code page (channel names and guide texts as stored) to UTF-16.
 std::u16string widenAnsi(std::string_view text);
+// UTF-8 text (the program's own texts kept in portable code) to wide text.
+std::wstring widenUtf8(std::string_view text);
 
 } // namespace korvane
