@@ -1,5 +1,6 @@
 #include "si/scan.h"
 
+#include "common/byte_reader.h"
 #include "common/dvb_text.h"
 #include "si/nit.h"
 #include "si/pat.h"
@@ -50,6 +51,11 @@ void readPmts(ChannelList& found, SectionReader& reader) {
             scanPmt(found, pmts[i]->data(), pmts[i]->size(), wanted[i].first);
 }
 
+// The transport_stream_id a PAT or an SDT names: its table id extension.
+std::optional<uint16_t> transportStreamOf(const Section& section) {
+    return ByteReader(section.data(), section.size()).u16(3);
+}
+
 } // namespace
 
 void ScanStopFlag::request(ScanStop stop) {
@@ -90,6 +96,16 @@ int scanFrequency(ChannelList& list, ScanState& state, SectionReader& reader, Sc
     sections.resize(tables.size());
     if (!sections[0] || state.stop.stopped())
         return 1;
+
+    // Read at once after the tune, the PAT can be the previous frequency's, still on its way
+    // through the demultiplexer: it names another transport stream and would give this one's
+    // channels no PMT. The frequency's own is then asked for by its transport_stream_id.
+    const std::optional<uint16_t> tsid = transportStreamOf(*sections[0]);
+    if (sections[1] && tsid && transportStreamOf(*sections[1]) != tsid) {
+        sections[1] = reader.getSection({kPatPid, kPatTableId, tsid, kPatTimeoutMs});
+        if (state.stop.stopped())
+            return 1;
+    }
 
     // The frequency's channels are gathered apart, so that a stop leaves none half read.
     ChannelList found;

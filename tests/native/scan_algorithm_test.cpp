@@ -231,6 +231,22 @@ TEST(ScanFrequency, ProgramsSharingOnePmtPidEachGetTheirOwnStreams) {
     EXPECT_EQ(r[1].videoPid, 0);
 }
 
+// The first PAT after a tune can be the previous multiplex's, still in the pipeline.
+TEST(ScanFrequency, APatOfAnotherTransportStreamIsAskedAgainByTheSdtsOne) {
+    FakeAir air;
+    air.put(474167, 0x11, 0x42, sdt(2, kOnid, {{0x201, "GR", "Deux"}}));
+    air.put(474167, 0x00, 0x00, pat(1, {{0x101, 0x100}}));
+    air.put(474167, 0x00, 0x00, pat(2, {{0x201, 0x200}}));
+    air.put(474167, 0x200, 0x02, pmt(0x201, 0x220, {{0x1B, 0x220, {}}}));
+    ChannelList list;
+    ScanState state;
+    scanFrequency(list, state, air, air, 474167);
+    ChannelRecords r = list.snapshot();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].pmtPid, 0x200);
+    EXPECT_EQ(r[0].videoMpeg4Pid, 0x220);
+}
+
 TEST(ScanFrequency, NitIsReadUntilOneIsFoundAndKeptFromTheFirst) {
     FakeAir air;
     addMux(air, 474167, 1, 0x101, false);
