@@ -281,22 +281,30 @@ def channel_index_on(folder, frequency):
     return 0
 
 
-def hd_channel_figures(program, number, seconds, recordings):
+def hd_channel_figures(tree, folder, recordings, seconds):
     """CPU time while the demo city's HD H.264 channel plays, then while it is recorded."""
-    sent = 0
-    for digit in str(number):
-        sent = sent or program.probe.tick(f"key {ord(digit)}")
-    picture = program.trace.wait("picture", after_ms=sent, timeout=30, alive=program.alive)
-    if picture is None:
-        print(f"bench: channel {number} showed no picture", file=sys.stderr)
+    text = (folder / "chaines.xml").read_text(errors="replace")
+    blocks = re.findall(r"<Chaine>(.*?)</Chaine>", text, flags=re.S)
+    index = next((i for i, b in enumerate(blocks) if "toile HD</Nom>" in b), None)
+    if index is None:
+        print("bench: no HD channel in the demo city", file=sys.stderr)
         return
-    time.sleep(3)
-    size = " ".join(picture[1][1:2])
-    cpu_figures(program, f"playing the HD H.264 channel ({size})", seconds)
-    program.probe.tick(f"command {drive.IDM_RECORD_CHANNEL_TS}")
-    cpu_figures(program, "recording it (channel TS)", seconds)
-    program.probe.tick(f"command {drive.IDM_STOP_RECORDING}")
-    time.sleep(1)
+    drive.write_config(folder, extra={"Index chaine courante": str(index)},
+                       video_folder=recordings)
+    program = drive.Program(tree, folder)
+    try:
+        if not program.attach(120) or not program.trace.wait("picture", timeout=120,
+                                                              alive=program.alive):
+            print("bench: the HD channel did not play", file=sys.stderr)
+            return
+        time.sleep(3)
+        cpu_figures(program, "playing the HD H.264 channel", seconds)
+        program.probe.tick(f"command {drive.IDM_RECORD_CHANNEL_TS}")
+        cpu_figures(program, "recording it (channel TS)", seconds)
+        program.probe.tick(f"command {drive.IDM_STOP_RECORDING}")
+        program.close_like_a_user()
+    finally:
+        program.stop()
     # The 30 Mbit/s figures below count the recordings folder: this file leaves it.
     for path in recordings.glob("*.mpg"):
         print(f"recorded the HD channel: {path.stat().st_size / 1e6:.1f} MB in {seconds:g} s")
@@ -308,8 +316,6 @@ def main():
     parser.add_argument("--memory-minutes", type=float, default=10.0)
     parser.add_argument("--cpu-seconds", type=float, default=60.0)
     parser.add_argument("--zaps", type=int, default=26)
-    parser.add_argument("--hd-channel", type=int, default=20,
-                        help="number of the demo city's HD H.264 channel")
     parser.add_argument("--scan-only", action="store_true",
                         help="only the scan figures: the demo city, then one frequency without "
                         "signal")
@@ -332,7 +338,6 @@ def main():
             if not args.scan_only:
                 time.sleep(2)
                 zap_figures(program, args.zaps, 2.5)
-                hd_channel_figures(program, args.hd_channel, args.cpu_seconds, recordings)
             program.close_like_a_user()
         finally:
             program.stop()
@@ -340,6 +345,7 @@ def main():
             no_signal_figures(tree, folder.parent / "bench-no-signal")
             print(f"load at end: {drive.machine_load()}")
             return 0
+        hd_channel_figures(tree, folder, recordings, args.cpu_seconds)
         muxes, frequency = make_30mbit_muxes(tree, folder)
         index = channel_index_on(folder, frequency)
         drive.write_config(folder, extra={"Index chaine courante": str(index)},
