@@ -24,12 +24,23 @@ namespace {
 using testing::DialogWatcher;
 using testing::pressOk;
 
+// The grabber calls the shell never makes: the stand-ins below only take callbacks.
+class CallbackOnlyGrabber : public ISampleGrabber {
+  public:
+    HRESULT STDMETHODCALLTYPE SetOneShot(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentSample(IMediaSample**) override { return E_NOTIMPL; }
+};
+
 // A sample grabber that calls its callback as the platform's may: the streaming thread reads
 // the callback pointer without taking a reference and calls it a moment later, and
 // SetCallback swaps and releases without waiting for that call. beginCall() holds the thread
 // between the read and the call until finishCall(); a callback whose last reference went in
 // between is noted and not called.
-class PointerReadingGrabber final : public ISampleGrabber {
+class PointerReadingGrabber final : public CallbackOnlyGrabber {
   public:
     ~PointerReadingGrabber() { SetCallback(nullptr, 0); }
 
@@ -46,12 +57,6 @@ class PointerReadingGrabber final : public ISampleGrabber {
     ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++refs_); }
     ULONG STDMETHODCALLTYPE Release() override { return ULONG(--refs_); }
 
-    HRESULT STDMETHODCALLTYPE SetOneShot(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCurrentSample(IMediaSample**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB* callback, LONG) override {
         if (callback)
             callback->AddRef();
@@ -322,7 +327,7 @@ TEST_F(RecordingCommandsTest, ALateFailureOfAStoppedRecordingLeavesTheNextOneAlo
 }
 
 // A grabber whose streaming thread is the test's: feed() calls the installed callback.
-class FeedingGrabber final : public ISampleGrabber {
+class FeedingGrabber final : public CallbackOnlyGrabber {
   public:
     ~FeedingGrabber() { SetCallback(nullptr, 0); }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -335,12 +340,6 @@ class FeedingGrabber final : public ISampleGrabber {
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE SetOneShot(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCurrentSample(IMediaSample**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB* callback, LONG) override {
         if (callback)
             callback->AddRef();
