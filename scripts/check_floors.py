@@ -4,7 +4,7 @@
 Each folder of src/ stands on a floor; a file may include headers of its own floor or of
 floors below it ("folder/..." includes, folder being the first path component), never of a
 floor above, nor anything outside src/ (support/ holds code the program never runs). The
-portable core (the files of app, capture, channels, common, si and res that are not under a
+portable core (the files of app, capture, channels, common, si, subtitles and res that are not under a
 win/ folder) includes no Windows header: only the C++ library and the C library's own
 headers come in angle brackets there.
 
@@ -16,8 +16,8 @@ import sys
 from collections import defaultdict
 from pathlib import Path
 
-FLOORS = {"app": 5, "graph": 4, "si": 3, "channels": 2, "capture": 2, "dshow": 1, "common": 1, "res": 1}
-PORTABLE_FOLDERS = {"app", "capture", "channels", "common", "si", "res"}
+FLOORS = {"app": 5, "graph": 4, "si": 3, "channels": 2, "capture": 2, "subtitles": 2, "dshow": 1, "common": 1, "res": 1}
+PORTABLE_FOLDERS = {"app", "capture", "channels", "common", "si", "subtitles", "res"}
 # The C library's headers under their C names: the only ".h" a portable file may take in
 # angle brackets (the C++ library's headers have no extension).
 C_HEADERS = {

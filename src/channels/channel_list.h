@@ -42,6 +42,20 @@ struct AudioStream {
     friend bool operator==(const AudioStream&, const AudioStream&) = default;
 };
 
+// One DVB subtitle stream of a channel's PMT (stream type 6 with the subtitling descriptor).
+// type is the descriptor's subtitling_type: 0x10-0x14 normal, 0x20-0x24 for the hard of
+// hearing. A descriptor listing several languages gives one stream entry per language.
+struct SubtitleStream {
+    int32_t pid = 0;
+    std::array<char, 3> language{};
+    uint8_t type = 0;
+    uint16_t compositionPage = 0;
+    uint16_t ancillaryPage = 0;
+
+    bool forHardOfHearing() const { return type >= 0x20 && type <= 0x24; }
+    friend bool operator==(const SubtitleStream&, const SubtitleStream&) = default;
+};
+
 // One television service. Texts are the broadcast (or ANSI) bytes; identifiers and PIDs
 // are held as signed 32-bit values, 0 meaning absent.
 struct ChannelInfo {
@@ -62,6 +76,8 @@ struct ChannelInfo {
     int32_t ac3Pid2 = 0;
     // Every audio stream of the PMT (MPEG, AC-3 and E-AC-3) in the PMT's order.
     std::vector<AudioStream> audioStreams;
+    // Every DVB subtitle stream of the PMT, in the PMT's order.
+    std::vector<SubtitleStream> subtitleStreams;
     EpgEvent present;
     EpgEvent following;
 };

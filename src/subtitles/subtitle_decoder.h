@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace korvane {
+
+// One rectangle of a subtitle display set: palette indices, one byte per pixel, rows of
+// `width` bytes, placed at (x, y) on the display of displayWidth x displayHeight.
+struct SubtitleRegion {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+    std::vector<uint32_t> palette; // 0xAARRGGBB, indexed by the pixels
+};
+
+// What to show from `pts` on: an empty region list clears the screen. timeoutMs is the page
+// time-out after which the set is cleared if no other set came first (0 = none given).
+struct SubtitlePicture {
+    int64_t pts = 0; // 90 kHz, 33 bits as broadcast
+    uint32_t timeoutMs = 0;
+    int displayWidth = 720;
+    int displayHeight = 576;
+    std::vector<SubtitleRegion> regions;
+};
+
+// Decodes one DVB subtitle stream (one composition page, with its ancillary page). Input is
+// whole PES packets as carried on the stream's PID; every length in them is untrusted.
+class SubtitleDecoder {
+  public:
+    SubtitleDecoder(uint16_t compositionPage, uint16_t ancillaryPage);
+    ~SubtitleDecoder();
+    SubtitleDecoder(const SubtitleDecoder&) = delete;
+    SubtitleDecoder& operator=(const SubtitleDecoder&) = delete;
+
+    // The display sets this packet completes, in order (usually zero or one).
+    std::vector<SubtitlePicture> decodePes(std::span<const uint8_t> pes);
+    // Forgets every page, region and CLUT (after a zap or a gap in the stream).
+    void reset();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace korvane
