@@ -29,7 +29,7 @@ struct SubtitlePicture {
 };
 
 // Decodes one DVB subtitle stream (one composition page, with its ancillary page). Input is
-// whole PES packets as carried on the stream's PID; every length in them is untrusted.
+// PES packets as carried on the stream's PID; every length in them is untrusted.
 class SubtitleDecoder {
   public:
     SubtitleDecoder(uint16_t compositionPage, uint16_t ancillaryPage);
@@ -37,8 +37,12 @@ class SubtitleDecoder {
     SubtitleDecoder(const SubtitleDecoder&) = delete;
     SubtitleDecoder& operator=(const SubtitleDecoder&) = delete;
 
-    // The display sets this packet completes, in order (usually zero or one).
+    // The display sets this packet completes, in order (usually zero or one); their pts is
+    // the packet's PTS (a packet without one gives nothing).
     std::vector<SubtitlePicture> decodePes(std::span<const uint8_t> pes);
+    // The same for a PES packet's data bytes alone (data_identifier 0x20 first), as a
+    // demultiplexer delivers an elementary stream, with the time the caller gives it.
+    std::vector<SubtitlePicture> decodePayload(std::span<const uint8_t> payload, int64_t pts);
     // Forgets every page, region and CLUT (after a zap or a gap in the stream).
     void reset();
 
