@@ -314,42 +314,68 @@ TEST_F(PictureTest, CompactModeAndFullScreenComeBackAsTheyWere) {
     expectSameLook(lookOf(window_), windowed);
 }
 
+// The tests of one run share Wine's desktop: another test's window coming or going moves the
+// focus, so this window may get a real WM_SETFOCUS during any pump. A click meant to count is
+// therefore made on a window that has had the focus for a second, set just before it with no
+// pump in between; and a toggle is awaited rather than expected after a fixed delay.
 TEST_F(PictureTest, ClicksToggleCompactModeAndDoubleClicksFullScreen) {
+    auto press = [&] { SendMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20)); };
+    auto release = [&] { SendMessageW(window_, WM_LBUTTONUP, 0, MAKELPARAM(20, 20)); };
     auto click = [&] {
-        SendMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
-        SendMessageW(window_, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+        appState().activatedAt = GetTickCount() - 1000;
+        press();
+        release();
     };
-    appState().activatedAt = GetTickCount() - 1000;
+    auto chromeBecomes = [&](bool visible) {
+        for (const DWORD start = GetTickCount(); GetTickCount() - start < 5000;) {
+            if (appState().chromeVisible == visible)
+                return true;
+            pumpMessages(10);
+        }
+        return appState().chromeVisible == visible;
+    };
 
     click();
     EXPECT_TRUE(appState().chromeVisible) << "a single click waits for a possible second one";
-    pumpMessages(450);
-    EXPECT_FALSE(appState().chromeVisible);
+    EXPECT_TRUE(chromeBecomes(false));
     click();
-    pumpMessages(450);
-    EXPECT_TRUE(appState().chromeVisible);
+    EXPECT_TRUE(chromeBecomes(true));
 
     // A double click: full screen, and no compact mode.
     click();
     SendMessageW(window_, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(20, 20));
-    SendMessageW(window_, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+    release();
     pumpMessages(450);
     EXPECT_TRUE(appState().fullScreen);
     EXPECT_TRUE(appState().chromeVisible);
     SendMessageW(window_, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(20, 20));
     EXPECT_FALSE(appState().fullScreen);
 
-    // The click that gave the window the focus does nothing.
-    SendMessageW(window_, WM_SETFOCUS, 0, 0);
-    click();
-    pumpMessages(450);
-    EXPECT_TRUE(appState().chromeVisible);
+    // The click that gave the window the focus does nothing. The rule is one of time (50 ms
+    // from the focus to the press): a try where this thread was held up longer between the
+    // two is a click, rightly, and is undone and made again.
+    bool tried = false;
+    for (int attempt = 0; attempt < 5 && !tried; ++attempt) {
+        SendMessageW(window_, WM_SETFOCUS, 0, 0);
+        press();
+        tried = GetTickCount() - appState().activatedAt <= 50;
+        release();
+        if (tried) {
+            pumpMessages(450);
+            EXPECT_TRUE(appState().chromeVisible);
+        } else {
+            EXPECT_TRUE(chromeBecomes(false));
+            click();
+            EXPECT_TRUE(chromeBecomes(true));
+        }
+    }
+    EXPECT_TRUE(tried);
 
     // A press and release at different places is no click.
     appState().activatedAt = GetTickCount() - 1000;
     POINT at{};
     GetCursorPos(&at);
-    SendMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+    press();
     SetCursorPos(at.x + 7, at.y + 3);
     SendMessageW(window_, WM_LBUTTONUP, 0, MAKELPARAM(27, 23));
     SetCursorPos(at.x, at.y);
