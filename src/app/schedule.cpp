@@ -63,6 +63,27 @@ bool isDueSingle(const ScheduledRecording& s) {
     return s.state == ScheduleState::Pending || s.state == ScheduleState::Recording;
 }
 
+int secondsOfDay(const DateTime& t) {
+    return t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+// The local wall-clock time that localToUtc turns back into the instant t. The platform's
+// UTC-to-local conversion applies today's offset, which differs from the one in force at t
+// across a clock change; the typed times of a schedule are read with the latter.
+std::optional<DateTime> wallClockOf(FileTime t, const TimeConverter& clock) {
+    const auto shown = clock.fileTimeToLocal(t);
+    const auto naive = shown ? fileTimeFromDateTime(*shown) : std::nullopt;
+    const auto back = shown ? clock.localToUtc(*shown) : std::nullopt;
+    if (!naive || !back)
+        return std::nullopt;
+    if (*back == t)
+        return shown;
+    const auto shifted = dateTimeFromFileTime(*naive + (t - *back));
+    // In the hour shown twice, the second reading has no wall-clock time of its own: the
+    // first is the nearest that exists.
+    return shifted ? shifted : shown;
+}
+
 // Seconds into the day of an "HH:MM:SS" text.
 std::optional<int> secondsOfClockText(std::string_view text) {
     if (text.size() != 8 || text[2] != ':' || text[5] != ':')
@@ -131,16 +152,24 @@ std::optional<ScheduledRecording> scheduleFromGuideEvent(const ChannelInfo& chan
                                                          const TimeConverter& clock) {
     if (event.empty())
         return std::nullopt;
-    const auto start = clock.fileTimeToLocal(event.startTime);
-    const auto end = secondsOfClockText(event.endText.view());
+    // The guide's texts share one clock, so their difference is the event's length.
+    const auto shownStart = clock.fileTimeToLocal(event.startTime);
+    const auto shownEnd = secondsOfClockText(event.endText.view());
+    if (!shownStart || !shownEnd)
+        return std::nullopt;
+    const int length = (*shownEnd - secondsOfDay(*shownStart) + kSecondsPerDay) % kSecondsPerDay;
+    // An event of no length has nothing to record (its end would read as the next day).
+    if (length == 0)
+        return std::nullopt;
+    const auto start = wallClockOf(event.startTime, clock);
+    const auto end = wallClockOf(event.startTime + FileTime(length) * kTicksPerSecond, clock);
     if (!start || !end)
         return std::nullopt;
     ScheduledRecording s;
     s.channel = scheduledChannelOf(channel);
     s.date = dayOf(*start);
-    s.startSecond = start->hour * 3600 + start->minute * 60 + start->second;
-    s.endSecond = *end;
-    // An event of no length has nothing to record (its end would read as the next day).
+    s.startSecond = secondsOfDay(*start);
+    s.endSecond = secondsOfDay(*end);
     if (s.endSecond == s.startSecond)
         return std::nullopt;
     s.format = format;

@@ -353,6 +353,20 @@ TEST(Schedule, FromGuideEventsAndChecks) {
                                              RecorderMode::Multiplex, 0, 0, kParis);
     ASSERT_TRUE(late);
     EXPECT_EQ(nextOccurrence(*late, 0, kParis)->end, utc(2026, 12, 25, 0, 5) + kMinute / 2);
+    // The platform's guide texts use today's offset (winter here); a following event after
+    // the spring change still records at its own instants.
+    struct TodaysBias : FixedOffsetTimeConverter {
+        TodaysBias() : FixedOffsetTimeConverter(60) {}
+        std::optional<FileTime> localToUtc(const DateTime& local) const override {
+            return RuleTimeConverter::centralEuropean().localToUtc(local);
+        }
+    } winter;
+    const auto spring = scheduleFromGuideEvent(channel, event(utc(2026, 3, 29, 18, 0), "20:30:00"),
+                                               RecorderMode::Multiplex, 0, 0, winter);
+    ASSERT_TRUE(spring);
+    EXPECT_EQ(spring->startSecond, 20 * 3600);
+    EXPECT_EQ(spring->endSecond, 21 * 3600 + 30 * 60);
+    EXPECT_EQ(nextOccurrence(*spring, 0, winter)->start, utc(2026, 3, 29, 18, 0));
     EXPECT_FALSE(
         scheduleFromGuideEvent(channel, EpgEvent{}, RecorderMode::Multiplex, 2, 10, kParis));
     EXPECT_FALSE(scheduleFromGuideEvent(channel, event(utc(2026, 12, 24, 19, 50), "22h35"),
