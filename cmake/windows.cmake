@@ -91,6 +91,12 @@ if(WIN_TEST_SOURCES)
         set_tests_properties(${zone_test} PROPERTIES ENVIRONMENT TZ=${zone} LABELS wine
                              FAIL_REGULAR_EXPRESSION "SKIPPED")
     endforeach()
+    # Typed local times under a zone with daylight saving.
+    add_test(NAME SystemTimeConverterZone.LocalTimesFollowTheZonesRules.Europe/Paris
+             COMMAND win_tests --gtest_filter=SystemTimeConverterZone.LocalTimesFollowTheZonesRules)
+    set_tests_properties(SystemTimeConverterZone.LocalTimesFollowTheZonesRules.Europe/Paris
+                         PROPERTIES ENVIRONMENT TZ=Europe/Paris LABELS wine
+                         FAIL_REGULAR_EXPRESSION "SKIPPED")
 endif()
 # Tests that start the program itself: one at a time, since it is a single-instance program.
 file(GLOB PROGRAM_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win_program/*.cpp)
