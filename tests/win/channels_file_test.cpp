@@ -126,9 +126,10 @@ TEST(ChannelFileMsxml, AccentsMarkupSelectorsAndEdgeSpacesSurviveSaveAndLoad) {
     }
 }
 
-// The platform's parser reads the audio-stream elements back as the portable reader does,
-// languages with markup and edge spaces included, and a file without them as before.
-TEST(ChannelFileMsxml, AudioStreamsSurviveSaveAndLoad) {
+// The platform's parser reads the audio and subtitle stream elements back as the portable
+// reader does, languages with markup and edge spaces included, and a file without them as
+// before.
+TEST(ChannelFileMsxml, AudioAndSubtitleStreamsSurviveSaveAndLoad) {
     TempFolder dir;
     ChannelInfo hd = channel("\x05"
                              "France 2",
@@ -142,6 +143,9 @@ TEST(ChannelFileMsxml, AudioStreamsSurviveSaveAndLoad) {
     hd.audioStreams = {stream(0x141, "qad", AudioKind::AudioDescription),
                        stream(0x140, "fra", AudioKind::Main),
                        stream(0x142, " <&", AudioKind::Main)};
+    // Subtitle streams, one whose language needs escaping.
+    hd.subtitleStreams = {{0x150, {'f', 'r', 'a'}, 0x10, 1, 1},
+                          {0x151, {'\x01', '>', ' '}, 0x20, 2, 0xFFFF}};
     ChannelInfo plain = channel("TF1", "R1", 7);
     plain.audioStreams = {{0x140, AudioCodec::Ac3, {'f', 'r', 'e'}, AudioKind::Main}};
     const ChannelRecords in = {hd, plain};
@@ -151,8 +155,10 @@ TEST(ChannelFileMsxml, AudioStreamsSurviveSaveAndLoad) {
     const ChannelRecords out = list.snapshot();
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0].audioStreams, hd.audioStreams);
+    EXPECT_EQ(out[0].subtitleStreams, hd.subtitleStreams);
     EXPECT_EQ(out[0].name.view(), hd.name.view());
     EXPECT_TRUE(out[1].audioStreams.empty());
+    EXPECT_TRUE(out[1].subtitleStreams.empty());
     EXPECT_EQ(out[1].ac3Pid, 0x140);
 }
 

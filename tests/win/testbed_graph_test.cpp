@@ -523,6 +523,9 @@ TEST_F(TestbedGraph, ProgramScanFindsTheGeneratedServices) {
     EXPECT_EQ(deux.number, 2);
     EXPECT_EQ(deux.videoPid, 0);
     EXPECT_EQ(deux.videoMpeg4Pid, 0x220);
+    EXPECT_EQ(deux.subtitleStreams,
+              (std::vector<SubtitleStream>{{0x240, {'f', 'r', 'a'}, 0x10, 1, 1},
+                                           {0x241, {'f', 'r', 'a'}, 0x20, 1, 1}}));
     const ChannelInfo& trois = access.at(2);
     EXPECT_EQ(trois.number, 3);
     EXPECT_EQ(trois.frequency, 522167);
