@@ -14,6 +14,9 @@ set(BUILD_SUBTITLE_LIBAVCODEC ${PROJECT_SOURCE_DIR}/scripts/build_libavcodec.sh 
 execute_process(COMMAND ${BUILD_SUBTITLE_LIBAVCODEC} --print-prefix
                 OUTPUT_VARIABLE KORVANE_SUBTITLES_AVCODEC RESULT_VARIABLE subtitles_avcodec_missing
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
+# The source package's version, which the distribution's note names.
+execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/build_libavcodec.sh --print-version
+                OUTPUT_VARIABLE KORVANE_SUBTITLES_AVCODEC_SOURCE OUTPUT_STRIP_TRAILING_WHITESPACE)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/scripts/build_libavcodec.sh)
 if(subtitles_avcodec_missing)
