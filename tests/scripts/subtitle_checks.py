@@ -5,8 +5,11 @@ compares them: PTS, page time-out and region count with ffprobe's subtitle frame
 picture drawn on the display's canvas with the checksum of the frame ffmpeg's sub2video draws
 at the same PTS.
 
-usage: subtitle_checks.py SUBTITLE_CHECKS_TOOL WORK_DIR [TS PID:COMPOSITION:ANCILLARY...]
-(without a stream, the tool writes its own multiplex with two subtitle streams).
+usage: subtitle_checks.py SUBTITLE_CHECKS_TOOL WORK_DIR [--muxgen MUXGEN SCENARIO | --ts TS]
+                          [PID:COMPOSITION:ANCILLARY...]
+The tool's own multiplex (an SD and an HD stream) is always compared; with --muxgen, also the
+listed streams of the first multiplex muxgen makes from the scenario; with --ts, those of a
+recorded multiplex.
 """
 
 import os
@@ -54,7 +57,7 @@ def compare(tool, ts, pid, composition, ancillary):
     failures = []
     mine = ours(tool, ts, pid, composition, ancillary)
     probe = ffprobe_frames(ts, pid)
-    name = "stream %s (pages %s/%s)" % (pid, composition, ancillary)
+    name = "%s stream %s (pages %s/%s)" % (os.path.basename(ts), pid, composition, ancillary)
     if not mine:
         return ["%s: the decoder gave no display set" % name]
     if len(mine) != len(probe):
@@ -80,16 +83,20 @@ def compare(tool, ts, pid, composition, ancillary):
 
 
 def main():
-    tool, work = sys.argv[1], sys.argv[2]
+    tool, work, rest = sys.argv[1], sys.argv[2], sys.argv[3:]
     os.makedirs(work, exist_ok=True)
-    if len(sys.argv) > 3:
-        ts, streams = sys.argv[3], [s.split(":") for s in sys.argv[4:]]
-    else:
-        ts = os.path.join(work, "subtitles.ts")
-        run([tool, "write", ts])
-        streams = [["0x130", "1", "1"], ["0x131", "2", "3"]]
+    own = os.path.join(work, "subtitles.ts")
+    run([tool, "write", own])
+    checks = [(own, ["0x130", "1", "1"]), (own, ["0x131", "2", "3"])]
+    if rest[:1] == ["--muxgen"]:
+        muxgen_dir = os.path.join(work, "muxgen")
+        run([rest[1], "-o", muxgen_dir, "--cache", os.path.join(work, "es-cache"), rest[2]])
+        ts = sorted(f for f in os.listdir(muxgen_dir) if f.endswith(".ts"))[0]
+        checks += [(os.path.join(muxgen_dir, ts), s.split(":")) for s in rest[3:]]
+    elif rest[:1] == ["--ts"]:
+        checks += [(rest[1], s.split(":")) for s in rest[2:]]
     failures = []
-    for pid, composition, ancillary in streams:
+    for ts, (pid, composition, ancillary) in checks:
         failures += compare(tool, ts, pid, composition, ancillary)
     for failure in failures:
         print("FAIL:", failure)
