@@ -8,7 +8,9 @@
 namespace korvane {
 
 // One rectangle of a subtitle display set: palette indices, one byte per pixel, rows of
-// `width` bytes, placed at (x, y) on the display of displayWidth x displayHeight.
+// `width` bytes, placed at (x, y) on the display of displayWidth x displayHeight. The palette
+// has an entry for every index the pixels use; a broadcast region may reach past the display,
+// so a painter clips it.
 struct SubtitleRegion {
     int x = 0;
     int y = 0;

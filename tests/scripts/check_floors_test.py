@@ -16,6 +16,7 @@ SOUND = {
     "capture/recorder.h": '#include "channels/channel_list.h"\n',
     "common/win/show_error.cpp": '#include <windows.h>\n#include "res/resource.h"\n',
     "res/korvane.rc": '#include "resource.h"\n#include <windows.h>\n',
+    "subtitles/decoder.cpp": '#include "common/byte_reader.h"\n#include <libavcodec/avcodec.h>\n',
 }
 FAULTS = {
     "upward include": ("graph/graph_builder.cpp", '#include "app/win/app_state.h"\n'),
@@ -24,6 +25,7 @@ FAULTS = {
     "Windows header in a core header": ("common/date_time.h", "#  include <Objbase.h>\n"),
     "include outside src": ("channels/xml.cpp", '#include "support/xml_tree.h"\n'),
     "folder on no floor": ("extra/thing.cpp", "int x;\n"),
+    "decoding library outside the subtitles": ("si/pes.cpp", "#include <libavutil/mem.h>\n"),
 }
 
 
