@@ -182,13 +182,19 @@ TEST_F(SampleGrabberTest, RecordingsSideBySideOnOneHookEachKeepTheirOwnPackets) 
     ASSERT_TRUE(hook->attach(chan.get()));
     const Bytes first = concat({packet(0, 1), packet(0x120, 2), packet(0x200, 3)});
     const Bytes second = concat({packet(0x130, 4), packet(0x201, 5)});
+    source->stream().waitWhenEmpty();
     source->stream().queue({first, std::nullopt});
-    playToEnd();
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    // The grabber calls back before it passes the buffer on: delivered and taken by the sink.
+    ASSERT_TRUE(waitFor([&] { return sink->count() >= 1; }));
     ASSERT_EQ(hook->detach(mux.get()).get(), mux.get());
     EXPECT_FALSE(hook->detach(mux.get())) << "detached twice";
     mux->close();
     source->stream().queue({second, std::nullopt});
-    playToEnd();
+    source->stream().finish();
+    long code = 0;
+    EXPECT_EQ(graph.as<IMediaEvent>(IID_IMediaEvent)->WaitForCompletion(10000, &code), S_OK);
+    control->Stop();
     ASSERT_EQ(hook->detach(chan.get()).get(), chan.get());
     chan->close();
     EXPECT_EQ(readFile(muxPath), first);
