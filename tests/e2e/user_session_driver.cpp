@@ -2,8 +2,9 @@
 // with its configuration dialog, worked through the dialog's own controls, the scan, the
 // channel keys and the wheel, the AC-3 option and the audio-track keys, the three recordings,
 // a screenshot, the guide, full screen, "Quitter" from the menu; then a second start of the
-// same folder. Keys and the wheel go through SendInput, so the program gets them as it gets
-// the keyboard's and the mouse's: through its accelerators, its menu and its key handling.
+// same folder, with a recording scheduled in programmation.xml a few seconds after it. Keys and the
+// wheel go through SendInput, so the program gets them as it gets the keyboard's and the mouse's:
+// through its accelerators, its menu and its key handling.
 //
 // What the testbed's trace shows after each step is checked here, with the settings and the
 // channel file. The recordings and the screenshot are listed in session.tsv, with what each
@@ -11,7 +12,10 @@
 // multiplexes the tuner played.
 //
 // usage: user_session_driver.exe UNIX_FOLDER (an empty folder of the build tree)
+#include "app/schedule_file.h"
 #include "common/dvb_text.h"
+#include "common/win/file_replace.h"
+#include "common/win/time_convert_win.h"
 #include "demo_city_channels.h"
 #include "program_runner.h"
 #include "res/resource.h"
@@ -590,6 +594,63 @@ class UserSession : public ::testing::Test {
         expectDemoCityChannels(readFile(folder_ + L"\\chaines.xml"));
     }
 
+    // programmation.xml with one channel TS recording of Hexagone 2 (the channel the second
+    // start plays) from `ahead` seconds from now for `seconds`; the UTC start.
+    FileTime scheduleHexagone2(int ahead, int seconds) const {
+        ChannelRecords records;
+        EXPECT_TRUE(parseChannelFile(readFile(folder_ + L"\\chaines.xml"), records,
+                                     replaceWithQuestionMarks));
+        const auto found = std::find_if(records.begin(), records.end(), [](const ChannelInfo& c) {
+            return c.name.view() == channel("Hexagone 2").name;
+        });
+        EXPECT_NE(found, records.end());
+        if (found == records.end())
+            return 0;
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        const FileTime second = 10'000'000;
+        const FileTime start =
+            (((FileTime{now.dwHighDateTime} << 32 | now.dwLowDateTime) / second) + ahead) * second;
+        const DateTime local = *SystemTimeConverter().fileTimeToLocal(start);
+        ScheduleFile file;
+        ScheduledRecording& scheduled = file.schedules.emplace_back();
+        scheduled.id = 1;
+        scheduled.channel = scheduledChannelOf(*found);
+        scheduled.date = DateTime{local.year, local.month, local.day, 0, 0, 0};
+        scheduled.startSecond = local.hour * 3600 + local.minute * 60 + local.second;
+        scheduled.endSecond = (scheduled.startSecond + seconds) % 86400;
+        scheduled.format = RecorderMode::ChannelTs;
+        file.lastCheck = start - second * ahead;
+        EXPECT_TRUE(
+            replaceFileContents(folder_ + L"\\programmation.xml", formatScheduleFile(file)));
+        return start;
+    }
+
+    // The scheduled recording: its file appears and is closed by the program when its time
+    // is over, and goes to session.tsv with the length asked.
+    void expectScheduledRecording(const std::set<std::wstring>& before, int seconds) {
+        const DemoChannel& on = channel("Hexagone 2");
+        std::wstring name;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                for (const std::wstring& file : filesMatching(folder_, L"*.mpg"))
+                    if (!before.count(file))
+                        name = file;
+                return !name.empty();
+            },
+            60000))
+            << "no scheduled recording started";
+        if (name.empty())
+            return;
+        EXPECT_TRUE(waitUntil([&] { return closedByProgram(folder_ + L"\\" + name); },
+                              (seconds + 15) * 1000))
+            << "the scheduled recording did not stop";
+        EXPECT_EQ(name.rfind(shownName(on) + L" ", 0), 0u) << utf8(name);
+        listFile(list_,
+                 {"scheduled-ts", utf8(name), std::to_string(on.frequency), std::to_string(on.pmt),
+                  std::to_string(on.video), std::to_string(on.ac3), std::to_string(seconds)});
+    }
+
     std::wstring folder_;
     FILE* list_ = nullptr;
 };
@@ -646,7 +707,11 @@ TEST_F(UserSession, FirstStartConfiguresScansPlaysRecordsAndTheSecondStartResume
     EXPECT_EQ(run.waitForExit(30000), 0u);
     expectSavedSession(run);
 
-    // The second start goes straight to Hexagone 2 with its AC-3 track, without a scan.
+    // The second start goes straight to Hexagone 2 with its AC-3 track, without a scan, and
+    // records it at the time programmation.xml says, without tuning again.
+    constexpr int kScheduledSeconds = 6;
+    ASSERT_NE(scheduleHexagone2(20, kScheduledSeconds), 0u);
+    const std::set<std::wstring> recordingsBefore = filesMatching(folder_, L"*.mpg");
     ProgramRun again(folder_);
     const std::size_t beforeSecond = trace.mark();
     ASSERT_TRUE(again.start());
@@ -656,6 +721,8 @@ TEST_F(UserSession, FirstStartConfiguresScansPlaysRecordsAndTheSecondStartResume
               (Lines{"tune 586167", "map video 288 es", "map ac3 307 es", "map pmt 1011 psi"}));
     EXPECT_TRUE(waitUntil([&] { return trace.pictureAfterLast("tune "); }, kStepTimeoutMs));
     EXPECT_EQ(again.waitForWindow(L"#32770", 200), nullptr) << "no dialog: no scan";
+    expectScheduledRecording(recordingsBefore, kScheduledSeconds);
+    std::printf("Step done: the scheduled recording.\n");
     PostMessageW(second, WM_CLOSE, 0, 0);
     EXPECT_EQ(again.waitForExit(30000), 0u);
     EXPECT_EQ(trace.waitSince(beforeSecond, 0, 0).size(), 4u) << "one tune, nothing else";

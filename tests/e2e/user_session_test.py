@@ -9,6 +9,8 @@ the session left there, with ffprobe and against the multiplexes the virtual tun
   as the recording ran;
 - the multiplex recording is the multiplex: the tuner's packets, without its null packets,
   in order and none missing;
+- the recording the scheduler made on the second start is a channel transport stream as
+  above, and its streams last the time asked within a second (ffprobe's packet durations);
 - each screenshot is a whole bitmap of the renderer's picture, and that picture is a frame of
   the channel on screen (MPEG-2 or H.264), not of another channel of the multiplex.
 
@@ -177,6 +179,18 @@ def check_channel_ts(checks, fields, folder, muxes):
                  f"streams with packets: {with_packets}")
 
 
+def check_scheduled_ts(checks, fields, folder, muxes):
+    """A recording the scheduler made: the channel TS checks, and the length asked, as the
+    sum of ffprobe's packet durations (the played file loops, so its time stamps jump back)."""
+    name, _frequency, _pmt, _video, _audio, seconds = fields
+    check_channel_ts(checks, fields, folder, muxes)
+    lengths = stream_seconds(os.path.join(folder, name))
+    checks.check(f"scheduled: each stream within 1 s of the {seconds} s asked (ffprobe)",
+                 len(lengths) == 2 and all(abs(v - float(seconds)) <= 1.0
+                                           for v in lengths.values()),
+                 ", ".join(f"{codec} {v:.2f} s" for codec, v in sorted(lengths.items())))
+
+
 def stream_seconds(path):
     """Seconds of each codec of a file: the sum of its packets' durations."""
     probed = json.loads(ffprobe("-show_entries",
@@ -314,14 +328,17 @@ def main():
                 kinds.add(kind)
                 if kind == "channel-ts":
                     check_channel_ts(checks, fields, args.folder, args.muxes)
+                elif kind == "scheduled-ts":
+                    check_scheduled_ts(checks, fields, args.folder, args.muxes)
                 elif kind == "channel-ps":
                     check_channel_ps(checks, fields, args.folder)
                 elif kind == "multiplex":
                     check_multiplex(checks, fields, args.folder, args.muxes)
                 elif kind == "screenshot":
                     check_screenshot(checks, fields, args.folder, args.muxes)
-    checks.check("three recordings and a screenshot were made",
-                 kinds == {"channel-ts", "channel-ps", "multiplex", "screenshot"},
+    checks.check("three recordings, a screenshot and a scheduled recording were made",
+                 kinds == {"channel-ts", "channel-ps", "multiplex", "screenshot",
+                           "scheduled-ts"},
                  f"made: {sorted(kinds)}")
     print(f"user session: {checks.passed} passed, {checks.failed} failed")
     return 1 if checks.failed else 0
