@@ -33,11 +33,15 @@ korvane_core_variant(korvane_core SUPPORT korvane_support FLAGS -O2)
 korvane_core_variant(korvane_core_asan SUPPORT korvane_support_asan FLAGS ${SAN_ASAN} -O1 -g)
 korvane_core_variant(korvane_core_tsan SUPPORT korvane_support_tsan FLAGS ${SAN_TSAN} -O1 -g)
 
+include(${PROJECT_SOURCE_DIR}/cmake/subtitles.cmake)
+korvane_subtitles_variant(korvane_subtitles FLAGS -O2)
+korvane_subtitles_variant(korvane_subtitles_asan FLAGS ${SAN_ASAN} -O1 -g)
+
 # Unit tests of the core, under AddressSanitizer and UndefinedBehaviorSanitizer.
 file(GLOB NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/native/*.cpp)
 add_executable(core_tests ${NATIVE_TEST_SOURCES})
 target_compile_options(core_tests PRIVATE ${KORVANE_WARNINGS})
-target_link_libraries(core_tests PRIVATE korvane_support_asan GTest::gtest GTest::gmock GTest::gtest_main
+target_link_libraries(core_tests PRIVATE korvane_support_asan korvane_subtitles_asan GTest::gtest GTest::gmock GTest::gtest_main
                       PkgConfig::DVBPSI)
 target_compile_definitions(core_tests PRIVATE
     KORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
@@ -57,12 +61,16 @@ endif()
 set(KORVANE_FUZZ_SECONDS 4 CACHE STRING "Seconds each fuzz target runs in the test command")
 if(KORVANE_IS_CLANG)
     korvane_core_variant(korvane_core_fuzz SUPPORT korvane_support_fuzz FLAGS ${SAN_FUZZ} -O1 -g)
+    korvane_subtitles_variant(korvane_subtitles_fuzz FLAGS ${SAN_FUZZ} -O1 -g)
     file(GLOB FUZZ_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/*.cpp)
     foreach(src ${FUZZ_SOURCES})
         get_filename_component(fuzz_name ${src} NAME_WE)
         add_executable(${fuzz_name} ${src})
         target_compile_options(${fuzz_name} PRIVATE ${KORVANE_WARNINGS})
         target_link_libraries(${fuzz_name} PRIVATE korvane_support_fuzz)
+        if(fuzz_name MATCHES "^fuzz_subtitle")
+            target_link_libraries(${fuzz_name} PRIVATE korvane_subtitles_fuzz)
+        endif()
         target_link_options(${fuzz_name} PRIVATE -fsanitize=fuzzer)
         set(corpus ${PROJECT_BINARY_DIR}/fuzz-corpus/${fuzz_name})
         file(MAKE_DIRECTORY ${corpus})

@@ -13,7 +13,9 @@ set(KORVANE_SETUP ${KORVANE_DIST_DIR}/korvane-tv-${KORVANE_VERSION_TEXT}-setup.e
 set(KORVANE_MAKE_DIST ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/packaging/make_dist.py
     --source-dir ${PROJECT_SOURCE_DIR} --exe $<TARGET_FILE:korvane-tv> --strip ${CMAKE_STRIP}
     --makensis ${MAKENSIS} --publisher ${KORVANE_PUBLISHER}
-    --legal-copyright ${KORVANE_LEGAL_COPYRIGHT})
+    --legal-copyright ${KORVANE_LEGAL_COPYRIGHT}
+    --libavcodec-dir ${KORVANE_SUBTITLES_AVCODEC}
+    --libavcodec-source-version ${KORVANE_SUBTITLES_AVCODEC_SOURCE})
 
 # Runs on every build, quickly: the dates in the outputs follow the checked-out commit, which
 # no file dependency would notice.

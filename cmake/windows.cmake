@@ -34,6 +34,9 @@ target_compile_options(korvane_shell PRIVATE ${KORVANE_WARNINGS})
 target_link_libraries(korvane_shell PUBLIC korvane_core_win strmiids ole32 oleaut32 uuid comctl32
                       comdlg32 shell32 shlwapi user32 gdi32 advapi32 winmm)
 
+include(${PROJECT_SOURCE_DIR}/cmake/subtitles.cmake)
+korvane_subtitles_variant(korvane_subtitles_win)
+
 set(KORVANE_RESOURCES ${PROJECT_SOURCE_DIR}/src/res/korvane.rc)
 # windres reports no dependencies, so an edit of an included script would leave the program
 # with its old menus and dialogs.
@@ -48,7 +51,7 @@ target_include_directories(korvane-tv PRIVATE ${KORVANE_INCLUDE_DIR} ${PROJECT_S
 target_compile_options(korvane-tv PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${KORVANE_WARNINGS}>)
 # No link time in the PE header: two builds of the same sources give the same program.
 target_link_options(korvane-tv PRIVATE -municode -Wl,--no-insert-timestamp)
-target_link_libraries(korvane-tv PRIVATE korvane_shell)
+target_link_libraries(korvane-tv PRIVATE korvane_shell korvane_subtitles_win)
 
 # Data files the program reads from its working directory, shipped next to it.
 file(GLOB KORVANE_DATA_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/*)
@@ -69,7 +72,8 @@ function(korvane_win_test name)
     target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${KORVANE_WARNINGS}>)
     target_compile_definitions(${name} PRIVATE
         KORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
-    target_link_libraries(${name} PRIVATE korvane_shell korvane_support_win gtest gmock gtest_main)
+    target_link_libraries(${name} PRIVATE korvane_shell korvane_subtitles_win korvane_support_win gtest
+                          gmock gtest_main)
     add_dependencies(${name} korvane-tv)
     set(props LABELS wine ${ARG_PROPERTIES})
     if(ARG_SERIAL)

@@ -21,6 +21,10 @@ LICENCES = {
     "MinGW-w64.txt": "/usr/share/doc/mingw-w64-x86-64-dev/copyright",
     "GCC.txt": "/usr/share/doc/g++-mingw-w64-x86-64-posix/copyright",
 }
+# The subtitle decoder's libavcodec, linked statically: its licence text from the cached build
+# and a note saying what it is and where its source comes from.
+LIBAVCODEC_LICENCE = "libavcodec (LGPL 2.1).txt"
+LIBAVCODEC_NOTE = "libavcodec.txt"
 ZIP_EPOCH_MIN = 315532800  # 1980-01-01, the earliest date a zip entry can hold
 
 
@@ -63,6 +67,8 @@ def stage(args, epoch, folder):
         with open(os.path.join(folder, "Licences", name), "wb") as f:
             f.write(windows_text(text))
 
+    stage_libavcodec(args, os.path.join(folder, "Licences"))
+
     files = []
     for root, _, names in os.walk(folder):
         for name in names:
@@ -71,6 +77,31 @@ def stage(args, epoch, folder):
             os.utime(path, (epoch, epoch))
             files.append(os.path.relpath(path, folder).replace(os.sep, "/"))
     return sorted(files)
+
+
+def library_version(prefix):
+    """The version pkg-config gives for the built libavcodec (major.minor.micro)."""
+    with open(os.path.join(prefix, "lib", "pkgconfig", "libavcodec.pc"), encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("Version:"):
+                return line.split(":", 1)[1].strip()
+    raise OSError("no version in libavcodec.pc of %s" % prefix)
+
+
+def stage_libavcodec(args, licences):
+    with open(os.path.join(args.libavcodec_dir, "COPYING.LGPLv2.1"), encoding="utf-8") as f:
+        licence = f.read()
+    with open(os.path.join(licences, LIBAVCODEC_LICENCE), "wb") as f:
+        f.write(windows_text(licence))
+    with open(os.path.join(args.source_dir, "packaging", LIBAVCODEC_NOTE), encoding="utf-8") as f:
+        note = f.read()
+    # Debian's version is upstream's, then the Debian revision after the last hyphen.
+    source = args.libavcodec_source_version
+    note = (note.replace("@LIBAVCODEC_VERSION@", library_version(args.libavcodec_dir))
+            .replace("@FFMPEG_VERSION@", source.rsplit("-", 1)[0])
+            .replace("@SOURCE_VERSION@", source))
+    with open(os.path.join(licences, LIBAVCODEC_NOTE), "wb") as f:
+        f.write(windows_text(note))
 
 
 def write_zip(path, top, folder, files, epoch):
@@ -141,12 +172,16 @@ def main():
     parser.add_argument("--version-text", required=True, help="the version users read")
     parser.add_argument("--publisher", required=True)
     parser.add_argument("--legal-copyright", required=True, help="with the licence's identifier")
+    parser.add_argument("--libavcodec-dir", required=True,
+                        help="the subtitle decoder's libavcodec build (with COPYING.LGPLv2.1)")
+    parser.add_argument("--libavcodec-source-version", required=True,
+                        help="the Debian ffmpeg source package it was built from")
     parser.add_argument("--out-dir", required=True)
     parser.add_argument("--work-dir", required=True)
     parser.add_argument("--no-zip", action="store_true")
     args = parser.parse_args()
     # makensis works from the script's folder.
-    for name in ("source_dir", "exe", "out_dir", "work_dir"):
+    for name in ("source_dir", "exe", "libavcodec_dir", "out_dir", "work_dir"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
 
     epoch = source_date_epoch(args.source_dir)

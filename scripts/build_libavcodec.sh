@@ -1,10 +1,15 @@
 #!/bin/bash
-# Cross-compiles a minimal, static, LGPL libavcodec (and the libavutil it needs) for Win64
-# from Debian's own ffmpeg source package, once per machine: the result is cached under
+# Builds a minimal, static, LGPL libavcodec (and the libavutil it needs) from Debian's own
+# ffmpeg source package, once per machine and recipe: the result is cached under
 #   ${XDG_CACHE_HOME:-$HOME/.cache}/korvane/libavcodec-<source version>-win64-<recipe>
-# with include/ and lib/, so that another clone on the same machine finds it built.
-#   scripts/build_libavcodec.sh                builds it unless cached; prints the folder
-#   scripts/build_libavcodec.sh --print-prefix prints the folder only (nothing is built)
+# for the testbed's decoders (cross-compiled for Win64), and under
+#   ${XDG_CACHE_HOME:-$HOME/.cache}/korvane/libavcodec-dvbsub-<source version>-<target>-<recipe>
+# for the program's DVB subtitle decoder (target win64 for the program, native for the native
+# tests and fuzzers), with include/, lib/ and COPYING.LGPLv2.1 (the licence the program ships),
+# so that another clone on the same machine finds it built.
+#   scripts/build_libavcodec.sh [--subtitles [--target win64|native]] [--print-prefix]
+#     builds it unless cached and prints the folder; with --print-prefix only prints the folder
+#     (nothing is built); --print-version prints the source package's version.
 # Needs the deb-src entries, dpkg-dev and nasm that scripts/setup.sh installs.
 set -euo pipefail
 
@@ -20,6 +25,21 @@ CONFIGURE_OPTIONS=(
     --enable-parser=mpegvideo,mpegaudio,ac3,h264
 )
 
+# The program's: the DVB subtitle decoder alone, without threads or assembly (it uses neither).
+SUBTITLE_OPTIONS=(
+    --enable-static --disable-shared --disable-programs --disable-doc --disable-debug
+    --disable-network --disable-devices --disable-avdevice --disable-avformat --disable-avfilter
+    --disable-swresample --disable-swscale --disable-postproc --disable-autodetect
+    --disable-pthreads --disable-w32threads --disable-os2threads --disable-asm
+    --disable-everything --enable-decoder=dvbsub
+)
+SUBTITLE_WIN64_OPTIONS=(
+    --arch=x86_64 --target-os=mingw32 --cross-prefix=x86_64-w64-mingw32-
+    --cc=x86_64-w64-mingw32-gcc-posix --enable-cross-compile
+)
+# Static libraries that the native tests' position-independent executables can link.
+SUBTITLE_NATIVE_OPTIONS=(--cc=gcc --enable-pic)
+
 source_version() {
     # The .dsc that apt-get source would fetch names the version (without its epoch).
     local dsc
@@ -32,12 +52,50 @@ source_version() {
     echo "${dsc%.dsc}"
 }
 
-version=$(source_version)
-recipe=$(printf '%s\n' "${CONFIGURE_OPTIONS[@]}" | sha256sum | cut -c1-8)
-cache_root="${XDG_CACHE_HOME:-$HOME/.cache}/korvane"
-prefix="$cache_root/libavcodec-$version-win64-$recipe"
+subtitles=no
+target=win64
+action=build
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --subtitles) subtitles=yes ;;
+    --target)
+        target=${2:-}
+        shift
+        ;;
+    --print-prefix) action=print-prefix ;;
+    --print-version) action=print-version ;;
+    *)
+        echo "build_libavcodec: unknown argument $1" >&2
+        exit 2
+        ;;
+    esac
+    shift
+done
 
-if [ "${1:-}" = "--print-prefix" ]; then
+version=$(source_version)
+if [ "$action" = print-version ]; then
+    echo "$version"
+    exit 0
+fi
+cache_root="${XDG_CACHE_HOME:-$HOME/.cache}/korvane"
+if [ "$subtitles" = yes ]; then
+    case "$target" in
+    win64) CONFIGURE_OPTIONS=("${SUBTITLE_OPTIONS[@]}" "${SUBTITLE_WIN64_OPTIONS[@]}") ;;
+    native) CONFIGURE_OPTIONS=("${SUBTITLE_OPTIONS[@]}" "${SUBTITLE_NATIVE_OPTIONS[@]}") ;;
+    *)
+        echo "build_libavcodec: unknown target $target (win64 or native)" >&2
+        exit 2
+        ;;
+    esac
+    recipe=$(printf '%s\n' "${CONFIGURE_OPTIONS[@]}" | sha256sum | cut -c1-8)
+    prefix="$cache_root/libavcodec-dvbsub-$version-$target-$recipe"
+else
+    [ "$target" = win64 ] || { echo "build_libavcodec: the testbed's recipe is win64 only" >&2; exit 2; }
+    recipe=$(printf '%s\n' "${CONFIGURE_OPTIONS[@]}" | sha256sum | cut -c1-8)
+    prefix="$cache_root/libavcodec-$version-win64-$recipe"
+fi
+
+if [ "$action" = print-prefix ]; then
     echo "$prefix"
     exit 0
 fi
@@ -46,7 +104,8 @@ mkdir -p "$cache_root"
 # Two trees building at once wait for each other rather than both building.
 exec 9>"$prefix.lock"
 flock 9
-if [ -f "$prefix/lib/libavcodec.a" ] && [ -f "$prefix/lib/libavutil.a" ]; then
+if [ -f "$prefix/lib/libavcodec.a" ] && [ -f "$prefix/lib/libavutil.a" ] &&
+    { [ "$subtitles" = no ] || [ -f "$prefix/COPYING.LGPLv2.1" ]; }; then
     echo "$prefix"
     exit 0
 fi
@@ -69,6 +128,8 @@ echo "build_libavcodec: configuring and building in $src" >&2
     make -j"$(nproc)" >"$work/make.log" 2>&1 || { tail -30 "$work/make.log" >&2; exit 1; }
     make install >>"$work/make.log" 2>&1
 )
+# The program's build ships the licence its library is under.
+[ "$subtitles" = no ] || cp "$src/COPYING.LGPLv2.1" "$staging/"
 # Appears complete or not at all.
 rm -rf "$prefix"
 mv "$staging" "$prefix"

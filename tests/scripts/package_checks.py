@@ -15,6 +15,7 @@ import zipfile
 
 EPOCH = 1700000000  # 2023-11-14 22:13:20 UTC
 EXPECTED_FILES = ["Licences/GCC.txt", "Licences/Korvane TV.txt", "Licences/MinGW-w64.txt",
+                  "Licences/libavcodec (LGPL 2.1).txt", "Licences/libavcodec.txt",
                   "Lisez-moi.txt", "canaux.ini", "korvane-tv.exe"]
 
 failures = []
@@ -39,6 +40,16 @@ def pe_timestamp(exe):
     return struct.unpack_from("<I", exe, pe + 8)[0]
 
 
+def args_value(name):
+    return sys.argv[sys.argv.index(name) + 1]
+
+
+def library_version():
+    pc = os.path.join(args_value("--libavcodec-dir"), "lib", "pkgconfig", "libavcodec.pc")
+    with open(pc, encoding="utf-8") as f:
+        return next(line.split(":", 1)[1].strip() for line in f if line.startswith("Version:"))
+
+
 def check_zip(path, version_text):
     top = "korvane-tv-%s/" % version_text
     with zipfile.ZipFile(path) as archive:
@@ -55,6 +66,16 @@ def check_zip(path, version_text):
             check(info.create_system == 0, "%s carries Unix attributes" % info.filename)
         exe = archive.read(top + "korvane-tv.exe")
         readme = archive.read(top + "Lisez-moi.txt")
+        lgpl = archive.read(top + "Licences/libavcodec (LGPL 2.1).txt").decode("utf-8-sig")
+        note = archive.read(top + "Licences/libavcodec.txt").decode("utf-8-sig")
+    check("GNU LESSER GENERAL PUBLIC LICENSE" in lgpl and "Version 2.1, February 1999" in lgpl,
+          "the libavcodec licence is not the LGPL 2.1 text")
+    source = args_value("--libavcodec-source-version")
+    check("@" not in note, "the libavcodec note keeps a placeholder")
+    for needed in ("libavcodec " + library_version(), "FFmpeg " + source.rsplit("-", 1)[0],
+                   "version " + source, "apt-get source ffmpeg", "statiquement",
+                   "scripts/build_libavcodec.sh"):
+        check(needed in note, "the libavcodec note does not say %r" % needed)
     check(pe_timestamp(exe) == EPOCH, "the program's PE timestamp is not SOURCE_DATE_EPOCH")
     check(b".debug_" not in exe, "the shipped program carries debug information")
     check(readme.startswith(("\ufeffKorvane TV %s\r\n" % version_text).encode()),

@@ -31,6 +31,8 @@ const char* const kProgramFiles[] = {"korvane-tv.exe",
                                      "Licences\\GCC.txt",
                                      "Licences\\Korvane TV.txt",
                                      "Licences\\MinGW-w64.txt",
+                                     "Licences\\libavcodec (LGPL 2.1).txt",
+                                     "Licences\\libavcodec.txt",
                                      "uninstall.exe"};
 // What the program and its user leave in its folder, with their contents.
 const std::pair<const char*, const char*> kUserFiles[] = {
