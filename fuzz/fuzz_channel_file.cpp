@@ -18,7 +18,7 @@ bool sameStoredFields(const ChannelInfo& a, const ChannelInfo& b) {
            a.pmtPid == b.pmtPid && a.pcrPid == b.pcrPid && optional(a.videoPid) == b.videoPid &&
            optional(a.videoMpeg4Pid) == b.videoMpeg4Pid && optional(a.audio1Pid) == b.audio1Pid &&
            optional(a.audio2Pid) == b.audio2Pid && optional(a.ac3Pid) == b.ac3Pid &&
-           optional(a.ac3Pid2) == b.ac3Pid2;
+           optional(a.ac3Pid2) == b.ac3Pid2 && a.subtitleStreams == b.subtitleStreams;
 }
 
 void expectRoundTrip(const ChannelRecords& records) {

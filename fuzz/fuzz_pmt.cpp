@@ -24,6 +24,9 @@ void checkPids(const ChannelInfo& c) {
          {c.pcrPid, c.videoPid, c.videoMpeg4Pid, c.audio1Pid, c.audio2Pid, c.ac3Pid, c.ac3Pid2})
         if (pid < 0 || pid > 0x1FFF)
             __builtin_trap();
+    for (const SubtitleStream& stream : c.subtitleStreams)
+        if (stream.pid < 0 || stream.pid > 0x1FFF)
+            __builtin_trap();
 }
 
 } // namespace

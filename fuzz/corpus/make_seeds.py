@@ -67,12 +67,44 @@ def pmt():
     return section(0x02, 0x0001, body, with_crc=False)
 
 
+def subtitled_pmt():
+    """DVB subtitles: two languages on one PID, a hard-of-hearing stream whose second entry
+    is cut short, and a stream that the E-AC-3 descriptor keeps as audio."""
+    body = [0xE1, 0x00] + length12(0)
+    two = list(b"fra") + [0x10, 0, 1, 0, 1] + list(b"deu") + [0x10, 0, 2, 0, 2]
+    cut = list(b"fra") + [0x20, 0, 3, 0, 3] + list(b"eng")
+    streams = ((0x1B, 0x100, []),
+               (0x06, 0x110, [0x59, len(two)] + two),
+               (0x06, 0x111, [0x59, len(cut)] + cut),
+               (0x06, 0x112, [0x7A, 0x01, 0x00, 0x59, 0x08] + two[:8]))
+    for stream_type, pid, loop in streams:
+        body += [stream_type, 0xE0 | (pid >> 8), pid & 0xFF] + length12(len(loop)) + loop
+    return section(0x02, 0x0001, body, with_crc=False)
+
+
+CHANNEL_FILE = (
+    "<Chaines>\r\n\t<Chaine>\r\n\t\t<Nom>Sept Arts</Nom>\r\n\t\t<Groupe>R1</Groupe>\r\n"
+    "\t\t<Frequence>586167</Frequence>\r\n\t\t<ONID>8442</ONID>\r\n\t\t<TSID>1</TSID>\r\n"
+    "\t\t<SID>263</SID>\r\n\t\t<Numero>7</Numero>\r\n\t\t<PMT>1017</PMT>\r\n"
+    "\t\t<PCR>1824</PCR>\r\n\t\t<Video_mpeg4>1824</Video_mpeg4>\r\n"
+    "\t\t<Piste>1842 eac3 description qad</Piste>\r\n\t\t<Piste>1840 eac3 principale fre</Piste>\r\n"
+    "\t\t<SousTitre>1856 16 1 1 fra</SousTitre>\r\n\t\t<SousTitre>1857 16 1 1 deu</SousTitre>\r\n"
+    "\t\t<SousTitre>1858 32 2 2 &#xE000;&lt;&#xE9;</SousTitre>\r\n"
+    "\t\t<SousTitre>1859 x 1 1 fra</SousTitre>\r\n"
+    "\t</Chaine>\r\n</Chaines>\r\n")
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    for fuzzer, data in (("fuzz_sdt", sdt()), ("fuzz_nit", nit()), ("fuzz_eit", eit()),
-                         ("fuzz_pmt", pmt())):
+    seeds = (("fuzz_sdt", "descriptor_past_its_loop", sdt()),
+             ("fuzz_nit", "descriptor_past_its_loop", nit()),
+             ("fuzz_eit", "descriptor_past_its_loop", eit()),
+             ("fuzz_pmt", "descriptor_past_its_loop", pmt()),
+             ("fuzz_pmt", "subtitling_descriptors", subtitled_pmt()),
+             ("fuzz_channel_file", "subtitle_streams", CHANNEL_FILE.encode("ascii")))
+    for fuzzer, name, data in seeds:
         os.makedirs(os.path.join(here, fuzzer), exist_ok=True)
-        with open(os.path.join(here, fuzzer, "descriptor_past_its_loop"), "wb") as f:
+        with open(os.path.join(here, fuzzer, name), "wb") as f:
             f.write(data)
 
 

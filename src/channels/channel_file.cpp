@@ -85,6 +85,39 @@ std::u16string_view nextWord(std::u16string_view text, std::size_t& pos) {
     return text.substr(start, end - start);
 }
 
+// A decimal number of digits only, up to max.
+std::optional<uint32_t> plainNumber(std::u16string_view word, uint32_t max) {
+    if (word.empty() || word.size() > 10)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (char16_t c : word) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - u'0');
+    }
+    if (value > max)
+        return std::nullopt;
+    return static_cast<uint32_t>(value);
+}
+
+// The rest of an element's text from pos on as a language code: three bytes, or none.
+std::array<char, 3> languageFrom(std::u16string_view text, std::size_t pos) {
+    std::array<char, 3> code{};
+    if (pos < text.size()) {
+        const std::string language = channelTextFromWide(text.substr(pos), {});
+        if (language.size() == 3)
+            std::copy(language.begin(), language.end(), code.begin());
+    }
+    return code;
+}
+
+void appendLanguage(std::string& out, const std::array<char, 3>& language) {
+    if (language != std::array<char, 3>{}) {
+        out += ' ';
+        out += escapeChannelText(std::string_view(language.data(), 3));
+    }
+}
+
 bool isIntSpace(char16_t c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r');
 }
@@ -124,10 +157,7 @@ std::string formatAudioStream(const AudioStream& stream) {
     out += kCodecTokens[static_cast<std::size_t>(stream.codec)];
     out += ' ';
     out += kKindTokens[static_cast<std::size_t>(stream.kind)];
-    if (stream.language != std::array<char, 3>{}) {
-        out += ' ';
-        out += escapeChannelText(std::string_view(stream.language.data(), 3));
-    }
+    appendLanguage(out, stream.language);
     return out;
 }
 
@@ -145,11 +175,35 @@ std::optional<AudioStream> parseAudioStream(std::u16string_view text) {
         return std::nullopt;
     stream.codec = static_cast<AudioCodec>(*codecIndex);
     stream.kind = static_cast<AudioKind>(*kindIndex);
-    if (pos < text.size()) {
-        const std::string language = channelTextFromWide(text.substr(pos), {});
-        if (language.size() == 3)
-            std::copy(language.begin(), language.end(), stream.language.begin());
+    stream.language = languageFrom(text, pos);
+    return stream;
+}
+
+std::string formatSubtitleStream(const SubtitleStream& stream) {
+    std::string out = std::to_string(stream.pid);
+    for (unsigned value : {unsigned{stream.type}, unsigned{stream.compositionPage},
+                           unsigned{stream.ancillaryPage}}) {
+        out += ' ';
+        out += std::to_string(value);
     }
+    appendLanguage(out, stream.language);
+    return out;
+}
+
+std::optional<SubtitleStream> parseSubtitleStream(std::u16string_view text) {
+    std::size_t pos = 0;
+    const auto pid = plainNumber(nextWord(text, pos), 0x1FFF);
+    const auto type = plainNumber(nextWord(text, pos), 0xFF);
+    const auto composition = plainNumber(nextWord(text, pos), 0xFFFF);
+    const auto ancillary = plainNumber(nextWord(text, pos), 0xFFFF);
+    if (!pid || *pid == 0 || !type || !composition || !ancillary)
+        return std::nullopt;
+    SubtitleStream stream;
+    stream.pid = static_cast<int32_t>(*pid);
+    stream.type = static_cast<uint8_t>(*type);
+    stream.compositionPage = static_cast<uint16_t>(*composition);
+    stream.ancillaryPage = static_cast<uint16_t>(*ancillary);
+    stream.language = languageFrom(text, pos);
     return stream;
 }
 
@@ -161,6 +215,8 @@ std::string formatChannelFile(const ChannelRecords& records) {
             appendField(out, field, c);
         for (const AudioStream& stream : keptAudioStreams(c))
             appendLine(out, 2, kAudioStreamElement, formatAudioStream(stream));
+        for (const SubtitleStream& stream : c.subtitleStreams)
+            appendLine(out, 2, kSubtitleStreamElement, formatSubtitleStream(stream));
         out += "\t</Chaine>\r\n";
     }
     out += "</Chaines>\r\n";
@@ -238,10 +294,15 @@ ChannelInfo channelFromNode(const XmlNode& node, const WideToAnsi& toAnsi) {
         else if (const XmlNode* child = firstChildNamed(node, field.element))
             (c.*field.text).assign(channelTextFromWide(child->text, toAnsi));
     }
-    for (const XmlNode& child : node.children)
-        if (isNamed(child, kAudioStreamElement))
+    for (const XmlNode& child : node.children) {
+        if (isNamed(child, kAudioStreamElement)) {
             if (auto stream = parseAudioStream(child.text))
                 c.audioStreams.push_back(*stream);
+        } else if (isNamed(child, kSubtitleStreamElement)) {
+            if (auto stream = parseSubtitleStream(child.text))
+                c.subtitleStreams.push_back(*stream);
+        }
+    }
     return c;
 }
 

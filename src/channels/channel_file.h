@@ -57,6 +57,16 @@ std::string formatAudioStream(const AudioStream& stream);
 // Nothing when the text is not a stream this version writes.
 std::optional<AudioStream> parseAudioStream(std::u16string_view text);
 
+// Element of one DVB subtitle stream, written after the audio streams for every subtitle
+// stream of the channel, in the PMT's order. Its text is "PID type composition ancillary"
+// in decimal then, when the stream has one, a space and the escaped language code:
+// "1234 16 1 1 fre". A channel without subtitle streams writes none.
+inline constexpr std::string_view kSubtitleStreamElement = "SousTitre";
+
+std::string formatSubtitleStream(const SubtitleStream& stream);
+// Nothing when the text is not a stream this version writes.
+std::optional<SubtitleStream> parseSubtitleStream(std::u16string_view text);
+
 // Converts UTF-16 text that has no byte of its own in the channel text encoding to 8-bit
 // text: the ANSI code page on Windows.
 using WideToAnsi = std::function<std::string(std::u16string_view)>;

@@ -15,6 +15,8 @@ namespace {
 
 constexpr std::size_t kProgramInfoLength = 10;
 constexpr std::size_t kEntryHeader = 5;
+// ISO 639 code, subtitling_type, composition_page_id, ancillary_page_id.
+constexpr std::size_t kSubtitlingEntry = 8;
 
 // ISO 639 audio_type and the supplementary audio descriptor's editorial classification.
 constexpr uint8_t kHearingImpairedAudio = 2;
@@ -55,7 +57,8 @@ std::optional<std::array<char, 3>> languageAt(const ByteReader& body, std::size_
 // One elementary stream entry whose descriptor loop of loopLength bytes starts at loop; false
 // when a descriptor reaches past the section, in which case nothing of the entry is taken.
 bool classifyEntry(uint8_t type, int32_t pid, const ByteReader& section, std::size_t loop,
-                   std::size_t loopLength, PmtPids& pids, std::vector<AudioStream>* audio) {
+                   std::size_t loopLength, PmtPids& pids, std::vector<AudioStream>* audio,
+                   std::vector<SubtitleStream>* subtitles) {
     int ac3Descriptors = 0;
     if (!walkDescriptors(section, loop, loopLength, [&](uint8_t tag, const ByteReader&) {
             if (tag == kAc3Tag && type == kPrivatePesStream)
@@ -84,6 +87,8 @@ bool classifyEntry(uint8_t type, int32_t pid, const ByteReader& section, std::si
         if (auto stream = audioStreamOf(type, pid, section, loop, loopLength))
             audio->push_back(*stream);
     }
+    if (subtitles)
+        appendSubtitleStreams(type, pid, section, loop, loopLength, *subtitles);
     return true;
 }
 
@@ -136,6 +141,26 @@ std::optional<AudioStream> audioStreamOf(uint8_t type, int32_t pid, const ByteRe
     return stream;
 }
 
+void appendSubtitleStreams(uint8_t type, int32_t pid, const ByteReader& section, std::size_t start,
+                           std::size_t loopLength, std::vector<SubtitleStream>& out) {
+    if (type != kPrivatePesStream || audioStreamOf(type, pid, section, start, loopLength))
+        return;
+    walkDescriptors(section, start, loopLength, [&](uint8_t tag, const ByteReader& body) {
+        if (tag != kSubtitlingTag)
+            return true;
+        for (std::size_t at = 0; body.contains(at, kSubtitlingEntry); at += kSubtitlingEntry) {
+            SubtitleStream stream;
+            stream.pid = pid;
+            stream.language = *languageAt(body, at);
+            stream.type = *body.u8(at + 3);
+            stream.compositionPage = *body.u16(at + 4);
+            stream.ancillaryPage = *body.u16(at + 6);
+            out.push_back(stream);
+        }
+        return true;
+    });
+}
+
 PmtPids pmtPidsOf(const ChannelInfo& c) {
     return PmtPids{c.pcrPid,    c.videoPid, c.videoMpeg4Pid, c.audio1Pid,
                    c.audio2Pid, c.ac3Pid,   c.ac3Pid2};
@@ -152,7 +177,8 @@ void assignPmtPids(ChannelInfo& c, const PmtPids& p) {
 }
 
 PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& pids,
-                           std::vector<AudioStream>* audio) {
+                           std::vector<AudioStream>* audio,
+                           std::vector<SubtitleStream>* subtitles) {
     const ByteReader in(section, length);
     // The stream loop ends where the CRC begins.
     if (length < 4 || !in.contains(0, kProgramInfoLength + 2) ||
@@ -172,7 +198,7 @@ PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& 
         const std::size_t infoLength = *in.length12(p + 3);
         if (infoLength > end - p - kEntryHeader)
             return PmtRead::Truncated;
-        if (!classifyEntry(type, pid, body, p + kEntryHeader, infoLength, pids, audio))
+        if (!classifyEntry(type, pid, body, p + kEntryHeader, infoLength, pids, audio, subtitles))
             return PmtRead::Truncated;
         p += kEntryHeader + infoLength;
     }
@@ -183,9 +209,10 @@ void decodePmt(ChannelList& list, WindowNotifier& notifier, ChannelFileSaver& sa
                const uint8_t* section, std::size_t length) {
     PmtPids pids;
     std::vector<AudioStream> audio;
+    std::vector<SubtitleStream> subtitles;
     // A PMT that lies about its lengths is not applied: storing the part read so far would
     // drop streams from the record and from the channel file.
-    if (classifyPmtStreams(section, length, pids, &audio) != PmtRead::Complete)
+    if (classifyPmtStreams(section, length, pids, &audio, &subtitles) != PmtRead::Complete)
         return;
     const std::optional<uint16_t> program = ByteReader(section, length).u16(3);
     ChannelRecords copy;
@@ -202,11 +229,13 @@ void decodePmt(ChannelList& list, WindowNotifier& notifier, ChannelFileSaver& sa
         ChannelInfo updated = *current;
         assignPmtPids(updated, pids);
         updated.audioStreams = std::move(audio);
+        updated.subtitleStreams = std::move(subtitles);
         // Languages of streams the PID fields already carry are not in the channel file:
         // they are taken in silently, so that the first PMT after a start does not rewrite
         // the file and reselect the channel.
-        const bool changed =
-            pmtPidsOf(*current) != pids || keptAudioStreams(*current) != keptAudioStreams(updated);
+        const bool changed = pmtPidsOf(*current) != pids ||
+                             keptAudioStreams(*current) != keptAudioStreams(updated) ||
+                             current->subtitleStreams != updated.subtitleStreams;
         current->audioStreams = updated.audioStreams;
         if (!changed)
             return;
@@ -234,9 +263,11 @@ void scanPmt(ChannelList& list, const uint8_t* section, std::size_t length, std:
     // are read: the first-audio and first-AC-3 tests look at what the record holds.
     PmtPids pids = pmtPidsOf(channel);
     std::vector<AudioStream> audio;
-    if (classifyPmtStreams(section, length, pids, &audio) != PmtRead::NoHeader) {
+    std::vector<SubtitleStream> subtitles;
+    if (classifyPmtStreams(section, length, pids, &audio, &subtitles) != PmtRead::NoHeader) {
         assignPmtPids(channel, pids);
         channel.audioStreams = std::move(audio);
+        channel.subtitleStreams = std::move(subtitles);
     }
 }
 

@@ -36,9 +36,11 @@ enum class PmtRead {
 
 // Applies the stream classification to every elementary stream entry of a PMT section, in
 // order, on top of the values already in pids (whose pcrPid is set from the header first).
-// When audio is given, every audio stream read (MPEG, AC-3, E-AC-3) is appended to it.
+// When audio is given, every audio stream read (MPEG, AC-3, E-AC-3) is appended to it; when
+// subtitles is given, every DVB subtitle stream entry.
 PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& pids,
-                           std::vector<AudioStream>* audio = nullptr);
+                           std::vector<AudioStream>* audio = nullptr,
+                           std::vector<SubtitleStream>* subtitles = nullptr);
 
 // What an entry's descriptor loop (loopLength bytes at start in the section, CRC excluded)
 // says of an audio stream: its codec (AC-3 or E-AC-3 on a private PES stream; MPEG by its
@@ -47,8 +49,17 @@ PmtRead classifyPmtStreams(const uint8_t* section, std::size_t length, PmtPids& 
 std::optional<AudioStream> audioStreamOf(uint8_t streamType, int32_t pid, const ByteReader& section,
                                          std::size_t start, std::size_t loopLength);
 
+// The DVB subtitle streams an entry's descriptor loop announces, appended to out: one per
+// 8-byte entry of every subtitling descriptor, in order, on a private PES stream that is not
+// audio (a stream the AC-3 or E-AC-3 descriptor makes audio stays audio only). An entry cut
+// short by its descriptor's end is left out.
+void appendSubtitleStreams(uint8_t streamType, int32_t pid, const ByteReader& section,
+                           std::size_t start, std::size_t loopLength,
+                           std::vector<SubtitleStream>& out);
+
 // The PMT of the channel being watched (its program_number is the record's service id, or
-// the record has none): when its PIDs differ from the record, stores them, saves the channel
+// the record has none): when its PIDs or its kept audio or subtitle streams differ from the
+// record, stores them, saves the channel
 // file from a copy taken under the lock, then posts the streams change.
 void decodePmt(ChannelList& list, WindowNotifier& notifier, ChannelFileSaver& saver,
                const uint8_t* section, std::size_t length);
@@ -57,7 +68,8 @@ void decodePmt(ChannelList& list, WindowNotifier& notifier, ChannelFileSaver& sa
 bool handlePmtSample(ChannelList& list, WindowNotifier& notifier, ChannelFileSaver& saver,
                      const uint8_t* section, std::size_t length);
 
-// The scan's reading of one channel's PMT: writes the PIDs into the record at index.
+// The scan's reading of one channel's PMT: writes the PIDs and streams into the record at
+// index.
 void scanPmt(ChannelList& list, const uint8_t* section, std::size_t length, std::size_t index);
 
 } // namespace korvane

@@ -37,6 +37,7 @@ inline constexpr uint8_t kServiceListTag = 0x41;
 inline constexpr uint8_t kServiceTag = 0x48;
 inline constexpr uint8_t kShortEventTag = 0x4D;
 inline constexpr uint8_t kStreamIdentifierTag = 0x52;
+inline constexpr uint8_t kSubtitlingTag = 0x59;
 inline constexpr uint8_t kTerrestrialDeliveryTag = 0x5A;
 inline constexpr uint8_t kPrivateDataSpecifierTag = 0x5F;
 inline constexpr uint8_t kAc3Tag = 0x6A;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 
 using namespace korvane;
@@ -380,4 +382,89 @@ TEST(ChannelFileRecordRules, AudioStreamTextsThisVersionDoesNotWriteAreSkipped) 
     EXPECT_EQ(c.audio1Pid, 5);
     ASSERT_EQ(c.audioStreams.size(), 1u);
     EXPECT_EQ(c.audioStreams[0].pid, 7);
+}
+
+namespace {
+
+SubtitleStream subtitle(int32_t pid, const char* language, uint8_t type, uint16_t composition,
+                        uint16_t ancillary) {
+    SubtitleStream s{pid, {}, type, composition, ancillary};
+    if (language)
+        std::copy(language, language + 3, s.language.begin());
+    return s;
+}
+
+} // namespace
+
+// Subtitle streams follow the audio streams, one element each; a channel without any
+// writes the bytes it wrote before they existed.
+TEST(ChannelFileRoundTrip, SubtitleStreamsFollowTheAudioStreams) {
+    ChannelInfo plain = sample("France 3", "R1");
+    plain.videoPid = 0x200;
+    plain.audio1Pid = 0x201;
+    const std::string before = formatChannelFile({plain});
+    EXPECT_EQ(before.find("SousTitre"), std::string::npos);
+
+    ChannelInfo hd = sample("Arte HD", "R1");
+    hd.videoMpeg4Pid = 0x120;
+    hd.audioStreams = {track(0x130, AudioCodec::Eac3, "fra", AudioKind::Main),
+                       track(0x131, AudioCodec::Eac3, "deu", AudioKind::Main)};
+    hd.subtitleStreams = {subtitle(0x140, "fra", 0x10, 1, 1), subtitle(0x140, "deu", 0x10, 2, 2),
+                          subtitle(0x141, "fra", 0x20, 65535, 0), subtitle(0x142, nullptr, 0, 0, 0),
+                          subtitle(0x1FFF, "<\x01 ", 0xFF, 3, 4)};
+    const std::string text = formatChannelFile({plain, hd});
+    EXPECT_EQ(text.substr(0, before.size() - 12), before.substr(0, before.size() - 12));
+    EXPECT_NE(text.find("\t\t<Piste>305 eac3 principale deu</Piste>\r\n"
+                        "\t\t<SousTitre>320 16 1 1 fra</SousTitre>\r\n"
+                        "\t\t<SousTitre>320 16 2 2 deu</SousTitre>\r\n"
+                        "\t\t<SousTitre>321 32 65535 0 fra</SousTitre>\r\n"
+                        "\t\t<SousTitre>322 0 0 0</SousTitre>\r\n"
+                        "\t\t<SousTitre>8191 255 3 4 &lt;&#xE001;&#xE020;</SousTitre>\r\n"
+                        "\t</Chaine>\r\n"),
+              std::string::npos);
+
+    // A channel with subtitles alone still writes them.
+    ChannelInfo sd = sample("TF1", "R1");
+    sd.videoMpeg4Pid = 0x100;
+    sd.subtitleStreams = {subtitle(0x105, "fra", 0x20, 1, 1)};
+    const ChannelRecords out = roundTrip({plain, hd, sd});
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_TRUE(out[0].subtitleStreams.empty());
+    EXPECT_EQ(out[1].subtitleStreams, hd.subtitleStreams);
+    EXPECT_EQ(out[1].audioStreams, hd.audioStreams);
+    EXPECT_EQ(out[2].subtitleStreams, sd.subtitleStreams);
+    EXPECT_EQ(formatChannelFile(out), formatChannelFile({plain, hd, sd}));
+}
+
+TEST(ChannelFileRecordRules, SubtitleStreamTextsThisVersionDoesNotWriteAreSkipped) {
+    const struct {
+        const char16_t* text;
+        std::optional<SubtitleStream> stream;
+    } cases[] = {
+        {u"100 16 1 1 fre", subtitle(100, "fre", 0x10, 1, 1)},
+        {u"8191 255 65535 65535", subtitle(8191, nullptr, 0xFF, 0xFFFF, 0xFFFF)},
+        {u"100 32 2 3 fr", subtitle(100, nullptr, 0x20, 2, 3)},
+        {u"100 32 2 3 \uE020\u00E9\uE000", subtitle(100, " \xE9\x00", 0x20, 2, 3)},
+        {u"8192 16 1 1 fre", std::nullopt},
+        {u"0 16 1 1 fre", std::nullopt},
+        {u"100 256 1 1", std::nullopt},
+        {u"100 16 65536 1", std::nullopt},
+        {u"100 16 1 99999999999", std::nullopt},
+        {u"+100 16 1 1", std::nullopt},
+        {u"100 -16 1 1", std::nullopt},
+        {u"100 0x10 1 1", std::nullopt},
+        {u"100 16 1", std::nullopt},
+        {u"100  16 1 1", std::nullopt},
+        {u"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseSubtitleStream(c.text), c.stream);
+
+    auto root = parseXmlDocument("<Chaines><Chaine><Nom>A</Nom><SousTitre>9 x 1 1</SousTitre>"
+                                 "<SousTitre/><SousTitre>7 16 1 1 fre</SousTitre>"
+                                 "<Son1>5</Son1></Chaine></Chaines>");
+    ASSERT_TRUE(root);
+    const ChannelInfo c = channelFromNode(root->children[0], replaceWithQuestionMarks);
+    EXPECT_EQ(c.audio1Pid, 5);
+    EXPECT_EQ(c.subtitleStreams, (std::vector<SubtitleStream>{subtitle(7, "fre", 0x10, 1, 1)}));
 }

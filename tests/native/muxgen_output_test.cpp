@@ -356,7 +356,9 @@ TEST_F(SmallMultiplex, TablesDecodeWithAnIndependentLibrary) {
     using S = std::vector<std::pair<uint8_t, uint16_t>>;
     EXPECT_EQ(d.pmt_streams[0x0101], (S{{2, 0x120}, {3, 0x130}, {3, 0x131}, {6, 0x133}}));
     EXPECT_EQ(d.pmt_tags[0x0101][3], (std::vector<uint8_t>{0x0A, 0x6A}));
-    EXPECT_EQ(d.pmt_streams[0x0102], (S{{0x1B, 0x220}, {3, 0x230}}));
+    EXPECT_EQ(d.pmt_streams[0x0102], (S{{0x1B, 0x220}, {3, 0x230}, {6, 0x240}, {6, 0x241}}));
+    // Subtitles carry their language in the subtitling descriptor alone.
+    EXPECT_EQ(d.pmt_tags[0x0102][2], (std::vector<uint8_t>{0x59}));
     EXPECT_EQ(d.pmt_streams[0x0103], (S{{3, 0x330}}));
 
     // Names as broadcast: the selector byte stays in front of names that need one.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace korvane;
 using namespace si_test;
 
@@ -434,4 +436,117 @@ TEST_F(WatchedChannel, AudioStreamChangesAreStoredSavedAndPosted) {
     scanPmt(scanned, section.data(), section.size(), 0);
     EXPECT_EQ(scanned.copyAt(0)->audioStreams,
               (std::vector<AudioStream>{{0x110, AudioCodec::Eac3, code("fre"), AudioKind::Main}}));
+}
+
+namespace {
+
+// One subtitling descriptor entry: language, subtitling_type, composition and ancillary page.
+Bytes subtitleEntry(const char* code, uint8_t type, uint16_t composition, uint16_t ancillary) {
+    return {static_cast<uint8_t>(code[0]),          static_cast<uint8_t>(code[1]),
+            static_cast<uint8_t>(code[2]),          type,
+            static_cast<uint8_t>(composition >> 8), static_cast<uint8_t>(composition),
+            static_cast<uint8_t>(ancillary >> 8),   static_cast<uint8_t>(ancillary)};
+}
+
+SubtitleStream subtitle(int32_t pid, const char* c, uint8_t type, uint16_t composition,
+                        uint16_t ancillary) {
+    return {pid, code(c), type, composition, ancillary};
+}
+
+} // namespace
+
+TEST(ClassifyPmtStreams, SubtitleStreamsFromTheSubtitlingDescriptor) {
+    const Bytes fra = subtitleEntry("fra", 0x10, 1, 1);
+    const Bytes hoh = subtitleEntry("fra", 0x20, 2, 0x0102);
+    const Bytes deu = subtitleEntry("deu", 0x14, 3, 0xFFFF);
+    const struct {
+        const char* what;
+        uint8_t type;
+        Bytes loop;
+        std::vector<SubtitleStream> streams;
+    } cases[] = {
+        {"one entry", 0x06, descriptor(0x59, fra), {subtitle(0x130, "fra", 0x10, 1, 1)}},
+        {"two languages in one descriptor",
+         0x06,
+         descriptor(0x59, concat({hoh, deu})),
+         {subtitle(0x130, "fra", 0x20, 2, 0x0102), subtitle(0x130, "deu", 0x14, 3, 0xFFFF)}},
+        {"two descriptors in loop order",
+         0x06,
+         concat({language("fra", 0), descriptor(0x59, deu), descriptor(0x59, fra)}),
+         {subtitle(0x130, "deu", 0x14, 3, 0xFFFF), subtitle(0x130, "fra", 0x10, 1, 1)}},
+        {"an entry cut short is left out",
+         0x06,
+         descriptor(0x59, concat({fra, Bytes(hoh.begin(), hoh.begin() + 7)})),
+         {subtitle(0x130, "fra", 0x10, 1, 1)}},
+        {"empty descriptor", 0x06, descriptor(0x59, {}), {}},
+        {"not on a private PES stream", 0x81, descriptor(0x59, fra), {}},
+        {"an AC-3 stream stays audio", 0x06, concat({kAc3, descriptor(0x59, fra)}), {}},
+        {"an E-AC-3 stream stays audio", 0x06, concat({descriptor(0x59, fra), kEac3}), {}},
+        {"teletext", 0x06, descriptor(0x56, {'f', 'r', 'a', 0x09, 0x00}), {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<AudioStream> audio;
+        std::vector<SubtitleStream> subtitles;
+        PmtPids pids;
+        const Bytes section = pmt(1, 0x100,
+                                  {{0x1B, 0x100, {}},
+                                   {0x06, 0x120, concat({kEac3, language("fra", 0)})},
+                                   {c.type, 0x130, c.loop}});
+        ASSERT_EQ(classifyPmtStreams(section.data(), section.size(), pids, &audio, &subtitles),
+                  PmtRead::Complete)
+            << c.what;
+        EXPECT_EQ(subtitles, c.streams) << c.what;
+        // The subtitles change none of the PID fields nor the audio streams.
+        EXPECT_EQ(pids, classify(section)) << c.what;
+        EXPECT_EQ(audio.front().pid, 0x120) << c.what;
+    }
+
+    // Every cut of a section reads without passing its end and keeps a prefix of the list.
+    const Bytes section = pmt(1, 0x100,
+                              {{0x06, 0x131, descriptor(0x59, concat({fra, hoh}))},
+                               {0x06, 0x132, descriptor(0x59, deu)}});
+    PmtPids pids;
+    std::vector<SubtitleStream> whole;
+    classifyPmtStreams(section.data(), section.size(), pids, nullptr, &whole);
+    ASSERT_EQ(whole.size(), 3u);
+    for (std::size_t cut = 0; cut < section.size(); ++cut) {
+        const Bytes part(section.begin(), section.begin() + static_cast<std::ptrdiff_t>(cut));
+        std::vector<SubtitleStream> s;
+        classifyPmtStreams(part.data(), part.size(), pids, nullptr, &s);
+        ASSERT_LE(s.size(), whole.size()) << cut;
+        EXPECT_TRUE(std::equal(s.begin(), s.end(), whole.begin())) << cut;
+    }
+}
+
+TEST_F(WatchedChannel, SubtitleStreamChangesAreStoredSavedAndPosted) {
+    list.lock().at(1) = channel(0x102);
+    const auto withSubtitles = [](const Bytes& entries) {
+        return pmt(
+            0x102, 0x100,
+            {{0x02, 0x100, {}}, {0x03, 0x101, {}}, {0x06, 0x130, descriptor(0x59, entries)}});
+    };
+    const Bytes fra = subtitleEntry("fra", 0x10, 1, 1);
+    feed(withSubtitles(fra));
+    EXPECT_EQ(notifier.streamChanges, 1);
+    feed(withSubtitles(fra));
+    EXPECT_EQ(notifier.streamChanges, 1);
+    // Only a page id changes, then a stream is added, then they all go.
+    feed(withSubtitles(subtitleEntry("fra", 0x10, 1, 2)));
+    feed(withSubtitles(concat({fra, subtitleEntry("fra", 0x20, 2, 2)})));
+    EXPECT_EQ(notifier.streamChanges, 3);
+    ASSERT_EQ(saver.saves.size(), 3u);
+    EXPECT_EQ(saver.saves[1][1].subtitleStreams,
+              (std::vector<SubtitleStream>{subtitle(0x130, "fra", 0x10, 1, 2)}));
+    EXPECT_EQ(list.copyAt(1)->subtitleStreams.size(), 2u);
+    feed(pmt(0x102, 0x100, {{0x02, 0x100, {}}, {0x03, 0x101, {}}}));
+    EXPECT_EQ(notifier.streamChanges, 4);
+    EXPECT_TRUE(list.copyAt(1)->subtitleStreams.empty());
+
+    ChannelList scanned;
+    scanned.append(channel(0x102));
+    const Bytes section = withSubtitles(fra);
+    scanPmt(scanned, section.data(), section.size(), 0);
+    scanPmt(scanned, section.data(), section.size(), 0);
+    EXPECT_EQ(scanned.copyAt(0)->subtitleStreams,
+              (std::vector<SubtitleStream>{subtitle(0x130, "fra", 0x10, 1, 1)}));
 }

@@ -107,6 +107,7 @@ std::string ffmpeg_command(const ElementaryRequest& r, const std::string& out,
           << " -ac 2 -c:a eac3 -b:a 128k -f eac3 ";
         break;
     case StreamKind::Data:
+    case StreamKind::DvbSubtitles:
         break;
     }
     c << quoted(out);
@@ -299,6 +300,7 @@ const Elementary* ElementaryLibrary::get(const ElementaryRequest& request, std::
         ok = split_eac3(es);
         break;
     case StreamKind::Data:
+    case StreamKind::DvbSubtitles:
         break;
     }
     if (!ok) {

@@ -94,6 +94,8 @@ std::optional<StreamKind> to_kind(const std::string& word) {
         return StreamKind::Eac3Audio;
     if (word == "data")
         return StreamKind::Data;
+    if (word == "dvbsub")
+        return StreamKind::DvbSubtitles;
     return std::nullopt;
 }
 
@@ -373,10 +375,10 @@ class Parser {
         return true;
     }
 
-    // stream KIND PID [language [audiotype N] [supplementary N]]
+    // stream KIND PID [language [audiotype N] [supplementary N] [subtitling N] [page N]]
     bool stream() {
         ServiceSpec* s = current_service();
-        if (!s || !arity(3, 8))
+        if (!s || !arity(3, 10))
             return false;
         auto kind = to_kind(words_[1]);
         if (!kind)
@@ -393,18 +395,35 @@ class Parser {
                 return say("language codes have three letters");
             st.language = words_[3];
         }
+        if (st.kind == StreamKind::DvbSubtitles && st.language.empty())
+            return say("subtitles need a language");
         for (size_t i = 4; i < words_.size(); i += 2) {
-            int value = 0;
+            const std::string& option = words_[i];
             if (i + 1 >= words_.size())
-                return say("'" + words_[i] + "' needs a value");
-            if (words_[i] == "audiotype" && number(i + 1, 0xFF, value))
-                st.audio_type = uint8_t(value);
-            else if (words_[i] == "supplementary" && number(i + 1, 7, value))
-                st.supplementary = value;
-            else
-                return words_[i] == "audiotype" || words_[i] == "supplementary"
-                           ? false
-                           : say("unknown stream option '" + words_[i] + "'");
+                return say("'" + option + "' needs a value");
+            if (option == "audiotype") {
+                if (!number(i + 1, 0xFF, st.audio_type))
+                    return false;
+            } else if (option == "supplementary") {
+                if (!number(i + 1, 7, st.supplementary))
+                    return false;
+            } else if (option == "subtitling") {
+                if (!number(i + 1, 0xFF, st.subtitling_type))
+                    return false;
+            } else if (option == "page") {
+                if (!number(i + 1, 0xFFFF, st.page))
+                    return false;
+            } else {
+                return say("unknown stream option '" + option + "'");
+            }
+        }
+        if (st.kind == StreamKind::DvbSubtitles) {
+            bool video = false;
+            for (const StreamSpec& other : s->phases.back().streams)
+                video |=
+                    other.kind == StreamKind::Mpeg2Video || other.kind == StreamKind::H264Video;
+            if (!video)
+                return say("subtitles follow a video stream of their service");
         }
         for (const StreamSpec& other : s->phases.back().streams) {
             if (other.pid == st.pid)
@@ -565,6 +584,8 @@ const char* stream_kind_name(StreamKind kind) {
         return "eac3";
     case StreamKind::Data:
         return "data";
+    case StreamKind::DvbSubtitles:
+        return "dvbsub";
     }
     return "?";
 }
@@ -579,6 +600,7 @@ uint8_t stream_type_of(StreamKind kind) {
         return korvane::kMpeg1AudioStream;
     case StreamKind::Ac3Audio:
     case StreamKind::Eac3Audio:
+    case StreamKind::DvbSubtitles:
         return korvane::kPrivatePesStream;
     case StreamKind::Data:
         return korvane::kPrivateSectionStream;

@@ -9,7 +9,7 @@
 
 namespace muxgen {
 
-enum class StreamKind { Mpeg2Video, H264Video, Mp2Audio, Ac3Audio, Eac3Audio, Data };
+enum class StreamKind { Mpeg2Video, H264Video, Mp2Audio, Ac3Audio, Eac3Audio, Data, DvbSubtitles };
 
 struct StreamSpec {
     StreamKind kind = StreamKind::Data;
@@ -19,6 +19,9 @@ struct StreamSpec {
     // Editorial classification of a supplementary audio descriptor (1: audio description),
     // -1 for none.
     int supplementary = -1;
+    // A DVB subtitle stream's subtitling_type and composition page (its ancillary page too).
+    uint8_t subtitling_type = 0x10;
+    uint16_t page = 1;
     // Pictures of a video stream: the `video` statement in force where the stream is listed.
     int width = 352;
     int height = 288;

@@ -114,7 +114,14 @@ std::vector<Section> build_pmt(const ServiceSpec& service, size_t phase, uint8_t
     dvbpsi_pmt_t* pmt = dvbpsi_pmt_new(service.sid, version & 0x1F, true, service.pcr_pid_of(p));
     for (const StreamSpec& st : p.streams) {
         dvbpsi_pmt_es_t* es = dvbpsi_pmt_es_add(pmt, stream_type_of(st.kind), st.pid);
-        if (!st.language.empty()) {
+        if (st.kind == StreamKind::DvbSubtitles) {
+            // One subtitling descriptor entry: language, type, composition and ancillary page.
+            std::array<uint8_t, 8> entry = {uint8_t(st.language[0]), uint8_t(st.language[1]),
+                                            uint8_t(st.language[2]), st.subtitling_type,
+                                            uint8_t(st.page >> 8),   uint8_t(st.page),
+                                            uint8_t(st.page >> 8),   uint8_t(st.page)};
+            dvbpsi_pmt_es_descriptor_add(es, korvane::kSubtitlingTag, 8, entry.data());
+        } else if (!st.language.empty()) {
             std::array<uint8_t, 4> lang = {uint8_t(st.language[0]), uint8_t(st.language[1]),
                                            uint8_t(st.language[2]), st.audio_type};
             dvbpsi_pmt_es_descriptor_add(es, korvane::kLanguageTag, 4, lang.data());

@@ -1,5 +1,7 @@
 #include "ts_mux.h"
 
+#include "dvb_subtitles.h"
+
 #include "si/psi_ids.h"
 
 #include <algorithm>
@@ -68,6 +70,38 @@ struct EsJob {
 
     double period() const { return es->period_90k / 90000.0; }
     double send_time(int64_t k) const { return double(k) * period(); }
+};
+
+// Seconds between a video access unit's sending and its decoding time.
+constexpr double kVideoLead = 0.4;
+
+// A DVB subtitle stream: per loop of its service's video, a display set at the first
+// picture (taken down by a clear set), then another at four tenths of the loop that
+// disappears by its time-out before the loop ends.
+struct SubtitleJob {
+    StreamSpec stream;
+    const Elementary* video = nullptr;
+    double from = 0;
+    double until = 0;
+    std::vector<SubtitleBitmap> bitmaps; // the two texts
+    std::vector<std::pair<int, int>> places;
+    int64_t next_event = 0;
+    uint8_t version = 0;
+
+    static constexpr int kEventsPerLoop = 3;
+    int64_t picture_of(int64_t event) const {
+        const auto pictures = int64_t(video->units.size());
+        static constexpr int64_t kTenths[kEventsPerLoop] = {0, 3, 4};
+        return event / kEventsPerLoop * pictures + pictures * kTenths[event % kEventsPerLoop] / 10;
+    }
+    double send_time(int64_t event) const {
+        return double(picture_of(event)) * video->period_90k / 90000.0;
+    }
+    // The presentation time of the picture the event belongs to, as the video job stamps it.
+    int64_t pts(int64_t event) const {
+        return int64_t(std::llround((send_time(event) + kVideoLead + kClockOffset) * 90000)) +
+               video->period_90k;
+    }
 };
 
 struct PcrJob {
@@ -173,11 +207,59 @@ class Multiplexer {
                 if (pcr != 0x1FFF)
                     pcrs_.push_back({pcr, from, until, from});
                 for (const StreamSpec& st : s.phases[p].streams) {
+                    if (st.kind == StreamKind::DvbSubtitles) {
+                        if (!plan_subtitles(s, s.phases[p], st, from, until, error))
+                            return false;
+                        continue;
+                    }
                     if (!plan_stream(s, st, from, until, error))
                         return false;
                 }
             }
         }
+        return true;
+    }
+
+    static ElementaryRequest request_for(const ServiceSpec& s, const StreamSpec& st) {
+        ElementaryRequest req;
+        req.kind = st.kind;
+        req.label = s.name;
+        req.tone_hz = 300 + int(st.pid % 20) * 40;
+        req.width = st.width;
+        req.height = st.height;
+        req.aspect = st.aspect;
+        return req;
+    }
+
+    bool plan_subtitles(const ServiceSpec& s, const StreamPhase& phase, const StreamSpec& st,
+                        double from, double until, std::string& error) {
+        auto video = std::find_if(phase.streams.begin(), phase.streams.end(), [](auto& v) {
+            return v.kind == StreamKind::Mpeg2Video || v.kind == StreamKind::H264Video;
+        });
+        if (video == phase.streams.end()) {
+            error = "subtitles on PID " + std::to_string(st.pid) + " without a video stream";
+            return false;
+        }
+        SubtitleJob job;
+        job.stream = st;
+        job.video = lib_.get(request_for(s, *video), error);
+        if (!job.video)
+            return false;
+        job.from = from;
+        job.until = until;
+        for (const std::string& text : subtitle_texts(st.language, st.subtitling_type)) {
+            // Dots of a fifth of a line of 720; narrower when the text would not fit.
+            int scale = std::max(1, st.height / 144);
+            SubtitleBitmap probe = render_subtitle_text(text, 1);
+            scale = std::max(1, std::min(scale, st.width * 9 / 10 / std::max(1, probe.width)));
+            SubtitleBitmap bitmap = render_subtitle_text(text, scale);
+            job.places.push_back({std::max(0, (st.width - bitmap.width) / 2),
+                                  std::max(0, st.height * 3 / 4 - bitmap.height)});
+            job.bitmaps.push_back(std::move(bitmap));
+        }
+        while (job.send_time(job.next_event) < from - 1e-9)
+            ++job.next_event;
+        subtitles_.push_back(std::move(job));
         return true;
     }
 
@@ -196,14 +278,7 @@ class Multiplexer {
             data_until_.push_back({st.pid, until});
             return true;
         }
-        ElementaryRequest req;
-        req.kind = st.kind;
-        req.label = s.name;
-        req.tone_hz = 300 + int(st.pid % 20) * 40;
-        req.width = st.width;
-        req.height = st.height;
-        req.aspect = st.aspect;
-        const Elementary* es = lib_.get(req, error);
+        const Elementary* es = lib_.get(request_for(s, st), error);
         if (!es)
             return false;
         EsJob job;
@@ -214,7 +289,7 @@ class Multiplexer {
         job.until = until;
         job.next_unit = int64_t(std::ceil(from / job.period() - 1e-9));
         bool video = st.kind == StreamKind::Mpeg2Video || st.kind == StreamKind::H264Video;
-        job.lead = video ? 0.4 : 0.3;
+        job.lead = video ? kVideoLead : 0.3;
         job.stream_id =
             video ? 0xE0
                   : (st.kind == StreamKind::Ac3Audio || st.kind == StreamKind::Eac3Audio ? 0xBD
@@ -286,6 +361,38 @@ class Multiplexer {
         }
     }
 
+    void refill_subtitles(double t) {
+        for (SubtitleJob& job : subtitles_) {
+            while (job.send_time(job.next_event) <= t &&
+                   job.send_time(job.next_event) < job.until) {
+                const int64_t e = job.next_event++;
+                const int step = int(e % SubtitleJob::kEventsPerLoop);
+                DisplaySet set;
+                set.page = job.stream.page;
+                set.display_width = job.stream.width;
+                set.display_height = job.stream.height;
+                set.version = job.version++;
+                set.bits = job.stream.subtitling_type >= 0x20 ? 4 : 2;
+                if (step != 1) {
+                    const size_t text = step == 0 ? 0 : 1;
+                    set.bitmap = &job.bitmaps[text];
+                    set.x = job.places[text].first;
+                    set.y = job.places[text].second;
+                    set.timeout = step == 0 ? 10 : 1;
+                }
+                const std::vector<uint8_t> data = build_display_set(set);
+                std::vector<uint8_t> pes =
+                    build_pes(0xBD, job.pts(e), -1, data.data(), data.size());
+                PidQueue& q = queue(job.stream.pid);
+                auto packets = packetize_pes(job.stream.pid, pes, q.continuity);
+                const double sent = job.send_time(e);
+                for (size_t i = 0; i < packets.size(); ++i)
+                    q.packets.push_back(
+                        {packets[i], sent, i + 1 == packets.size() ? sent + kVideoLead : -1});
+            }
+        }
+    }
+
     bool drop_for_continuity(uint16_t pid, double t) {
         for (FaultState& f : faults_) {
             if (!f.done && f.spec.kind == FaultKind::Continuity && f.spec.pid == pid &&
@@ -311,6 +418,7 @@ class Multiplexer {
             }
         }
         refill(t);
+        refill_subtitles(t);
         for (PcrJob& job : pcrs_) {
             if (job.next <= t && t < job.until) {
                 auto pcr = uint64_t(std::llround((t + kClockOffset) * 27000000.0));
@@ -364,6 +472,7 @@ class Multiplexer {
     std::vector<std::unique_ptr<PidQueue>> queues_;
     std::vector<TableJob> tables_;
     std::vector<EsJob> es_;
+    std::vector<SubtitleJob> subtitles_;
     std::vector<PcrJob> pcrs_;
     std::vector<FaultState> faults_;
     std::vector<std::pair<uint16_t, double>> data_until_;
