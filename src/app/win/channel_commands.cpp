@@ -7,6 +7,7 @@
 #include "app/win/main_window.h"
 #include "app/win/recording_commands.h"
 #include "app/win/status_bar.h"
+#include "app/win/subtitle_display.h"
 #include "app/win/video_area.h"
 #include "graph/media_graph.h"
 #include "graph/video_renderer.h"
@@ -51,6 +52,7 @@ void selectChannel(std::size_t index) {
         showChannelVideo(mediaGraph(), *channel);
     refreshRecordingItems();
     refreshAudioTrackItems();
+    subtitlesFollowChannel();
     refreshChannelInfo();
     // The on-screen display shows the channel for a while from this moment.
     state.channelShownAt = GetTickCount();
