@@ -97,7 +97,8 @@ class SubtitlesTest : public PictureWindowTest {
 
         CMediaType type(kMediaTypeSubtitle);
         type.SetSubtype(&kMediaSubtypeDvbSubtitles);
-        subtitleSource_ = new TestSource(type);
+        // A PES packet's data bytes reach 64 kB.
+        subtitleSource_ = new TestSource(type, 65536);
         subtitleSource_->stream().waitWhenEmpty();
         ComPtr<IBaseFilter> source(subtitleSource_);
         ASSERT_EQ(graph_->AddFilter(source.get(), L"Demux"), S_OK);
@@ -209,8 +210,9 @@ TEST_F(SubtitlesTest, DisplaySetsShowAtTheirTimeOverThePictureAndGo) {
     channelList().append(channelWith("France 2", {}));
     channelList().setCurrentIndex(0);
     appConfig().subtitles = SubtitlePreference::Normal;
-    subtitlesFollowChannel();
     ASSERT_NO_FATAL_FAILURE(runGraph());
+    // As after the program's graph is built: the channel's stream goes to the sink.
+    subtitlesFollowChannel();
 
     queueSubtitle(displaySet(0, 2), 15); // at 1.5 s, for 2 s
     ASSERT_TRUE(pumpUntil(14 * 9000));
@@ -220,7 +222,8 @@ TEST_F(SubtitlesTest, DisplaySetsShowAtTheirTimeOverThePictureAndGo) {
     {
         const WindowCapture capture(window_);
         const auto box = boxOf(capture, colour);
-        ASSERT_TRUE(box);
+        ASSERT_TRUE(box) << std::hex << colour << " missing; the block's middle shows "
+                         << capture.at(400, 510);
         expectBox(*box, VideoRect{0, 0, 800, 600});
         // Colour 0 is clear: the picture shows beside the block, inside the region.
         EXPECT_NE(capture.at(box->left - 5, box->top + 5) & 0xFFFFFF, colour);
