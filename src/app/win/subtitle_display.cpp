@@ -86,9 +86,11 @@ void refreshSubtitleItems(const ChannelInfo* channel) {
     }
 }
 
+// Painted now rather than when the queue is empty: the renderer's traffic may hold back a
+// deferred paint past the frame the picture belongs to.
 void redrawVideo() {
     if (HWND window = appState().mainWindow)
-        RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE);
+        RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
 // Clears the screen at once and decodes and maps the stream chosen (none: nothing).
