@@ -29,6 +29,7 @@ constexpr std::u16string_view kFullWidthKey = u"Utilise toute la largeur";
 constexpr std::u16string_view kZoomKey = u"Facteur de zoom";
 constexpr std::u16string_view kH264DecoderKey = u"Filtre vidéo H264";
 constexpr std::u16string_view kEac3DecoderKey = u"Filtre audio E-AC3";
+constexpr std::u16string_view kSubtitlesKey = u"Sous-titres";
 
 constexpr Priority kPriorities[] = {
     {u"Haute", IDM_PRIORITY_HIGH, kHighPriorityClass},
@@ -127,6 +128,9 @@ LoadedConfig readConfig(ProfileStore& store, std::u16string_view currentDirector
     c.zoomPercent = store.readInt(kConfigSection, kZoomKey, 100);
     c.h264DecoderName = readText(store, kH264DecoderKey, u"", kNameCapacity);
     c.eac3DecoderName = readText(store, kEac3DecoderKey, u"", kNameCapacity);
+    const std::u16string subtitles = readText(store, kSubtitlesKey, u"", 64);
+    c.subtitles = subtitlePreferenceFromWord(subtitles);
+    c.subtitlesStored = !subtitles.empty();
     return loaded;
 }
 
@@ -170,6 +174,8 @@ bool writeConfig(ProfileStore& store, const AppConfig& c, const SaveContext& con
         put(kH264DecoderKey, c.h264DecoderName);
     if (!c.eac3DecoderName.empty())
         put(kEac3DecoderKey, c.eac3DecoderName);
+    if (c.subtitles != SubtitlePreference::Off || c.subtitlesStored)
+        put(kSubtitlesKey, subtitlePreferenceWord(c.subtitles));
     return ok;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/subtitle_choice.h"
 #include "common/profile_store.h"
 
 #include <cstdint>
@@ -46,6 +47,10 @@ struct AppConfig {
     // "Filtre audio E-AC3", empty when missing.
     std::u16string h264DecoderName;
     std::u16string eac3DecoderName;
+    // "Sous-titres", after those: written once the user has chosen subtitles, so that the
+    // file of one who never did keeps its lines.
+    SubtitlePreference subtitles = SubtitlePreference::Off;
+    bool subtitlesStored = false; // the file holds the key
 };
 
 // Process priority classes, with the platform's values.

@@ -1,5 +1,7 @@
 #include "graph/demux_outputs.h"
 
+#include "graph/platform_guids.h"
+
 #include <dvdmedia.h>
 #include <mmreg.h>
 
@@ -80,6 +82,11 @@ ComPtr<IPin> createAudioOutput(IMpeg2Demultiplexer* demux, const GUID& subtype,
         demux,
         withFormat(mediaType(MEDIATYPE_Audio, subtype, true, false), FORMAT_WaveFormatEx, format),
         name);
+}
+
+ComPtr<IPin> createSubtitleOutput(IMpeg2Demultiplexer* demux, const wchar_t* name) {
+    return createOutput(
+        demux, mediaType(kMediaTypeSubtitle, kMediaSubtypeDvbSubtitles, false, false), name);
 }
 
 ComPtr<IPin> createSectionOutput(IMpeg2Demultiplexer* demux, const GUID& subtype,

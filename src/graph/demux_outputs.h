@@ -14,6 +14,8 @@ ComPtr<IPin> createVideoOutput(IMpeg2Demultiplexer* demux, const GUID& subtype,
 // Audio with a 48 kHz 16-bit stereo PCM WAVEFORMATEX block.
 ComPtr<IPin> createAudioOutput(IMpeg2Demultiplexer* demux, const GUID& subtype,
                                const wchar_t* name);
+// DVB subtitles, the data bytes of one PES packet per sample, no format block.
+ComPtr<IPin> createSubtitleOutput(IMpeg2Demultiplexer* demux, const wchar_t* name);
 // MPEG-2 sections, fixed-size samples, no format block.
 ComPtr<IPin> createSectionOutput(IMpeg2Demultiplexer* demux, const GUID& subtype,
                                  const wchar_t* name);

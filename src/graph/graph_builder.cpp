@@ -7,6 +7,7 @@
 #include "graph/network_provider.h"
 #include "graph/platform_guids.h"
 #include "graph/section_filters.h"
+#include "graph/subtitle_filter.h"
 #include "graph/tuning.h"
 #include "si/psi_ids.h"
 
@@ -272,11 +273,39 @@ bool buildExtraBranch(IMpeg2Demultiplexer* demux, const ExtraBranch& branch,
     return false;
 }
 
+// The "subtitles" output and its sink; on failure the graph is left as it was before it.
+bool buildSubtitleBranch(IMpeg2Demultiplexer* demux, const GraphSetup& setup) {
+    constexpr const wchar_t* kOutput = L"subtitles";
+    MediaGraph& graph = mediaGraph();
+    ComPtr<IPin> output = createSubtitleOutput(demux, kOutput);
+    if (!output)
+        return false;
+    HRESULT hr = S_OK;
+    auto* sink = new CSubtitleFilter(kClsidSubtitleFilter, &hr, *setup.subtitles);
+    ComPtr<IBaseFilter> filter(sink);
+    ComPtr<IPin> input = findPin(filter.get(), PINDIR_INPUT);
+    if (SUCCEEDED(hr) && input && SUCCEEDED(graph.graph->AddFilter(filter.get(), L"Sous-titres"))) {
+        if (SUCCEEDED(graph.graph->ConnectDirect(output.get(), input.get(), nullptr))) {
+            graph.subtitleFilter = filter;
+            graph.subtitles = sink;
+            graph.subtitlePidMap = output.as<IMPEG2PIDMap>(IID_IMPEG2PIDMap);
+            return true;
+        }
+        graph.graph->RemoveFilter(filter.get());
+    }
+    output.reset();
+    demux->DeleteOutputPin(const_cast<LPWSTR>(kOutput));
+    return false;
+}
+
 void buildExtraBranches(IMpeg2Demultiplexer* demux, const GraphSetup& setup) {
     std::wstring missing;
     for (const ExtraBranch* branch : {&kH264Branch, &kEac3Branch})
         if (!buildExtraBranch(demux, *branch, setup))
             missing += std::wstring(missing.empty() ? L"" : L"\n") + branch->missing;
+    if (setup.subtitles && !buildSubtitleBranch(demux, setup))
+        missing += std::wstring(missing.empty() ? L"" : L"\n") +
+                   L"pas de sortie des sous-titres : ils ne seront pas affichés";
     if (!missing.empty())
         setup.errors.report(
             (L"La lecture des chaînes actuelles sera incomplète :\n" + missing).c_str());

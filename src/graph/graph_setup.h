@@ -16,6 +16,8 @@ struct ISampleGrabber;
 
 namespace korvane {
 
+class SubtitleReceiver;
+
 // What the construction reads from the configuration.
 struct GraphSettings {
     // Decoders by friendly name; a name no decoder has leaves the choice to the platform.
@@ -41,6 +43,9 @@ struct GraphSetup {
     ChannelFileSaver& saver;
     // Given the sample grabber once it is connected, while the graph is stopped; may be null.
     void (*grabberReady)(ISampleGrabber* grabber) = nullptr;
+    // Takes the decoded subtitles for the whole run; without one the graph has no subtitle
+    // branch.
+    SubtitleReceiver* subtitles = nullptr;
 };
 
 enum class GraphStatus { Built, Failed };

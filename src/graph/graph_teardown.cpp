@@ -93,6 +93,9 @@ void tearDownGraph() {
     graph.eac3Codec.reset();
     graph.h264PidMap.reset();
     graph.eac3PidMap.reset();
+    graph.subtitlePidMap.reset();
+    graph.subtitles = nullptr;
+    graph.subtitleFilter.reset();
     graph.shownVideo = VideoStream::Mpeg2;
     graph.demux.reset();
     graph.vmr.reset();

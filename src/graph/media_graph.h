@@ -15,6 +15,8 @@
 
 namespace korvane {
 
+class CSubtitleFilter;
+
 struct MediaGraph {
     ComPtr<IFilterGraph2> graph;
     ComPtr<IMediaControl> mediaControl;
@@ -45,6 +47,11 @@ struct MediaGraph {
     ComPtr<IBaseFilter> eac3Renderer;
     ComPtr<IMPEG2PIDMap> h264PidMap;
     ComPtr<IMPEG2PIDMap> eac3PidMap;
+    // The "subtitles" output and its sink (subtitleFilter's own object), empty when the
+    // branch could not be built.
+    ComPtr<IBaseFilter> subtitleFilter;
+    CSubtitleFilter* subtitles = nullptr;
+    ComPtr<IMPEG2PIDMap> subtitlePidMap;
     // The renderer's stream on screen; the other one is hidden.
     VideoStream shownVideo = VideoStream::Mpeg2;
 };

@@ -55,6 +55,12 @@
 // track in the order of the channel's streams, from FIRST on.
 #define IDM_AUDIO_STREAM_FIRST 40100
 #define IDM_AUDIO_STREAM_LAST 40131
+// The "Sous-titres" menu of "Commandes": "Aucun", then one item per subtitle stream of the
+// channel, made at run time from FIRST on; the S key steps through them.
+#define IDM_SUBTITLES_NONE 40140
+#define IDM_SUBTITLE_STREAM_FIRST 40141
+#define IDM_SUBTITLE_STREAM_LAST 40158
+#define IDM_NEXT_SUBTITLES 40159
 
 // Controls of the configuration dialog (103) and of the scan dialog (106).
 #define IDC_CITY 1001

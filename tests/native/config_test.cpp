@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -220,6 +222,43 @@ TEST(ConfigWrite, TodaysDecoderKeysComeLastAndOnlyWhenSet) {
     EXPECT_EQ(readWith(u"Filtre vidéo H264", longName).config.h264DecoderName.size(), 255u);
     EXPECT_TRUE(readWith(u"Filtre vidéo", u"V").config.h264DecoderName.empty());
     EXPECT_EQ(readWith(u"Filtre audio E-AC3", u"E").config.eac3DecoderName, u"E");
+}
+
+// The subtitle preference: its key comes after all others once a choice was made, and
+// turning subtitles off later is written too rather than leaving the old choice in the file.
+TEST(ConfigWrite, SubtitlePreferenceRoundTripsAfterTheOtherKeys) {
+    struct Row {
+        const char* what;
+        SubtitlePreference preference;
+        bool stored;
+        std::optional<std::u16string> word; // none: no key written
+    };
+    const Row rows[] = {
+        {"never chosen", SubtitlePreference::Off, false, std::nullopt},
+        {"normal", SubtitlePreference::Normal, false, u"Normaux"},
+        {"hard of hearing", SubtitlePreference::HardOfHearing, false, u"Sourds et malentendants"},
+        {"turned off", SubtitlePreference::Off, true, u"Aucun"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        AppConfig config;
+        config.subtitles = row.preference;
+        config.subtitlesStored = row.stored;
+        MemoryProfile store;
+        EXPECT_TRUE(writeConfig(store, config, SaveContext{}));
+        std::vector<std::u16string> expected = kKeyOrder;
+        if (row.word)
+            expected.push_back(u"Sous-titres");
+        EXPECT_EQ(store.keys(kConfigSection), expected);
+        if (row.word)
+            EXPECT_EQ(value(store, u"Sous-titres"), *row.word);
+        MemoryProfile reread(store.text());
+        const AppConfig c = readConfig(reread, u"C:\\tv").config;
+        EXPECT_EQ(c.subtitles, row.preference);
+        EXPECT_EQ(c.subtitlesStored, row.word.has_value());
+    }
+    // A word the program does not write reads as off.
+    EXPECT_EQ(readWith(u"Sous-titres", u"normaux").config.subtitles, SubtitlePreference::Off);
 }
 
 TEST(ConfigWrite, ExistingLinesAreReplacedInPlaceAndOthersKept) {

@@ -39,6 +39,8 @@ const std::vector<Item> kItems = {
     {40013, L"Seconde piste audio\tCtrl+2", 2},
     {40016, L"Piste AC3\tCtrl+3", 2},
     {40072, L"Piste audio suivante\tA", 2},
+    {40140, L"Aucun", 2}, // in "Sous-titres"
+    {40159, L"Sous-titres suivants\tS", 2},
     {40052, L"Utilise l'AC3 par défaut", 2},
     {40020, L"Touche Mute\tM", 2},
     {40055, L"Augmente le volume\tNum +", 2},
@@ -88,18 +90,28 @@ TEST_F(MenuResource, EveryCommandHasItsTextMenuAndInitialState) {
     std::vector<UINT> seen;
     for (int popupIndex = 0; popupIndex < 6; ++popupIndex) {
         HMENU popup = GetSubMenu(menu_, popupIndex);
+        std::vector<std::pair<HMENU, int>> items;
         for (int position = 0; position < GetMenuItemCount(popup); ++position) {
-            // The context menu copies these menus flat, so none may hold a popup.
-            EXPECT_EQ(GetSubMenu(popup, position), nullptr);
-            const UINT state = GetMenuState(popup, position, MF_BYPOSITION);
+            // One popup inside: "Sous-titres" of "Commandes", whose items are checked below.
+            if (HMENU inner = GetSubMenu(popup, position)) {
+                EXPECT_EQ(popupIndex, 2);
+                EXPECT_EQ(itemText(popup, position), L"Sous-titres");
+                for (int at = 0; at < GetMenuItemCount(inner); ++at)
+                    items.emplace_back(inner, at);
+                continue;
+            }
+            items.emplace_back(popup, position);
+        }
+        for (auto [menu, position] : items) {
+            const UINT state = GetMenuState(menu, position, MF_BYPOSITION);
             if (state & MF_SEPARATOR)
                 continue;
-            const UINT id = GetMenuItemID(popup, position);
+            const UINT id = GetMenuItemID(menu, position);
             auto item = std::find_if(kItems.begin(), kItems.end(),
                                      [id](const Item& i) { return i.id == id; });
             ASSERT_NE(item, kItems.end()) << "unexpected command " << id;
             EXPECT_EQ(item->popup, popupIndex) << id;
-            EXPECT_EQ(itemText(popup, position), item->text) << id;
+            EXPECT_EQ(itemText(menu, position), item->text) << id;
             EXPECT_EQ(state & MF_CHECKED, 0u) << id;
             const UINT grayed = id == IDM_STOP_RECORDING ? UINT(MF_GRAYED) : 0u;
             EXPECT_EQ(state & (MF_GRAYED | MF_DISABLED), grayed) << id;
@@ -177,6 +189,7 @@ TEST(AcceleratorResource, EveryShortcutIsAVirtualKeyWithoutHighlight) {
         {BYTE(v | FALT), 'T', 40029},
         {v, VK_SPACE, 40015},
         {v, 'G', 40043},
+        {v, 'S', 40159},
     };
     ASSERT_EQ(entries.size(), expected.size());
     for (const ACCEL& want : expected) {

@@ -424,11 +424,12 @@ TEST_F(GraphBuild, TheWholeGraphRunsWithItsNamesTypesAndRendererSettings) {
          {L"Fake", L"Network Tuner", L"Receiver Component", L"Grabber", L"Demux", L"Mon VMR",
           L"Codec audio", L"Direct sound", L"Codec ac3", L"Direct sound le retour", L"MPEG2 data",
           L"Mon filtre EPG", L"Mon filtre PMT", L"Korvane Testbed MPEG-2 Video Decoder",
-          L"Korvane Testbed H.264 Video Decoder", L"Direct sound E-AC3"})
+          L"Korvane Testbed H.264 Video Decoder", L"Direct sound E-AC3", L"Sous-titres"})
         EXPECT_TRUE(contains(names, name)) << std::string(name, name + wcslen(name));
     // The MPEG-2, H.264 and E-AC-3 decoders inserted by the platform (no name configured for
-    // the last two).
-    EXPECT_EQ(names.size(), 17u);
+    // the last two), and the subtitle sink.
+    EXPECT_EQ(names.size(), 18u);
+    EXPECT_TRUE(graph.subtitles && graph.subtitleFilter && graph.subtitlePidMap);
     EXPECT_TRUE(!graph.videoCodec && graph.audioCodec && graph.ac3Codec);
     EXPECT_TRUE(graph.videoPidMap && graph.audioPidMap && graph.ac3PidMap && graph.pmtPidMap);
     EXPECT_TRUE(graph.h264PidMap && graph.eac3PidMap && graph.eac3Renderer);

@@ -281,8 +281,14 @@ def channel_index_on(folder, frequency):
     return 0
 
 
+# "Sous-titres suivants" and "Aucun" (src/res/resource.h).
+IDM_NEXT_SUBTITLES = 40159
+IDM_SUBTITLES_NONE = 40140
+
+
 def hd_channel_figures(tree, folder, recordings, seconds):
-    """CPU time while the demo city's HD H.264 channel plays, then while it is recorded."""
+    """CPU time while the demo city's HD H.264 channel plays, shows its subtitles, then while
+    it is recorded."""
     text = (folder / "chaines.xml").read_text(errors="replace")
     blocks = re.findall(r"<Chaine>(.*?)</Chaine>", text, flags=re.S)
     index = next((i for i, b in enumerate(blocks) if "toile HD</Nom>" in b), None)
@@ -299,6 +305,10 @@ def hd_channel_figures(tree, folder, recordings, seconds):
             return
         time.sleep(3)
         cpu_figures(program, "playing the HD H.264 channel", seconds)
+        # S: its first subtitle stream, whose display sets come every few seconds.
+        program.probe.tick(f"command {IDM_NEXT_SUBTITLES}")
+        cpu_figures(program, "showing its subtitles", seconds)
+        program.probe.tick(f"command {IDM_SUBTITLES_NONE}")
         program.probe.tick(f"command {drive.IDM_RECORD_CHANNEL_TS}")
         cpu_figures(program, "recording it (channel TS)", seconds)
         program.probe.tick(f"command {drive.IDM_STOP_RECORDING}")

@@ -8,6 +8,7 @@
 #include "app/win/recording_commands.h"
 #include "app/win/scheduler.h"
 #include "app/win/status_bar.h"
+#include "app/win/subtitle_display.h"
 #include "app/win/video_area.h"
 #include "graph/media_graph.h"
 #include "graph/video_renderer.h"
@@ -57,6 +58,7 @@ void selectChannel(std::size_t index) {
         showChannelVideo(mediaGraph(), *channel);
     refreshRecordingItems();
     refreshAudioTrackItems();
+    subtitlesFollowChannel();
     refreshChannelInfo();
     // The on-screen display shows the channel for a while from this moment.
     state.channelShownAt = GetTickCount();

@@ -2,6 +2,7 @@
 
 #include "app/win/app_state.h"
 #include "app/win/recording_commands.h"
+#include "app/win/subtitle_display.h"
 #include "channels/win/channel_file_win.h"
 #include "common/pending_message.h"
 #include "common/win/show_error.h"
@@ -84,7 +85,8 @@ GraphSetup graphSetup(GraphErrorReporter& errors) {
                       windowNotifier(),
                       systemClock(),
                       channelFileSaver(),
-                      &setRecordingGrabber};
+                      &setRecordingGrabber,
+                      &subtitleReceiver()};
 }
 
 GraphStatus buildSessionGraph() {

@@ -16,6 +16,7 @@
 #include "app/win/shell_commands.h"
 #include "app/win/signal_dialog.h"
 #include "app/win/status_bar.h"
+#include "app/win/subtitle_display.h"
 #include "app/win/video_area.h"
 #include "app/win/volume.h"
 #include "app/win/window_modes.h"
@@ -88,6 +89,8 @@ const MainCommand kCommands[] = {
     {IDM_AC3_TRACK, withId<onAudioTrackCommand>, ItemRule::AudioTrack},
     {IDM_NEXT_AUDIO, alone<onNextAudioTrackCommand>, kNone},
     {IDM_PREFER_AC3, alone<flipPreferAc3>, kNone},
+    {IDM_SUBTITLES_NONE, withId<onSubtitleCommand>, kNone},
+    {IDM_NEXT_SUBTITLES, alone<onNextSubtitleCommand>, kNone},
     {IDM_MUTE, alone<toggleMute>, kNone},
     {IDM_VOLUME_UP, [](HWND, UINT) { changeVolume(true); }, kNone},
     {IDM_VOLUME_DOWN, [](HWND, UINT) { changeVolume(false); }, kNone},
@@ -118,6 +121,7 @@ struct MainCommandRange {
 const MainCommandRange kCommandRanges[] = {
     {{IDM_AUDIO_STREAM_FIRST, withId<onAudioStreamCommand>, ItemRule::AudioTrack},
      IDM_AUDIO_STREAM_LAST},
+    {{IDM_SUBTITLE_STREAM_FIRST, withId<onSubtitleCommand>, kNone}, IDM_SUBTITLE_STREAM_LAST},
 };
 
 UINT menuFlags(const MenuItemState& item) {

@@ -13,6 +13,7 @@
 #include "app/win/scheduler.h"
 #include "app/win/session.h"
 #include "app/win/status_bar.h"
+#include "app/win/subtitle_display.h"
 #include "app/win/video_area.h"
 #include "app/win/window_modes.h"
 #include "common/win/show_error.h"
@@ -238,6 +239,10 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             onOsdTimer(window);
             return 0;
         }
+        if (wParam == kSubtitleTimer) {
+            advanceSubtitles(window);
+            return 0;
+        }
         if (wParam == kDataWatchTimer) {
             onDataWatchTimer();
             return 0;
@@ -267,6 +272,9 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return TRUE;
     case WM_TIMECHANGE:
         onTimeChange();
+        return 0;
+    case kSubtitlesQueuedMessage:
+        advanceSubtitles(window);
         return 0;
     case WM_COMMAND:
         if (handleCommand(window, LOWORD(wParam)))

@@ -49,12 +49,15 @@ HMENU copyMenu(HMENU source) {
         return nullptr;
     const int count = GetMenuItemCount(source);
     for (int position = 0; position < count; ++position) {
-        if (GetSubMenu(source, position))
-            continue;
-        UINT flags = GetMenuState(source, position, MF_BYPOSITION);
-        UINT id = GetMenuItemID(source, position);
         wchar_t text[256] = {};
         GetMenuStringW(source, position, text, 256, MF_BYPOSITION);
+        if (HMENU inner = GetSubMenu(source, position)) {
+            if (HMENU innerCopy = copyMenu(inner))
+                AppendMenuW(copy, MF_POPUP, reinterpret_cast<UINT_PTR>(innerCopy), text);
+            continue;
+        }
+        UINT flags = GetMenuState(source, position, MF_BYPOSITION);
+        UINT id = GetMenuItemID(source, position);
         AppendMenuW(copy, flags & 0xFFFF, id, text);
     }
     return copy;

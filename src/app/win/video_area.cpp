@@ -4,6 +4,7 @@
 #include "app/video_geometry.h"
 #include "app/win/app_state.h"
 #include "app/win/menu_state.h"
+#include "app/win/subtitle_display.h"
 #include "common/dvb_text.h"
 #include "dshow/media_type.h"
 #include "graph/graph_builder.h"
@@ -139,8 +140,14 @@ void onOsdTimer(HWND window) {
 void paintOsd(HWND window) {
     PAINTSTRUCT paint{};
     HDC dc = BeginPaint(window, &paint);
-    if (dc)
+    if (dc) {
+        const AppConfig& config = appConfig();
+        const VideoRect shown = pictureArea(
+            videoDestination(clientVideoArea(window), config.fullWidth, config.zoomPercent),
+            rendererAspect(), config.fullWidth);
+        paintSubtitles(dc, shown);
         paintOsdTexts(window, dc);
+    }
     EndPaint(window, &paint);
 }
 

@@ -23,5 +23,7 @@ inline constexpr UINT kChannelNumbersChangedMessage = WM_USER + 9;
 // The filter graph has events to fetch (IMediaEventEx::GetEvent until it answers E_ABORT).
 // Posted by the graph manager's own notification, set when the graph runs.
 inline constexpr UINT kGraphEventMessage = WM_USER + 10;
+// The subtitle sink decoded pictures: the window looks at what is due.
+inline constexpr UINT kSubtitlesQueuedMessage = WM_USER + 11;
 
 } // namespace korvane
