@@ -29,6 +29,9 @@ constexpr std::u16string_view kFullWidthKey = u"Utilise toute la largeur";
 constexpr std::u16string_view kZoomKey = u"Facteur de zoom";
 constexpr std::u16string_view kH264DecoderKey = u"Filtre vidéo H264";
 constexpr std::u16string_view kEac3DecoderKey = u"Filtre audio E-AC3";
+constexpr std::u16string_view kMarginBeforeKey = u"Marge avant";
+constexpr std::u16string_view kMarginAfterKey = u"Marge après";
+constexpr std::u16string_view kMinimizeToTrayKey = u"Réduire dans la zone de notification";
 
 constexpr Priority kPriorities[] = {
     {u"Haute", IDM_PRIORITY_HIGH, kHighPriorityClass},
@@ -62,6 +65,11 @@ std::u16string decimal(int64_t value) {
 std::u16string readText(ProfileStore& store, std::u16string_view key, std::u16string_view fallback,
                         std::size_t capacity) {
     return store.readString(kConfigSection, key, fallback, capacity);
+}
+
+int readMargin(ProfileStore& store, std::u16string_view key, int fallback) {
+    const int minutes = store.readInt(kConfigSection, key, fallback);
+    return minutes < 0 ? 0 : minutes > kMaxMarginMinutes ? kMaxMarginMinutes : minutes;
 }
 
 bool readBoolean(ProfileStore& store, std::u16string_view key) {
@@ -127,6 +135,9 @@ LoadedConfig readConfig(ProfileStore& store, std::u16string_view currentDirector
     c.zoomPercent = store.readInt(kConfigSection, kZoomKey, 100);
     c.h264DecoderName = readText(store, kH264DecoderKey, u"", kNameCapacity);
     c.eac3DecoderName = readText(store, kEac3DecoderKey, u"", kNameCapacity);
+    c.marginBeforeMinutes = readMargin(store, kMarginBeforeKey, c.marginBeforeMinutes);
+    c.marginAfterMinutes = readMargin(store, kMarginAfterKey, c.marginAfterMinutes);
+    c.minimizeToTray = readBoolean(store, kMinimizeToTrayKey);
     return loaded;
 }
 
@@ -170,6 +181,9 @@ bool writeConfig(ProfileStore& store, const AppConfig& c, const SaveContext& con
         put(kH264DecoderKey, c.h264DecoderName);
     if (!c.eac3DecoderName.empty())
         put(kEac3DecoderKey, c.eac3DecoderName);
+    put(kMarginBeforeKey, decimal(c.marginBeforeMinutes));
+    put(kMarginAfterKey, decimal(c.marginAfterMinutes));
+    put(kMinimizeToTrayKey, booleanText(c.minimizeToTray));
     return ok;
 }
 

@@ -34,6 +34,19 @@ const std::vector<std::u16string> kKeyOrder = {
     u"Largeur fenêtre",
     u"Hauteur fenêtre",
 };
+// Written after every other key, the decoder names included.
+const std::vector<std::u16string> kScheduleKeys = {
+    u"Marge avant",
+    u"Marge après",
+    u"Réduire dans la zone de notification",
+};
+
+std::vector<std::u16string> keysWith(std::vector<std::u16string> keys,
+                                     const std::vector<std::u16string>& more) {
+    keys.insert(keys.end(), more.begin(), more.end());
+    keys.insert(keys.end(), kScheduleKeys.begin(), kScheduleKeys.end());
+    return keys;
+}
 
 std::u16string value(MemoryProfile& store, std::u16string_view key) {
     return store.readString(kConfigSection, key, u"<absent>", 1024);
@@ -123,7 +136,7 @@ TEST(ConfigWrite, NewFileHasEveryKeyInOrderWithTheirEncodings) {
     context.windowRect = ScreenRect{10, 20, 810, 620};
     EXPECT_TRUE(writeConfig(store, config, context));
 
-    EXPECT_EQ(store.keys(kConfigSection), kKeyOrder);
+    EXPECT_EQ(store.keys(kConfigSection), keysWith(kKeyOrder, {}));
     EXPECT_EQ(value(store, u"Index chaine courante"), u"-1");
     EXPECT_EQ(value(store, u"Priorité"), u"Supérieure");
     EXPECT_EQ(value(store, u"Recherche stricte"), u"1");
@@ -207,9 +220,7 @@ TEST(ConfigWrite, TodaysDecoderKeysComeLastAndOnlyWhenSet) {
         config.eac3DecoderName = row.eac3;
         MemoryProfile store;
         EXPECT_TRUE(writeConfig(store, config, SaveContext{}));
-        std::vector<std::u16string> expected = kKeyOrder;
-        expected.insert(expected.end(), row.extraKeys.begin(), row.extraKeys.end());
-        EXPECT_EQ(store.keys(kConfigSection), expected);
+        EXPECT_EQ(store.keys(kConfigSection), keysWith(kKeyOrder, row.extraKeys));
         MemoryProfile reread(store.text());
         const AppConfig c = readConfig(reread, u"C:\\tv").config;
         EXPECT_EQ(c.h264DecoderName, row.h264);
@@ -220,6 +231,42 @@ TEST(ConfigWrite, TodaysDecoderKeysComeLastAndOnlyWhenSet) {
     EXPECT_EQ(readWith(u"Filtre vidéo H264", longName).config.h264DecoderName.size(), 255u);
     EXPECT_TRUE(readWith(u"Filtre vidéo", u"V").config.h264DecoderName.empty());
     EXPECT_EQ(readWith(u"Filtre audio E-AC3", u"E").config.eac3DecoderName, u"E");
+}
+
+TEST(ConfigRead, MarginsAndNotificationAreaChoice) {
+    struct Row {
+        std::u16string before, after, tray; // stored texts; "<absent>" leaves the key out
+        int expectedBefore, expectedAfter;
+        bool expectedTray;
+        const char* written; // the three values written back, joined by '|'
+    };
+    const Row rows[] = {
+        {u"<absent>", u"<absent>", u"<absent>", 2, 10, false, "2|10|Faux"},
+        {u"0", u"0", u"Vrai", 0, 0, true, "0|0|Vrai"},
+        {u"5", u"30", u"vrai", 5, 30, false, "5|30|Faux"},
+        // Out of range: back to the nearest bound.
+        {u"-3", u"100000", u"Faux", 0, 240, false, "0|240|Faux"},
+        {u"240", u"241", u"", 240, 240, false, "240|240|Faux"},
+        {u"abc", u"12 min", u"Vrai", 0, 12, true, "0|12|Vrai"},
+    };
+    for (const Row& row : rows) {
+        MemoryProfile store;
+        const std::u16string values[] = {row.before, row.after, row.tray};
+        for (std::size_t i = 0; i < kScheduleKeys.size(); ++i)
+            if (values[i] != u"<absent>")
+                store.writeString(kConfigSection, kScheduleKeys[i], values[i]);
+        const AppConfig c = readConfig(store, u"C:\\tv").config;
+        SCOPED_TRACE(row.written);
+        EXPECT_EQ(c.marginBeforeMinutes, row.expectedBefore);
+        EXPECT_EQ(c.marginAfterMinutes, row.expectedAfter);
+        EXPECT_EQ(c.minimizeToTray, row.expectedTray);
+        MemoryProfile saved;
+        writeConfig(saved, c, SaveContext{});
+        std::u16string written;
+        for (const std::u16string& key : kScheduleKeys)
+            written += (written.empty() ? u"" : u"|") + value(saved, key);
+        EXPECT_EQ(std::string(written.begin(), written.end()), row.written);
+    }
 }
 
 TEST(ConfigWrite, ExistingLinesAreReplacedInPlaceAndOthersKept) {
