@@ -12,6 +12,8 @@ struct DateTime {
     int hour = 0;
     int minute = 0;
     int second = 0;
+
+    friend bool operator==(const DateTime&, const DateTime&) = default;
 };
 
 // 100-ns intervals since 1601-01-01 00:00 UTC, the platform's file-time count.

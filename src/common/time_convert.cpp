@@ -41,8 +41,100 @@ void civilFromDays(int64_t z, DateTime& out) {
 }
 
 constexpr int64_t kEpochDays1601 = daysFromCivil(1601, 1, 1);
+constexpr int64_t kTicksPerMinute = 60 * kTicksPerSecond;
+constexpr int64_t kTicksPerDay = kSecondsPerDay * kTicksPerSecond;
+
+std::optional<FileTime> shifted(FileTime t, int64_t ticks) {
+    if (ticks < 0 && t < static_cast<uint64_t>(-ticks))
+        return std::nullopt;
+    if (ticks > 0 && t > UINT64_MAX - static_cast<uint64_t>(ticks))
+        return std::nullopt;
+    return t + static_cast<uint64_t>(ticks);
+}
+
+// The UTC instant a local time names under one offset, when that offset is the one in force
+// there.
+std::optional<FileTime> underOffset(FileTime naive, int offset, const UtcOffsetAt& offsetAt) {
+    const auto utc = shifted(naive, -int64_t{offset} * kTicksPerMinute);
+    if (!utc || offsetAt(*utc) != offset)
+        return std::nullopt;
+    return utc;
+}
+
+// The day of the month of a change rule in a year.
+int ruleDay(const ClockChangeRule& rule, int year) {
+    const int first = dayOfWeek(year, rule.month, 1);
+    int day = 1 + (rule.weekday - first + 7) % 7 + (rule.week - 1) * 7;
+    while (day > daysInMonth(year, rule.month))
+        day -= 7;
+    return day;
+}
 
 } // namespace
+
+std::optional<FileTime> TimeConverter::localToUtc(const DateTime& local) const {
+    return resolveLocalTime(local, [this](FileTime utc) -> std::optional<int> {
+        const auto shown = fileTimeToLocal(utc);
+        const auto asUtc = shown ? fileTimeFromDateTime(*shown) : std::nullopt;
+        if (!asUtc)
+            return std::nullopt;
+        const int64_t ticks = static_cast<int64_t>(*asUtc - utc);
+        return static_cast<int>(ticks / kTicksPerMinute);
+    });
+}
+
+std::optional<FileTime> resolveLocalTime(const DateTime& local, const UtcOffsetAt& offsetAt) {
+    const auto naive = fileTimeFromDateTime(local);
+    if (!naive)
+        return std::nullopt;
+    // The offsets a day either side: at most one change lies between them.
+    const auto dayBefore = shifted(*naive, -kTicksPerDay);
+    const auto dayAfter = shifted(*naive, kTicksPerDay);
+    const auto before = offsetAt(dayBefore ? *dayBefore : *naive);
+    const auto after = offsetAt(dayAfter ? *dayAfter : *naive);
+    if (!before || !after)
+        return std::nullopt;
+    // Read on the clock before the change, a time is earlier than read on the clock after it
+    // when the clock went back: the first of two readings.
+    auto early = underOffset(*naive, *before, offsetAt);
+    auto late = underOffset(*naive, *after, offsetAt);
+    if (early && late)
+        return *early < *late ? early : late;
+    if (early || late)
+        return early ? early : late;
+    if (*after <= *before)
+        return std::nullopt;
+    // The clock went forward over this time: the change itself is the first valid instant
+    // after the gap. It lies between the instants the time names under either offset.
+    int64_t low = static_cast<int64_t>(*naive / kTicksPerMinute) - *after;
+    int64_t high = static_cast<int64_t>(*naive / kTicksPerMinute) - *before;
+    while (high - low > 1) {
+        const int64_t middle = low + (high - low) / 2;
+        const auto offset = offsetAt(static_cast<FileTime>(middle) * kTicksPerMinute);
+        if (!offset)
+            return std::nullopt;
+        (*offset == *after ? high : low) = middle;
+    }
+    return static_cast<FileTime>(high) * kTicksPerMinute;
+}
+
+int dayOfWeek(int year, int month, int day) {
+    const int64_t days = daysFromCivil(year, month, day);
+    // 1970-01-01 was a Thursday.
+    return static_cast<int>(((days % 7) + 7 + 4) % 7);
+}
+
+std::optional<DateTime> addDays(const DateTime& date, int count) {
+    DateTime day = date;
+    day.hour = day.minute = day.second = 0;
+    if (!isValidDateTime(day))
+        return std::nullopt;
+    DateTime out;
+    civilFromDays(daysFromCivil(day.year, day.month, day.day) + count, out);
+    if (!isValidDateTime(out))
+        return std::nullopt;
+    return out;
+}
 
 bool isValidDateTime(const DateTime& t) {
     if (t.year < 1601 || t.year > 30827 || t.month < 1 || t.month > 12)
@@ -85,6 +177,60 @@ std::optional<DateTime> FixedOffsetTimeConverter::fileTimeToLocal(FileTime utc) 
     if (shift > 0 && utc > UINT64_MAX - static_cast<uint64_t>(shift))
         return std::nullopt;
     return dateTimeFromFileTime(utc + static_cast<uint64_t>(shift));
+}
+
+std::optional<FileTime> FixedOffsetTimeConverter::localToUtc(const DateTime& local) const {
+    const auto naive = fileTimeFromDateTime(local);
+    if (!naive)
+        return std::nullopt;
+    return shifted(*naive, -int64_t{offsetMinutes_} * kTicksPerMinute);
+}
+
+RuleTimeConverter::RuleTimeConverter(int standardOffsetMinutes, int daylightOffsetMinutes,
+                                     ClockChangeRule daylightStart, ClockChangeRule daylightEnd)
+    : standardOffset_(standardOffsetMinutes), daylightOffset_(daylightOffsetMinutes),
+      daylightStart_(daylightStart), daylightEnd_(daylightEnd) {}
+
+RuleTimeConverter RuleTimeConverter::centralEuropean() {
+    return RuleTimeConverter(60, 120, {3, 5, 0, 120}, {10, 5, 0, 180});
+}
+
+std::optional<FileTime> RuleTimeConverter::utcToFileTime(const DateTime& utc) const {
+    return fileTimeFromDateTime(utc);
+}
+
+std::optional<int> RuleTimeConverter::offsetAt(FileTime utc) const {
+    const auto date = dateTimeFromFileTime(utc);
+    if (!date)
+        return std::nullopt;
+    // The UTC instants of this year's two changes: each rule is read on the clock in force
+    // before it.
+    const auto changeAt = [&](const ClockChangeRule& rule,
+                              int offsetBefore) -> std::optional<FileTime> {
+        DateTime at{date->year, rule.month, ruleDay(rule, date->year), 0, 0, 0};
+        const auto midnight = fileTimeFromDateTime(at);
+        if (!midnight)
+            return std::nullopt;
+        return shifted(*midnight, (int64_t{rule.minuteOfDay} - offsetBefore) * kTicksPerMinute);
+    };
+    const auto start = changeAt(daylightStart_, standardOffset_);
+    const auto end = changeAt(daylightEnd_, daylightOffset_);
+    if (!start || !end)
+        return std::nullopt;
+    const bool daylight = *start < *end ? utc >= *start && utc < *end : utc >= *start || utc < *end;
+    return daylight ? daylightOffset_ : standardOffset_;
+}
+
+std::optional<DateTime> RuleTimeConverter::fileTimeToLocal(FileTime utc) const {
+    const auto offset = offsetAt(utc);
+    if (!offset)
+        return std::nullopt;
+    const auto local = shifted(utc, int64_t{*offset} * kTicksPerMinute);
+    return local ? dateTimeFromFileTime(*local) : std::nullopt;
+}
+
+std::optional<FileTime> RuleTimeConverter::localToUtc(const DateTime& local) const {
+    return resolveLocalTime(local, [this](FileTime utc) { return offsetAt(utc); });
 }
 
 } // namespace korvane

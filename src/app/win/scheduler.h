@@ -1,0 +1,53 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace korvane {
+
+// Runs the schedules: at an occurrence's start it tunes the channel (a live zap is stopped,
+// never a recording the user runs on another multiplex: the occurrence is then skipped and
+// said so), records in the schedule's format to the video folder under the usual name, and
+// stops at the end. Occurrences on one multiplex that overlap record side by side. While
+// schedules are pending, a waitable timer wakes the machine shortly before the next start;
+// while any recording runs, the system is asked not to sleep. Main thread only.
+
+// Main window timers: the next start, the next end, and the re-arm after a resume or a
+// clock change (left a moment for the system to settle).
+inline constexpr UINT_PTR kScheduleStartTimer = 135;
+inline constexpr UINT_PTR kScheduleEndTimer = 136;
+inline constexpr UINT_PTR kScheduleRearmTimer = 137;
+
+// Posted by the waitable timer's completion when the machine wakes for a schedule; the main
+// window passes it to onSchedulerTimer like a timer.
+inline constexpr UINT kScheduleWakeMessage = WM_USER + 14;
+
+// After the channels are open: the occurrences that passed while the program was closed are
+// marked missed (and the user told once, in French), then the timers are armed.
+void startScheduler();
+// At shutdown, before the graph goes: stops the scheduled recordings (files complete),
+// cancels the timers and the wake-up, and releases the system.
+void stopScheduler();
+
+// Computes the next start and end again from the schedules (after any change, a resume, a
+// clock or time zone change) and sets the timers and the wake-up.
+void rearmScheduler();
+
+// The main window's WM_TIMER for kScheduleStartTimer ... kScheduleRearmTimer; false for any
+// other id.
+bool onSchedulerTimer(UINT_PTR id);
+// WM_POWERBROADCAST (PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND) and WM_TIMECHANGE.
+void onPowerBroadcast(WPARAM event);
+void onTimeChange();
+
+// What the tooltip says: the scheduled recordings running ("Enregistrement en cours : <chaîne>
+// jusqu'à <heure>"), else the next start ("Prochain enregistrement : <chaîne> le <jour> à
+// <heure>"), else "Aucun enregistrement programmé".
+std::wstring scheduleStatusText();
+
+// True while a scheduled recording runs (the manual recording commands stay available: the
+// one a user starts runs beside it).
+bool scheduledRecordingRunning();
+
+} // namespace korvane
