@@ -5,9 +5,9 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace korvane {
 
@@ -23,38 +23,45 @@ inline constexpr UINT kSchedulesChangedMessage = WM_USER + 13;
 std::wstring scheduleFilePath();
 
 // Reads the file into the store (once, at start). A missing file is an empty schedule; a
-// file that cannot be read is renamed aside ("programmation.xml.endommage-<date>", never
-// over another file) and the user told, and the schedule starts empty.
+// file that cannot be read is renamed aside ("programmation.xml.illisible", then
+// "programmation.xml.illisible (2)"..., never over another file) and the user told, and the
+// schedule starts empty.
 void loadSchedules();
 
-// The schedules as they are, in the order they were added.
-const std::vector<Schedule>& schedules();
+// The schedules as they are, in the order they were added, each with its id.
+const ScheduledRecordings& schedules();
+// The UTC time the scheduler last looked at the schedules (0: never), as the file keeps it.
+FileTime lastScheduleCheck();
 
 // How a change came out. Applied: the store holds it and the file was written.
-// Conflict: refused, nothing changed; conflict is the schedule in the way (another
+// Conflict: refused, nothing changed; conflict names the schedule in the way (another
 // multiplex at an overlapping time). WriteFailed: the file could not be written (the user
-// was told, once for a run of failures); the change is kept in memory. NotFound: the index
-// names no schedule.
-enum class ScheduleChangeOutcome { Applied, Conflict, WriteFailed, NotFound };
+// was told, once for a run of failures); the change is kept in memory. NotFound: no schedule
+// has the id. Invalid: checkSchedule found a problem, or the store is full.
+enum class ScheduleChangeOutcome { Applied, Conflict, WriteFailed, NotFound, Invalid };
 struct ScheduleChangeResult {
     ScheduleChangeOutcome outcome = ScheduleChangeOutcome::Applied;
-    std::optional<Schedule> conflict; // with Conflict only
+    uint32_t id = 0;                             // the schedule added or replaced
+    std::optional<ScheduledRecording> conflict;  // with Conflict only
+    std::optional<ScheduleConflict> occurrences; // with Conflict: the colliding occurrences
     bool accepted() const {
         return outcome == ScheduleChangeOutcome::Applied ||
                outcome == ScheduleChangeOutcome::WriteFailed;
     }
 };
 
-// The French text naming a conflict, for the dialogs: "Cette programmation chevauche celle
+// The French text naming a conflict, for the dialogs: "Cet enregistrement chevauche celui
 // de <chaîne> le <jour> de <début> à <fin>, sur un autre multiplex."
-std::wstring scheduleConflictText(const Schedule& conflict);
+std::wstring scheduleConflictText(const ScheduleChangeResult& refused);
 
-ScheduleChangeResult addSchedule(const Schedule& schedule);
-// index is a position in schedules(); a schedule replaced while it records keeps recording
-// to its end.
-ScheduleChangeResult replaceSchedule(std::size_t index, const Schedule& schedule);
+// Adds a schedule (its id is given by the store; the one passed is ignored), Pending.
+ScheduleChangeResult addSchedule(const ScheduledRecording& schedule);
+// Puts schedule in the place of the one with id (the id is kept, the state set Pending). A
+// schedule replaced while it records stops recording (its file is complete); the new times
+// are then armed.
+ScheduleChangeResult replaceSchedule(uint32_t id, const ScheduledRecording& schedule);
 // Removing a schedule that records stops that recording (its file is complete).
-ScheduleChangeResult removeSchedule(std::size_t index);
+ScheduleChangeResult removeSchedule(uint32_t id);
 
 // Windows that also get kSchedulesChangedMessage (a dialog listing the schedules, the
 // notification area's owner). Remove before the window goes.
