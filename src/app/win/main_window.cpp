@@ -11,6 +11,7 @@
 #include "app/win/rescan_offer.h"
 #include "app/win/session.h"
 #include "app/win/status_bar.h"
+#include "app/win/tray_icon.h"
 #include "app/win/video_area.h"
 #include "app/win/window_modes.h"
 #include "common/win/show_error.h"
@@ -24,6 +25,8 @@ namespace korvane {
 namespace {
 
 void onSize(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (minimizeToTrayIfChosen(window, wParam))
+        return;
     if (HWND bar = appState().statusBar) {
         SendMessageW(bar, WM_SIZE, wParam, lParam);
         layoutStatusBar();
@@ -153,6 +156,7 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         setErrorOwner(window);
         return 0;
     case WM_DESTROY:
+        removeTrayIcon();
         setErrorOwner(nullptr);
         PostQuitMessage(0);
         return 0;
@@ -240,6 +244,10 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             onDataWatchTimer();
             return 0;
         }
+        if (wParam == kTrayTooltipTimer) {
+            refreshTrayTooltip();
+            return 0;
+        }
         if (handleWindowModeTimer(window, wParam))
             return 0;
         break;
@@ -253,11 +261,16 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case kGraphEventMessage:
         onGraphEvents();
         return 0;
+    case kTrayIconMessage:
+        onTrayIconMessage(window, lParam);
+        return 0;
     case WM_COMMAND:
         if (handleCommand(window, LOWORD(wParam)))
             return 0;
         break;
     default:
+        if (onTaskbarRestarted(window, message))
+            return 0;
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
