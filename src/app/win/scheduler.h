@@ -1,7 +1,10 @@
 #pragma once
 
+#include "capture/recorder.h"
+
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace korvane {
@@ -18,10 +21,6 @@ namespace korvane {
 inline constexpr UINT_PTR kScheduleStartTimer = 135;
 inline constexpr UINT_PTR kScheduleEndTimer = 136;
 inline constexpr UINT_PTR kScheduleRearmTimer = 137;
-
-// Posted by the waitable timer's completion when the machine wakes for a schedule; the main
-// window passes it to onSchedulerTimer like a timer.
-inline constexpr UINT kScheduleWakeMessage = WM_USER + 14;
 
 // After the channels are open: the occurrences that passed while the program was closed are
 // marked missed (and the user told once, in French), then the timers are armed.
@@ -49,5 +48,12 @@ std::wstring scheduleStatusText();
 // True while a scheduled recording runs (the manual recording commands stay available: the
 // one a user starts runs beside it).
 bool scheduledRecordingRunning();
+
+// A recording started or ended (the user's or a scheduled one): the system is asked not to
+// sleep while any runs, and released after.
+void recordingsChanged();
+// The recorder of a scheduled recording lost its file: the recording stops, the schedule is
+// marked failed with the reason, and the user told.
+void scheduledRecordingFailed(uint32_t generation, RecordingFailure failure);
 
 } // namespace korvane

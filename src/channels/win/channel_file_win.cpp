@@ -1,5 +1,7 @@
 #include "channels/win/channel_file_win.h"
 
+#include "common/win/file_replace.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -15,39 +17,6 @@ namespace {
 std::mutex& saveMutex() {
     static std::mutex m;
     return m;
-}
-
-class FileHandle {
-  public:
-    explicit FileHandle(HANDLE h) : h_(h) {}
-    ~FileHandle() { close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-    bool close() {
-        if (!valid())
-            return true;
-        BOOL ok = CloseHandle(h_);
-        h_ = INVALID_HANDLE_VALUE;
-        return ok != FALSE;
-    }
-
-  private:
-    HANDLE h_;
-};
-
-bool writeAll(HANDLE file, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0)
-            return false;
-        done += written;
-    }
-    return true;
 }
 
 // The channel file's names are ASCII: each byte is its own UTF-16 unit.
@@ -103,26 +72,8 @@ UnreadableChannelFile keepUnreadableChannelFile() {
 }
 
 bool saveChannelFileTo(const std::wstring& path, const ChannelRecords& records) {
-    const std::string bytes = formatChannelFile(records);
-    const std::wstring temp = path + asciiToWide(kChannelFileTempSuffix);
     std::lock_guard guard(saveMutex());
-    {
-        FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.valid())
-            return false;
-        const bool written = writeAll(file.get(), bytes) && FlushFileBuffers(file.get());
-        if (!file.close() || !written) {
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
-        return false;
-    }
-    return true;
+    return replaceFileContents(path, formatChannelFile(records));
 }
 
 void saveChannelFile(const ChannelRecords& records) {
