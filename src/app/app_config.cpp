@@ -1,5 +1,6 @@
 #include "app/app_config.h"
 
+#include "app/schedule.h"
 #include "res/resource.h"
 
 namespace korvane {
@@ -32,6 +33,9 @@ constexpr std::u16string_view kEac3DecoderKey = u"Filtre audio E-AC3";
 constexpr std::u16string_view kMarginBeforeKey = u"Marge avant";
 constexpr std::u16string_view kMarginAfterKey = u"Marge après";
 constexpr std::u16string_view kMinimizeToTrayKey = u"Réduire dans la zone de notification";
+
+// The settings keep their margins within what a schedule accepts.
+static_assert(kMaxMarginMinutes == kMaxMargin);
 
 constexpr Priority kPriorities[] = {
     {u"Haute", IDM_PRIORITY_HIGH, kHighPriorityClass},
