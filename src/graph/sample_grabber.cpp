@@ -75,27 +75,23 @@ HRESULT STDMETHODCALLTYPE CRecordingHook::NonDelegatingQueryInterface(REFIID rii
 HRESULT STDMETHODCALLTYPE CRecordingHook::SampleCB(double sampleTime, IMediaSample* sample) {
     if (sample != nullptr && sample->GetActualDataLength() > 0)
         lastDataTick_.store(GetTickCount64(), std::memory_order_relaxed);
-    ComPtr<CSampleGrabber> recording;
-    {
-        CAutoLock lock(&lock_);
-        recording = recording_;
-    }
-    return recording ? recording->SampleCB(sampleTime, sample) : S_OK;
+    decltype(recordings_)::Snapshot recordings;
+    const std::size_t count = recordings_.snapshot(recordings);
+    for (std::size_t i = 0; i < count; ++i)
+        recordings[i]->SampleCB(sampleTime, sample);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CRecordingHook::BufferCB(double, BYTE*, long) {
     return S_OK;
 }
 
-void CRecordingHook::attach(CSampleGrabber* recording) {
-    ComPtr<CSampleGrabber> next(recording);
-    CAutoLock lock(&lock_);
-    recording_.swap(next);
+bool CRecordingHook::attach(CSampleGrabber* recording) {
+    return recording != nullptr && recordings_.attach(ComPtr(recording));
 }
 
-ComPtr<CSampleGrabber> CRecordingHook::detach() {
-    CAutoLock lock(&lock_);
-    return std::move(recording_);
+ComPtr<CSampleGrabber> CRecordingHook::detach(CSampleGrabber* recording) {
+    return recordings_.detach(recording);
 }
 
 } // namespace korvane

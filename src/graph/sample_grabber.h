@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/attached_recordings.h"
 #include "capture/recorder.h"
 #include "capture/win/file_recorder.h"
 #include "dshow/com_ptr.h"
@@ -57,9 +58,10 @@ class CSampleGrabber : public CUnknown, public ISampleGrabberCB {
 
 // The callback the platform's grabber holds for the whole life of the graph. It is installed
 // while the graph is stopped and never changed while buffers may flow, so the pointer the
-// grabber reads stays valid; it passes each buffer to the recording attached at the time,
-// taking the recording and a reference to it under its own lock, so that detaching a
-// recording cannot free it under a call. Without a recording it does nothing.
+// grabber reads stays valid; it passes each buffer to every recording attached at the time
+// (the user's and the scheduled ones on the same multiplex), taking them and a reference to
+// each under its own lock, so that detaching a recording cannot free it under a call. Without
+// a recording it does nothing.
 class CRecordingHook : public CUnknown, public ISampleGrabberCB {
   public:
     CRecordingHook();
@@ -71,19 +73,22 @@ class CRecordingHook : public CUnknown, public ISampleGrabberCB {
     HRESULT STDMETHODCALLTYPE SampleCB(double sampleTime, IMediaSample* sample) override;
     HRESULT STDMETHODCALLTYPE BufferCB(double sampleTime, BYTE* buffer, long length) override;
 
-    // The recording the next buffers go to (null: none). A call already past the hook may
-    // still reach the one before: close it before letting it go.
-    void attach(CSampleGrabber* recording);
-    // Takes the recording away; the caller gets the hook's reference.
-    ComPtr<CSampleGrabber> detach();
+    // How many recordings the hook feeds at most.
+    static constexpr std::size_t kCapacity = 8;
+
+    // The next buffers also go to recording. False when kCapacity recordings are attached.
+    bool attach(CSampleGrabber* recording);
+    // Takes that recording away; the caller gets the hook's reference (empty when it was not
+    // attached). A call already past the hook may still reach it: close it before letting it
+    // go.
+    ComPtr<CSampleGrabber> detach(CSampleGrabber* recording);
 
     // The tick count (GetTickCount64) of the last buffer with data, 0 before the first: the
     // data watch reads it from the main thread.
     uint64_t lastDataTick() const { return lastDataTick_.load(std::memory_order_relaxed); }
 
   private:
-    CCritSec lock_;
-    ComPtr<CSampleGrabber> recording_;
+    AttachedRecordings<ComPtr<CSampleGrabber>, kCapacity> recordings_;
     std::atomic<uint64_t> lastDataTick_{0};
 };
 

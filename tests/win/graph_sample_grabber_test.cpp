@@ -169,6 +169,35 @@ TEST_F(SampleGrabberTest, ChannelRecordingKeepsOnlyItsPackets) {
     DeleteFileW(path.c_str());
 }
 
+// A multiplex recording and a channel recording fed by one hook each get their own bytes;
+// the one detached half-way stops there while the other goes on to the end.
+TEST_F(SampleGrabberTest, RecordingsSideBySideOnOneHookEachKeepTheirOwnPackets) {
+    const std::wstring muxPath = tempFile(L"side-mux");
+    const std::wstring chanPath = tempFile(L"side-chan");
+    ComPtr<CRecordingHook> hook(new CRecordingHook);
+    ASSERT_EQ(grabber->SetCallback(hook.get(), 0), S_OK);
+    ComPtr<CSampleGrabber> mux(new CSampleGrabber(muxPath.c_str()));
+    ComPtr<CSampleGrabber> chan(new CSampleGrabber(chanPath.c_str(), 0x100, 0x120, 0x130));
+    ASSERT_TRUE(hook->attach(mux.get()));
+    ASSERT_TRUE(hook->attach(chan.get()));
+    const Bytes first = concat({packet(0, 1), packet(0x120, 2), packet(0x200, 3)});
+    const Bytes second = concat({packet(0x130, 4), packet(0x201, 5)});
+    source->stream().queue({first, std::nullopt});
+    playToEnd();
+    ASSERT_EQ(hook->detach(mux.get()).get(), mux.get());
+    EXPECT_FALSE(hook->detach(mux.get())) << "detached twice";
+    mux->close();
+    source->stream().queue({second, std::nullopt});
+    playToEnd();
+    ASSERT_EQ(hook->detach(chan.get()).get(), chan.get());
+    chan->close();
+    EXPECT_EQ(readFile(muxPath), first);
+    EXPECT_EQ(readFile(chanPath), concat({packet(0, 1), packet(0x120, 2), packet(0x130, 4)}));
+    ASSERT_EQ(grabber->SetCallback(nullptr, 0), S_OK);
+    DeleteFileW(muxPath.c_str());
+    DeleteFileW(chanPath.c_str());
+}
+
 TEST_F(SampleGrabberTest, RecordingDetachedFromTheHookWhileRunningIsClosedAtOnce) {
     std::wstring path = tempFile(L"live");
     long before = liveObjectCount();
@@ -180,7 +209,7 @@ TEST_F(SampleGrabberTest, RecordingDetachedFromTheHookWhileRunningIsClosedAtOnce
         source->stream().queue({packet(0x100, uint8_t(i)), std::nullopt});
     ASSERT_TRUE(SUCCEEDED(control->Run()));
     ASSERT_TRUE(waitFor([&] { return source->stream().delivered() > 100; }));
-    ASSERT_EQ(hook->detach().get(), recording.get());
+    ASSERT_EQ(hook->detach(recording.get()).get(), recording.get());
     recording->close();
     // Closed when close() returns, while the stream may go on through the idle hook.
     EXPECT_TRUE(isClosed(path));

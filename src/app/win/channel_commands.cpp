@@ -6,6 +6,7 @@
 #include "app/win/main_commands.h"
 #include "app/win/main_window.h"
 #include "app/win/recording_commands.h"
+#include "app/win/scheduler.h"
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
 #include "graph/media_graph.h"
@@ -33,6 +34,11 @@ bool userStopsRecordingToSwitch() {
                        kMainWindowTitle, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
+// The user's recording or a scheduled one: either keeps the tuner on its multiplex.
+bool anyRecording() {
+    return appState().recording() || scheduledRecordingRunning();
+}
+
 void selectIfAny(std::optional<std::size_t> index) {
     if (index)
         selectChannel(*index);
@@ -58,22 +64,23 @@ void selectChannel(std::size_t index) {
 }
 
 void chooseChannel(std::size_t index) {
-    if (appState().recording() && onAnotherMultiplex(index)) {
+    if (anyRecording() && onAnotherMultiplex(index)) {
         if (!userStopsRecordingToSwitch())
             return;
         stopRecording();
+        stopScheduledRecordings();
     }
     selectChannel(index);
 }
 
 void previousChannel() {
     ChannelList& list = channelList();
-    selectIfAny(previousChannelIndex(list.snapshot(), list.currentIndex(), appState().recording()));
+    selectIfAny(previousChannelIndex(list.snapshot(), list.currentIndex(), anyRecording()));
 }
 
 void nextChannel() {
     ChannelList& list = channelList();
-    selectIfAny(nextChannelIndex(list.snapshot(), list.currentIndex(), appState().recording()));
+    selectIfAny(nextChannelIndex(list.snapshot(), list.currentIndex(), anyRecording()));
 }
 
 void addTypedDigit(int digit) {
@@ -87,7 +94,7 @@ void onTypedNumberTimer() {
     KillTimer(state.mainWindow, IDT_TYPED_NUMBER);
     const int32_t number = state.typedNumber;
     state.typedNumber = 0;
-    if (state.recording()) {
+    if (anyRecording()) {
         ChannelList& list = channelList();
         selectIfAny(typedNumberChoice(list.snapshot(), list.currentIndex(), number, true));
     } else {

@@ -9,6 +9,8 @@
 #include "app/win/menu_state.h"
 #include "app/win/recording_commands.h"
 #include "app/win/rescan_offer.h"
+#include "app/win/schedule_store.h"
+#include "app/win/scheduler.h"
 #include "app/win/session.h"
 #include "app/win/status_bar.h"
 #include "app/win/tray_icon.h"
@@ -248,6 +250,8 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             refreshTrayTooltip();
             return 0;
         }
+        if (onSchedulerTimer(wParam))
+            return 0;
         if (handleWindowModeTimer(window, wParam))
             return 0;
         break;
@@ -263,6 +267,17 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     case kTrayIconMessage:
         onTrayIconMessage(window, lParam);
+        return 0;
+    case kScheduleNoticeMessage:
+        onScheduleNotice();
+        return 0;
+    case kSchedulesChangedMessage:
+        return 0;
+    case WM_POWERBROADCAST:
+        onPowerBroadcast(wParam);
+        return TRUE;
+    case WM_TIMECHANGE:
+        onTimeChange();
         return 0;
     case WM_COMMAND:
         if (handleCommand(window, LOWORD(wParam)))

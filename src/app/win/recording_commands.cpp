@@ -4,6 +4,7 @@
 #include "app/recording_watch.h"
 #include "app/win/app_state.h"
 #include "app/win/main_commands.h"
+#include "app/win/scheduler.h"
 #include "app/win/status_bar.h"
 #include "capture/win/recording_failure.h"
 #include "capture/win/recording_paths.h"
@@ -17,6 +18,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -45,6 +47,31 @@ RecordingSlot& slot() {
     return recordings;
 }
 
+// The recordings that run beside the user's (the scheduled ones), on the same hook.
+struct SideRecording {
+    uint32_t generation = 0;
+    ComPtr<CSampleGrabber> recording;
+};
+
+std::vector<SideRecording>& sideRecordings() {
+    static std::vector<SideRecording> recordings;
+    return recordings;
+}
+
+uint32_t nextGeneration() {
+    RecordingSlot& s = slot();
+    s.lastGeneration = s.lastGeneration + 1 != 0 ? s.lastGeneration + 1 : 1;
+    return s.lastGeneration;
+}
+
+RecordingEnd closeSideRecording(SideRecording& side) {
+    if (slot().hook)
+        slot().hook->detach(side.recording.get());
+    RecordingEnd end = side.recording->close();
+    side.recording.reset();
+    return end;
+}
+
 // The data watch: while a recording runs, a timer looks every second whether data still
 // reaches the grabber.
 void startDataWatch() {
@@ -65,17 +92,20 @@ void stopDataWatch() {
 // took it just before keeps it alive until it returns, and writes nothing more.
 RecordingEnd endRecording() {
     RecordingSlot& s = slot();
-    if (s.hook)
-        s.hook->detach();
+    if (s.hook && s.recording)
+        s.hook->detach(s.recording.get());
     RecordingEnd end;
     if (s.recording) {
         end = s.recording->close();
         s.recording.reset();
     }
     s.channelIndex = -1;
-    if (appState().recordingGeneration != 0)
+    const bool wasRecording = appState().recordingGeneration != 0;
+    if (wasRecording)
         stopDataWatch();
     appState().recordingGeneration = 0;
+    if (wasRecording)
+        recordingsChanged();
     return end;
 }
 
@@ -140,8 +170,7 @@ void startRecording(UINT command) {
     RecordingSlot& s = slot();
     if (state.recording() || !s.hook)
         return;
-    const uint32_t generation = s.lastGeneration + 1 != 0 ? s.lastGeneration + 1 : 1;
-    s.lastGeneration = generation;
+    const uint32_t generation = nextGeneration();
     CSampleGrabber* recorder = createRecorder(command, state.mainWindow, generation);
     if (recorder == nullptr) {
         // No current channel, or a path that does not fit: nothing can be recorded.
@@ -149,10 +178,16 @@ void startRecording(UINT command) {
         return;
     }
     s.recording = ComPtr(recorder);
+    if (!s.hook->attach(recorder)) {
+        s.recording->close();
+        s.recording.reset();
+        showError(recordingFailureText(RecordingFailure::CreateFailed));
+        return;
+    }
     state.recordingGeneration = generation;
-    s.hook->attach(recorder);
     startDataWatch();
     refreshRecordingItems();
+    recordingsChanged();
 }
 
 void stopRecording() {
@@ -161,6 +196,57 @@ void stopRecording() {
     const RecordingEnd end = endRecording();
     refreshRecordingItems();
     tellRecordingEnd(end);
+}
+
+uint32_t startSideRecording(RecorderMode mode, std::size_t channelIndex) {
+    RecordingSlot& s = slot();
+    if (!s.hook)
+        return 0;
+    const std::wstring folder(appConfig().videoFolder.begin(), appConfig().videoFolder.end());
+    std::optional<std::wstring> path;
+    RecorderSettings settings = RecorderSettings::multiplex();
+    if (mode == RecorderMode::Multiplex) {
+        path = multiplexRecordingPathNow(folder);
+    } else {
+        const std::optional<ChannelInfo> channel = channelList().copyAt(channelIndex);
+        if (!channel)
+            return 0;
+        // The track heard when the channel is the one watched, else its first.
+        const bool watched = channelList().currentIndex() == static_cast<int32_t>(channelIndex);
+        settings = channelRecordingSettings(mode, *channel,
+                                            watched ? appState().audioTrack : AudioTrack::First);
+        path = channelRecordingPathNow(folder, shownDvbText(channel->name.view()));
+    }
+    if (!path)
+        return 0;
+    const uint32_t generation = nextGeneration();
+    ComPtr<CSampleGrabber> recording(
+        new CSampleGrabber(path->c_str(), settings, appState().mainWindow, generation));
+    if (!s.hook->attach(recording.get())) {
+        recording->close();
+        return 0;
+    }
+    sideRecordings().push_back(SideRecording{generation, std::move(recording)});
+    recordingsChanged();
+    return generation;
+}
+
+RecordingEnd stopSideRecording(uint32_t generation) {
+    std::vector<SideRecording>& sides = sideRecordings();
+    for (auto it = sides.begin(); it != sides.end(); ++it) {
+        if (it->generation != generation)
+            continue;
+        SideRecording side = std::move(*it);
+        sides.erase(it);
+        const RecordingEnd end = closeSideRecording(side);
+        recordingsChanged();
+        return end;
+    }
+    return RecordingEnd{};
+}
+
+std::size_t sideRecordingCount() {
+    return sideRecordings().size();
 }
 
 void stopRecordingAfter(const wchar_t* cause) {
@@ -174,6 +260,9 @@ void stopRecordingAfter(const wchar_t* cause) {
 
 void releaseRecordingGrabber() {
     endRecording();
+    for (SideRecording& side : sideRecordings())
+        closeSideRecording(side);
+    sideRecordings().clear();
     RecordingSlot& s = slot();
     // The hook stays installed, with nothing attached, until the grabber lets it go: the
     // graph may still be streaming, and the grabber may be about to call it.
@@ -198,6 +287,12 @@ void followRecordedChannel() {
 }
 
 void onRecordingFailed(WPARAM generation, LPARAM failure) {
+    for (const SideRecording& side : sideRecordings()) {
+        if (side.generation == generation) {
+            scheduledRecordingFailed(side.generation, static_cast<RecordingFailure>(failure));
+            return;
+        }
+    }
     // The failure is told once, by the handler: the stop itself says nothing more.
     handleRecordingFailed(generation, failure, appState().recordingGeneration, endRecordingQuietly);
 }

@@ -1,6 +1,12 @@
 #pragma once
 
+#include "capture/recorder.h"
+#include "capture/win/file_recorder.h"
+
 #include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
 
 struct ISampleGrabber;
 
@@ -39,6 +45,18 @@ void onDataWatchTimer();
 // references. The grabber keeps its idle callback until the graph has stopped (the teardown
 // then clears it) or the grabber goes.
 void releaseRecordingGrabber();
+
+// A recording beside the user's one (a scheduled one): the channel at index in the list, in
+// mode (the whole multiplex for Multiplex), under the usual name in the video folder, fed by
+// the same grabber as every other recording while the tuner stays on its multiplex. Its
+// generation names it (never 0); 0 when it cannot start (no graph, nothing to record, too
+// many recordings). A file that cannot be created is reported later, as a failure under
+// that generation.
+uint32_t startSideRecording(RecorderMode mode, std::size_t channelIndex);
+// Ends that recording; its file is complete when this returns. Nothing for an unknown one.
+RecordingEnd stopSideRecording(uint32_t generation);
+// How many side recordings run.
+std::size_t sideRecordingCount();
 
 // The main window's handling of a recorder's posted failure report (wParam, lParam).
 void onRecordingFailed(WPARAM generation, LPARAM failure);

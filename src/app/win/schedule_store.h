@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -62,6 +63,15 @@ ScheduleChangeResult addSchedule(const ScheduledRecording& schedule);
 ScheduleChangeResult replaceSchedule(uint32_t id, const ScheduledRecording& schedule);
 // Removing a schedule that records stops that recording (its file is complete).
 ScheduleChangeResult removeSchedule(uint32_t id);
+
+// For the scheduler: what became of an occurrence (setOccurrenceState) and the occurrences
+// found missed, each written to the file and told to the watchers (false when no schedule
+// has the id); the time it last looked, written when save says so.
+bool recordScheduleOutcome(uint32_t id, const ScheduleOccurrence& occurrence, ScheduleState state);
+void recordMissedSchedules(const std::vector<MissedSchedule>& missed, FileTime checkedAt);
+void recordScheduleCheck(FileTime checkedAt, bool save);
+// Empties the store (tests, and a new start in the same process).
+void resetSchedules();
 
 // Windows that also get kSchedulesChangedMessage (a dialog listing the schedules, the
 // notification area's owner). Remove before the window goes.

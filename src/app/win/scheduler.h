@@ -22,6 +22,11 @@ inline constexpr UINT_PTR kScheduleStartTimer = 135;
 inline constexpr UINT_PTR kScheduleEndTimer = 136;
 inline constexpr UINT_PTR kScheduleRearmTimer = 137;
 
+// Posted when the scheduler has something to tell in an error box (a missed or failed
+// occurrence): the box is shown from the main window's handler, outside the scheduler's work.
+inline constexpr UINT kScheduleNoticeMessage = WM_USER + 14;
+void onScheduleNotice();
+
 // After the channels are open: the occurrences that passed while the program was closed are
 // marked missed (and the user told once, in French), then the timers are armed.
 void startScheduler();
@@ -52,6 +57,16 @@ bool scheduledRecordingRunning();
 // A recording started or ended (the user's or a scheduled one): the system is asked not to
 // sleep while any runs, and released after.
 void recordingsChanged();
+// The user chose a channel on another multiplex and agreed to stop what records: the
+// scheduled recordings end now (files complete), their occurrences marked failed.
+void stopScheduledRecordings();
+// The schedule is being edited or removed: its running recording, if any, ends now (its file
+// complete) and its occurrence is marked done.
+void stopScheduledOccurrence(uint32_t scheduleId);
+// Why the schedule's last occurrence failed or was skipped, in French; empty when it did
+// not (or the program has been restarted since).
+std::wstring scheduleOutcomeReason(uint32_t scheduleId);
+
 // The recorder of a scheduled recording lost its file: the recording stops, the schedule is
 // marked failed with the reason, and the user told.
 void scheduledRecordingFailed(uint32_t generation, RecordingFailure failure);

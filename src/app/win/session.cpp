@@ -10,6 +10,8 @@
 #include "app/win/main_window.h"
 #include "app/win/menu_state.h"
 #include "app/win/now_playing.h"
+#include "app/win/schedule_store.h"
+#include "app/win/scheduler.h"
 #include "app/win/status_bar.h"
 #include "app/win/video_area.h"
 #include "app/win/window_modes.h"
@@ -200,6 +202,7 @@ int initialiseSession() {
 }
 
 void shutdownSession() {
+    stopScheduler();
     saveConfig();
     tearDownSessionGraph();
 }
@@ -230,6 +233,8 @@ int runProgram(HINSTANCE instance, int showCommand) {
     appState().fullMenu = GetMenu(window);
     applyColorKey();
     layoutVideo();
+    loadSchedules();
+    startScheduler();
     AcceleratorTable accelerators(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS)));
     const int exitCode = messageLoop(accelerators.get());
     // The window is gone by now; its former handle is still given as the sender.

@@ -59,14 +59,16 @@ void refreshChannelInfo() {
 }
 
 void showRecordingDataState(bool starved) {
-    HWND bar = appState().statusBar;
     if (!starved) {
         refreshChannelInfo();
         return;
     }
-    if (bar)
-        SendMessageW(bar, SB_SETTEXTW, kStatusBarParts - 1,
-                     reinterpret_cast<LPARAM>(L"Enregistrement : aucune donnée reçue"));
+    showStatusNotice(L"Enregistrement : aucune donnée reçue");
+}
+
+void showStatusNotice(const wchar_t* text) {
+    if (HWND bar = appState().statusBar)
+        SendMessageW(bar, SB_SETTEXTW, kStatusBarParts - 1, reinterpret_cast<LPARAM>(text));
 }
 
 } // namespace korvane

@@ -13,5 +13,8 @@ void refreshChannelInfo();
 // While a recording receives no data, its last part says so ("Enregistrement : aucune donnée
 // reçue"); when data flows again the channel's texts come back.
 void showRecordingDataState(bool starved);
+// A notice in the last part (a scheduled recording started, skipped or failed), until the
+// channel's texts are shown again.
+void showStatusNotice(const wchar_t* text);
 
 } // namespace korvane
