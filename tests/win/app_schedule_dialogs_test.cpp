@@ -283,28 +283,33 @@ TEST_F(ScheduleDialogsTest, EntryDialogAddsRefusesAndTheListEditsAndDeletes) {
     std::vector<std::wstring> formats;
     std::vector<std::wstring> refusals;
     bool openAfterRefusals = false;
-    DialogWatcher watcher([&](HWND dialog) {
-        texts = text(dialog);
-        for (int i = 0; i < 3; ++i) {
-            wchar_t format[64] = {};
-            SendDlgItemMessageW(dialog, IDC_SCHEDULE_FORMAT, CB_GETLBTEXT, i,
-                                reinterpret_cast<LPARAM>(format));
-            formats.push_back(format);
-        }
-        for (const Case& c : cases) {
-            type(dialog, c.entry);
-            refusals.push_back(pressOkAndReadRefusal(dialog, thread));
-            if (!c.refusal.empty())
-                openAfterRefusals = IsWindowVisible(dialog) != FALSE;
-        }
-        // Whatever happened, the dialog ends (a refused last entry would leave it open).
-        if (IsWindow(dialog))
-            pressCancel(dialog);
-    });
-    SendMessageW(window_, WM_COMMAND, IDM_SCHEDULE_RECORDING, 0);
-    ASSERT_TRUE(watcher.seen());
+    bool seen = false;
+    std::wstring controls;
+    {
+        DialogWatcher watcher([&](HWND dialog) {
+            texts = text(dialog);
+            for (int i = 0; i < 3; ++i) {
+                wchar_t format[64] = {};
+                SendDlgItemMessageW(dialog, IDC_SCHEDULE_FORMAT, CB_GETLBTEXT, i,
+                                    reinterpret_cast<LPARAM>(format));
+                formats.push_back(format);
+            }
+            for (const Case& c : cases) {
+                type(dialog, c.entry);
+                refusals.push_back(pressOkAndReadRefusal(dialog, thread));
+                if (!c.refusal.empty())
+                    openAfterRefusals = IsWindowVisible(dialog) != FALSE;
+            }
+            // Whatever happened, the dialog ends (a refused last entry would leave it open).
+            if (IsWindow(dialog))
+                pressCancel(dialog);
+        });
+        SendMessageW(window_, WM_COMMAND, IDM_SCHEDULE_RECORDING, 0);
+        seen = watcher.seen();
+        controls = watcher.texts();
+    } // The watcher's thread may still be on its last step when the dialog has ended.
+    ASSERT_TRUE(seen);
     EXPECT_EQ(texts, L"Programmer un enregistrement");
-    const std::wstring controls = watcher.texts();
     for (const wchar_t* label :
          {L"Chaîne :", L"Date :", L"Début :", L"Fin :", L"Format :", L"Répétition", L"Une fois",
           L"Tous les jours", L"Chaque semaine", L"Lun", L"Dim", L"OK", L"Annuler"})
