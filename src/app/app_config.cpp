@@ -1,5 +1,6 @@
 #include "app/app_config.h"
 
+#include "app/schedule.h"
 #include "res/resource.h"
 
 namespace korvane {
@@ -30,6 +31,13 @@ constexpr std::u16string_view kZoomKey = u"Facteur de zoom";
 constexpr std::u16string_view kH264DecoderKey = u"Filtre vidéo H264";
 constexpr std::u16string_view kEac3DecoderKey = u"Filtre audio E-AC3";
 constexpr std::u16string_view kSubtitlesKey = u"Sous-titres";
+
+constexpr std::u16string_view kMarginBeforeKey = u"Marge avant";
+constexpr std::u16string_view kMarginAfterKey = u"Marge après";
+constexpr std::u16string_view kMinimizeToTrayKey = u"Réduire dans la zone de notification";
+
+// The settings keep their margins within what a schedule accepts.
+static_assert(kMaxMarginMinutes == kMaxMargin);
 
 constexpr Priority kPriorities[] = {
     {u"Haute", IDM_PRIORITY_HIGH, kHighPriorityClass},
@@ -63,6 +71,11 @@ std::u16string decimal(int64_t value) {
 std::u16string readText(ProfileStore& store, std::u16string_view key, std::u16string_view fallback,
                         std::size_t capacity) {
     return store.readString(kConfigSection, key, fallback, capacity);
+}
+
+int readMargin(ProfileStore& store, std::u16string_view key, int fallback) {
+    const int minutes = store.readInt(kConfigSection, key, fallback);
+    return minutes < 0 ? 0 : minutes > kMaxMarginMinutes ? kMaxMarginMinutes : minutes;
 }
 
 bool readBoolean(ProfileStore& store, std::u16string_view key) {
@@ -131,6 +144,9 @@ LoadedConfig readConfig(ProfileStore& store, std::u16string_view currentDirector
     const std::u16string subtitles = readText(store, kSubtitlesKey, u"", 64);
     c.subtitles = subtitlePreferenceFromWord(subtitles);
     c.subtitlesStored = !subtitles.empty();
+    c.marginBeforeMinutes = readMargin(store, kMarginBeforeKey, c.marginBeforeMinutes);
+    c.marginAfterMinutes = readMargin(store, kMarginAfterKey, c.marginAfterMinutes);
+    c.minimizeToTray = readBoolean(store, kMinimizeToTrayKey);
     return loaded;
 }
 
@@ -176,6 +192,9 @@ bool writeConfig(ProfileStore& store, const AppConfig& c, const SaveContext& con
         put(kEac3DecoderKey, c.eac3DecoderName);
     if (c.subtitles != SubtitlePreference::Off || c.subtitlesStored)
         put(kSubtitlesKey, subtitlePreferenceWord(c.subtitles));
+    put(kMarginBeforeKey, decimal(c.marginBeforeMinutes));
+    put(kMarginAfterKey, decimal(c.marginAfterMinutes));
+    put(kMinimizeToTrayKey, booleanText(c.minimizeToTray));
     return ok;
 }
 

@@ -51,7 +51,19 @@ struct AppConfig {
     // file of one who never did keeps its lines.
     SubtitlePreference subtitles = SubtitlePreference::Off;
     bool subtitlesStored = false; // the file holds the key
+
+    // A programme recorded from the guide starts marginBeforeMinutes early and ends
+    // marginAfterMinutes late ("Marge avant", "Marge après", minutes, 0 ... kMaxMarginMinutes).
+    int marginBeforeMinutes = 2;
+    int marginAfterMinutes = 10;
+    // "Réduire dans la zone de notification": a minimised window leaves the task bar for an
+    // icon in the notification area.
+    bool minimizeToTray = false;
 };
+
+// Margins read beyond this (or below 0) are brought back to it (or to 0): a negative margin
+// would cut the programme, and a huge one would block the tuner for a day.
+inline constexpr int kMaxMarginMinutes = 240;
 
 // Process priority classes, with the platform's values.
 inline constexpr uint32_t kHighPriorityClass = 0x80;
@@ -108,8 +120,9 @@ struct SaveContext {
 };
 
 // Writes every key of section "Config", one write per key, in the file's key order; the
-// two decoder names of today's broadcasts come last, and only when set, so that a file of
-// a user who never chose them keeps its lines.
+// two decoder names of today's broadcasts follow, only when set, so that a file of a user
+// who never chose them keeps its lines; the recording margins and the notification-area
+// choice come last.
 // False when any write failed (the settings stay in memory either way).
 bool writeConfig(ProfileStore& store, const AppConfig& config, const SaveContext& context);
 

@@ -13,9 +13,11 @@
 namespace korvane {
 
 // One programme-guide slot. startTime is UTC in 100-ns units since 1601 (0 = empty);
-// the clock texts are local "HH:MM:SS".
+// endTime likewise, start plus the broadcast duration (0 = the duration was undefined); the
+// clock texts are local "HH:MM:SS".
 struct EpgEvent {
     uint64_t startTime = 0;
+    uint64_t endTime = 0;
     FixedText<32> startText;
     FixedText<32> endText;
     FixedText<256> title;
@@ -23,6 +25,7 @@ struct EpgEvent {
     uint8_t latest = 0;
 
     bool empty() const { return startTime == 0; }
+    bool hasEnd() const { return endTime != 0; }
 };
 
 enum class AudioCodec : uint8_t { Mpeg, Ac3, Eac3 };

@@ -9,6 +9,8 @@
 #define IDD_SCAN 106
 #define IDD_GUIDE 107
 #define IDD_SIGNAL_QUALITY 108
+#define IDD_SCHEDULE_ENTRY 110
+#define IDD_SCHEDULE_LIST 111
 
 // Menu and accelerator commands. Channel menu items use the list index (0 ... N-1) instead.
 #define IDM_QUIT 40001
@@ -62,6 +64,12 @@
 #define IDM_SUBTITLE_STREAM_LAST 40158
 #define IDM_NEXT_SUBTITLES 40159
 
+// Scheduled recordings and the notification area; the guide's context menu item.
+#define IDM_SCHEDULE_RECORDING 40160
+#define IDM_SCHEDULE_LIST 40161
+#define IDM_MINIMIZE_TO_TRAY 40162
+#define IDM_GUIDE_RECORD_EVENT 40163
+
 // Controls of the configuration dialog (103) and of the scan dialog (106).
 #define IDC_CITY 1001
 #define IDC_VIDEO_DECODER 1002
@@ -88,3 +96,21 @@
 #define IDC_SIGNAL_LOCKED 1016
 #define IDC_SIGNAL_QUALITY 1017
 #define IDC_SIGNAL_STRENGTH 1018
+
+// Controls of the scheduling dialogs (110, 111) and of the guide's recording command.
+#define IDC_SCHEDULE_CHANNEL 1140
+#define IDC_SCHEDULE_DATE 1141
+#define IDC_SCHEDULE_START 1142
+#define IDC_SCHEDULE_END 1143
+#define IDC_SCHEDULE_FORMAT 1144
+#define IDC_SCHEDULE_ONCE 1145
+#define IDC_SCHEDULE_DAILY 1146
+#define IDC_SCHEDULE_WEEKLY 1147
+// Monday to Sunday: IDC_SCHEDULE_MONDAY + 0 ... 6.
+#define IDC_SCHEDULE_MONDAY 1148
+#define IDC_SCHEDULE_SUNDAY 1154
+#define IDC_SCHEDULE_TABLE 1160
+#define IDC_SCHEDULE_EDIT 1161
+#define IDC_SCHEDULE_DELETE 1162
+#define IDC_GUIDE_RECORD 1170
+#define IDC_GUIDE_STATUS 1171

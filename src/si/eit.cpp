@@ -95,8 +95,11 @@ std::optional<EpgEvent> buildEvent(const ByteReader& in, std::size_t e, std::siz
     formatClock(localStart, event.startText);
     // An undefined duration leaves the end text empty rather than inventing an end.
     if (auto duration = eventDuration(in, e)) {
-        if (auto localEnd = clock.fileTimeToLocal(start + *duration * kTicksPerSecond))
+        const FileTime end = start + *duration * kTicksPerSecond;
+        if (auto localEnd = clock.fileTimeToLocal(end)) {
+            event.endTime = end;
             formatClock(*localEnd, event.endText);
+        }
     }
     if (!readDescriptors(in, e + kEventHeader, loopLength, event))
         return std::nullopt;

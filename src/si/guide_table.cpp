@@ -22,9 +22,12 @@ GuideTable guideTable(const ChannelRecords& records, int32_t currentIndex) {
             if (currentIndex >= 0 && static_cast<std::size_t>(currentIndex) == i)
                 table.selected = table.rows.size();
             table.rows.push_back(rowOf(channel, channel.present));
+            table.origins.push_back({i, false});
         }
-        if (!channel.following.empty())
+        if (!channel.following.empty()) {
             table.rows.push_back(rowOf(channel, channel.following));
+            table.origins.push_back({i, true});
+        }
     }
     return table;
 }

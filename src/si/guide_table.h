@@ -21,8 +21,16 @@ struct GuideRow {
     friend bool operator==(const GuideRow&, const GuideRow&) = default;
 };
 
+// Where a row's event comes from: the channel's list index and which of its two slots.
+struct GuideRowOrigin {
+    std::size_t channelIndex = 0;
+    bool following = false;
+    friend bool operator==(const GuideRowOrigin&, const GuideRowOrigin&) = default;
+};
+
 struct GuideTable {
     std::vector<GuideRow> rows;
+    std::vector<GuideRowOrigin> origins; // one per row
     // The present event's row of the channel being watched, when it has one.
     std::optional<std::size_t> selected;
 };

@@ -84,6 +84,8 @@ TEST_F(Guide, StartAndEndTextsAreLocalClockTimes) {
     EXPECT_EQ(present.startTime, *fileTimeFromDateTime({1993, 10, 13, 12, 45, 0}));
     EXPECT_EQ(present.startText, "13:45:00");
     EXPECT_EQ(present.endText, "15:30:30");
+    EXPECT_EQ(present.endTime, *fileTimeFromDateTime({1993, 10, 13, 14, 30, 30}));
+    EXPECT_TRUE(present.hasEnd());
     EXPECT_EQ(present.title, "Journal");
     EXPECT_EQ(present.description, "Journal (texte)");
     EXPECT_EQ(present.latest, 1);
@@ -96,6 +98,8 @@ TEST_F(Guide, StartAndEndTextsAreLocalClockTimes) {
     feed(0x102, night);
     EXPECT_EQ(list.copyAt(1)->present.startText, "00:05:09");
     EXPECT_EQ(list.copyAt(1)->present.endText, "00:05:09");
+    // A zero duration is a known end, equal to the start.
+    EXPECT_EQ(list.copyAt(1)->present.endTime, list.copyAt(1)->present.startTime);
 }
 
 TEST_F(Guide, SameSectionTwiceStoresOnceAndOnlyMovesFlags) {
@@ -227,6 +231,7 @@ TEST_F(Guide, UndefinedOrImpossibleStartIsNotStored) {
     EXPECT_EQ(at0().following.title, "open");
     EXPECT_EQ(at0().following.startText, "22:00:00");
     EXPECT_TRUE(at0().following.endText.empty());
+    EXPECT_FALSE(at0().following.hasEnd());
 }
 
 TEST_F(Guide, LyingLengthsEndTheSectionKeepingEarlierEvents) {

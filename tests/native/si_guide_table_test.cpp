@@ -36,6 +36,7 @@ TEST(GuideTable, RowsInListOrderPresentAboveFollowingAndTheWatchedRowSelected) {
     EXPECT_EQ(table.rows[2],
               (GuideRow{"France 2", "21:00:00", "22:30:00", "Film", "Film : description"}));
     EXPECT_EQ(table.selected, 1u);
+    EXPECT_EQ(table.origins, (std::vector<GuideRowOrigin>{{0, false}, {1, false}, {1, true}}));
 
     struct Case {
         int32_t current;
@@ -52,6 +53,7 @@ TEST(GuideTable, RowsInListOrderPresentAboveFollowingAndTheWatchedRowSelected) {
     EXPECT_EQ(onlyFollowing.rows.size(), 4u);
     EXPECT_EQ(onlyFollowing.rows[3].title, "Nuit");
     EXPECT_FALSE(onlyFollowing.selected);
+    EXPECT_EQ(onlyFollowing.origins.back(), (GuideRowOrigin{2, true}));
 
     EXPECT_TRUE(guideTable({}, 0).rows.empty());
 }

@@ -1,10 +1,19 @@
 #include "app/win/guide_dialog.h"
 
+#include "app/planned_recording_texts.h"
 #include "app/win/app_state.h"
+#include "app/win/schedule_dialogs.h"
+#include "app/win/schedule_store.h"
+#include "common/dvb_text.h"
+#include "common/win/time_convert_win.h"
+#include "common/win/wide_text.h"
 #include "res/resource.h"
 #include "si/guide_table.h"
 
 #include <commctrl.h>
+
+#include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -63,9 +72,21 @@ void selectRow(HWND table, int row) {
     SendMessageW(table, LVM_ENSUREVISIBLE, row, FALSE);
 }
 
+// What the open dialog shows: the channel switch of a double-click, and the channels as they
+// were when the rows were made, with each row's origin, for the recording command.
+struct GuideDialogState {
+    ChannelSelector select = nullptr;
+    ChannelRecords channels;
+    std::vector<GuideRowOrigin> origins;
+};
+
+GuideDialogState& dialogState(HWND dialog) {
+    return *reinterpret_cast<GuideDialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
 // The channel of a double-clicked row: the first one whose name equals the row's first cell.
 void switchToRowChannel(HWND dialog, const NMITEMACTIVATE& activation) {
-    auto select = reinterpret_cast<ChannelSelector>(GetWindowLongPtrW(dialog, DWLP_USER));
+    const ChannelSelector select = dialogState(dialog).select;
     if (activation.iItem < 0 || !select)
         return;
     char name[kNameBytes] = {};
@@ -81,29 +102,121 @@ void switchToRowChannel(HWND dialog, const NMITEMACTIVATE& activation) {
         select(*index);
 }
 
-} // namespace
-
-void fillGuideList(HWND table) {
+void fillGuideList(HWND table, GuideDialogState& state) {
     GuideTable guide;
     {
         // Rows and selection from one consistent view; the list view is filled unlocked.
         auto access = channelList().lock();
         guide = guideTable(access.records(), access.currentIndex());
+        state.channels = access.records();
     }
+    state.origins = guide.origins;
     for (std::size_t row = 0; row < guide.rows.size(); ++row)
         insertRow(table, static_cast<int>(row), guide.rows[row]);
     if (guide.selected)
         selectRow(table, static_cast<int>(*guide.selected));
 }
 
+// The event of a row, when it has a known end (an event without one cannot be recorded).
+const EpgEvent* recordableEvent(const GuideDialogState& state, int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= state.origins.size())
+        return nullptr;
+    const GuideRowOrigin& origin = state.origins[static_cast<std::size_t>(row)];
+    if (origin.channelIndex >= state.channels.size())
+        return nullptr;
+    const ChannelInfo& channel = state.channels[origin.channelIndex];
+    const EpgEvent& event = origin.following ? channel.following : channel.present;
+    return event.empty() || !event.hasEnd() ? nullptr : &event;
+}
+
+int selectedRow(HWND dialog) {
+    return static_cast<int>(SendDlgItemMessageW(dialog, IDC_GUIDE_LIST, LVM_GETNEXTITEM,
+                                                static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void enableRecordButton(HWND dialog) {
+    EnableWindow(GetDlgItem(dialog, IDC_GUIDE_RECORD),
+                 recordableEvent(dialogState(dialog), selectedRow(dialog)) != nullptr);
+}
+
+bool alreadyScheduled(const ScheduledRecording& schedule) {
+    for (const ScheduledRecording& held : schedules())
+        if (held.channel == schedule.channel && held.date == schedule.date &&
+            held.startSecond == schedule.startSecond && held.endSecond == schedule.endSecond &&
+            held.repeat == ScheduleRepeat::Once)
+            return true;
+    return false;
+}
+
+// "Enregistrer cette émission": the selected row's event, with the margins of the settings,
+// as a channel recording; said in the dialog's status line, or refused in a box.
+void recordSelectedEvent(HWND dialog) {
+    const GuideDialogState& state = dialogState(dialog);
+    const int row = selectedRow(dialog);
+    const EpgEvent* event = recordableEvent(state, row);
+    if (!event)
+        return;
+    const ChannelInfo& channel =
+        state.channels[state.origins[static_cast<std::size_t>(row)].channelIndex];
+    const SystemTimeConverter clock;
+    const AppConfig& config = appConfig();
+    const std::optional<ScheduledRecording> schedule =
+        scheduleFromGuideEvent(channel, *event, RecorderMode::ChannelTs, config.marginBeforeMinutes,
+                               config.marginAfterMinutes, clock);
+    if (!schedule) {
+        showDialogError(dialog, L"Cette émission ne peut pas être programmée.");
+        return;
+    }
+    const FileTime now = scheduleEntryNow();
+    // A programme already over (the guide keeps the last event it saw) is not recorded.
+    const std::string problem = scheduleEntryProblem(*schedule, now, clock);
+    if (!problem.empty()) {
+        showDialogError(dialog, widenUtf8(problem).c_str());
+        return;
+    }
+    const std::wstring when = toWide(widenAnsi(shownDvbText(channel.name.view()))) + L" " +
+                              widenUtf8(nextOccurrenceText(*schedule, now, clock));
+    if (alreadyScheduled(*schedule)) {
+        SetDlgItemTextW(dialog, IDC_GUIDE_STATUS, (L"Déjà programmé : " + when).c_str());
+        return;
+    }
+    const ScheduleChangeResult result = addSchedule(*schedule);
+    if (result.accepted())
+        SetDlgItemTextW(dialog, IDC_GUIDE_STATUS, (L"Programmé : " + when).c_str());
+    else if (result.outcome == ScheduleChangeOutcome::Conflict)
+        showDialogError(dialog, scheduleConflictText(result).c_str());
+    else
+        showDialogError(dialog, L"Cette émission ne peut pas être programmée.");
+}
+
+// A right click on a row with a recordable event offers to record it.
+void showEventMenu(HWND dialog, const NMITEMACTIVATE& activation) {
+    if (!recordableEvent(dialogState(dialog), activation.iItem))
+        return;
+    HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return;
+    AppendMenuW(menu, MF_STRING, IDM_GUIDE_RECORD_EVENT, L"Enregistrer cette émission");
+    POINT at = activation.ptAction;
+    ClientToScreen(activation.hdr.hwndFrom, &at);
+    TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, dialog, nullptr);
+    DestroyMenu(menu);
+}
+
+} // namespace
+
 INT_PTR CALLBACK ProgrammeGuideDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Controls may notify while the dialog is made, before it has its state.
+    if (message != WM_INITDIALOG && !GetWindowLongPtrW(dialog, DWLP_USER))
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG: {
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         HWND table = GetDlgItem(dialog, IDC_GUIDE_LIST);
         SendMessageW(table, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, kExtendedStyles);
         insertColumns(table);
-        fillGuideList(table);
+        fillGuideList(table, dialogState(dialog));
+        enableRecordButton(dialog);
         return TRUE;
     }
     case WM_COMMAND:
@@ -115,15 +228,30 @@ INT_PTR CALLBACK ProgrammeGuideDialog(HWND dialog, UINT message, WPARAM wParam, 
         case IDC_GUIDE_REFRESH: {
             HWND table = GetDlgItem(dialog, IDC_GUIDE_LIST);
             SendMessageW(table, LVM_DELETEALLITEMS, 0, 0);
-            fillGuideList(table);
+            fillGuideList(table, dialogState(dialog));
+            enableRecordButton(dialog);
             return TRUE;
         }
+        case IDC_GUIDE_RECORD:
+        case IDM_GUIDE_RECORD_EVENT:
+            recordSelectedEvent(dialog);
+            return TRUE;
         default:
             return FALSE;
         }
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-        if (header->idFrom != IDC_GUIDE_LIST || header->code != NM_DBLCLK)
+        if (header->idFrom != IDC_GUIDE_LIST)
+            return FALSE;
+        if (header->code == LVN_ITEMCHANGED) {
+            enableRecordButton(dialog);
+            return TRUE;
+        }
+        if (header->code == NM_RCLICK) {
+            showEventMenu(dialog, *reinterpret_cast<const NMITEMACTIVATE*>(lParam));
+            return TRUE;
+        }
+        if (header->code != NM_DBLCLK)
             return FALSE;
         const auto& activation = *reinterpret_cast<const NMITEMACTIVATE*>(lParam);
         if (activation.iItem < 0)
@@ -137,9 +265,11 @@ INT_PTR CALLBACK ProgrammeGuideDialog(HWND dialog, UINT message, WPARAM wParam, 
 }
 
 void showGuideDialog(HWND owner, ChannelSelector select) {
+    GuideDialogState state;
+    state.select = select;
     ShowCursor(TRUE);
     DialogBoxParamW(appInstance(), MAKEINTRESOURCEW(IDD_GUIDE), owner, ProgrammeGuideDialog,
-                    reinterpret_cast<LPARAM>(select));
+                    reinterpret_cast<LPARAM>(&state));
     ShowCursor(FALSE);
 }
 

@@ -12,11 +12,13 @@
 #include "app/win/menu_state.h"
 #include "app/win/now_playing.h"
 #include "app/win/recording_commands.h"
+#include "app/win/schedule_dialogs.h"
 #include "app/win/screenshot.h"
 #include "app/win/shell_commands.h"
 #include "app/win/signal_dialog.h"
 #include "app/win/status_bar.h"
 #include "app/win/subtitle_display.h"
+#include "app/win/tray_icon.h"
 #include "app/win/video_area.h"
 #include "app/win/volume.h"
 #include "app/win/window_modes.h"
@@ -72,6 +74,7 @@ const MainCommand kCommands[] = {
     {IDM_PRIORITY_ABOVE_NORMAL, withId<choosePriority>, kNone},
     {IDM_PRIORITY_NORMAL, withId<choosePriority>, kNone},
     {IDM_PRIORITY_BELOW_NORMAL, withId<choosePriority>, kNone},
+    {IDM_MINIMIZE_TO_TRAY, alone<toggleMinimizeToTray>, kNone},
     {IDM_QUIT, withWindow<closeMainWindow>, kNone},
     // "Filtres"
     {IDM_VIDEO_DECODER_PAGES, withId<showFilterPages>, kNone},
@@ -104,6 +107,8 @@ const MainCommand kCommands[] = {
     {IDM_RECORD_CHANNEL_TS, withId<startRecording>, ItemRule::NotWhileRecording},
     {IDM_RECORD_CHANNEL_PS, withId<startRecording>, ItemRule::NotWhileRecording},
     {IDM_STOP_RECORDING, alone<stopRecording>, ItemRule::WhileRecording},
+    {IDM_SCHEDULE_RECORDING, [](HWND window, UINT) { showScheduleEntryDialog(window); }, kNone},
+    {IDM_SCHEDULE_LIST, withWindow<showScheduleListDialog>, kNone},
     {IDM_SCREENSHOT, alone<takeScreenshot>, kNone},
     // "Programme"
     {IDM_GUIDE, [](HWND window, UINT) { showGuideDialog(window, chooseChannel); }, kNone},

@@ -14,6 +14,7 @@
 #include "app/win/session.h"
 #include "app/win/status_bar.h"
 #include "app/win/subtitle_display.h"
+#include "app/win/tray_icon.h"
 #include "app/win/video_area.h"
 #include "app/win/window_modes.h"
 #include "common/win/show_error.h"
@@ -27,6 +28,8 @@ namespace korvane {
 namespace {
 
 void onSize(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (minimizeToTrayIfChosen(window, wParam))
+        return;
     if (HWND bar = appState().statusBar) {
         SendMessageW(bar, WM_SIZE, wParam, lParam);
         layoutStatusBar();
@@ -156,6 +159,7 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         setErrorOwner(window);
         return 0;
     case WM_DESTROY:
+        removeTrayIcon();
         setErrorOwner(nullptr);
         PostQuitMessage(0);
         return 0;
@@ -247,6 +251,10 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             onDataWatchTimer();
             return 0;
         }
+        if (wParam == kTrayTooltipTimer) {
+            refreshTrayTooltip();
+            return 0;
+        }
         if (onSchedulerTimer(wParam))
             return 0;
         if (handleWindowModeTimer(window, wParam))
@@ -261,6 +269,9 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     case kGraphEventMessage:
         onGraphEvents();
+        return 0;
+    case kTrayIconMessage:
+        onTrayIconMessage(window, lParam);
         return 0;
     case kScheduleNoticeMessage:
         onScheduleNotice();
@@ -281,6 +292,8 @@ LRESULT CALLBACK MainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             return 0;
         break;
     default:
+        if (onTaskbarRestarted(window, message))
+            return 0;
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -36,6 +36,7 @@ void syncMenuChecks() {
     setMenuCheck(IDM_SEND_NOW_PLAYING, config.sendNowPlaying);
     setMenuCheck(IDM_PREFER_AC3, config.preferAc3);
     setMenuCheck(IDM_FULL_WIDTH, config.fullWidth);
+    setMenuCheck(IDM_MINIMIZE_TO_TRAY, config.minimizeToTray);
     const UINT applied = appliedPriority();
     for (const Priority& priority : priorities())
         setMenuCheck(priority.command, priority.command == applied);
