@@ -269,109 +269,110 @@ TEST(ConfigWrite, SubtitlePreferenceRoundTripsAfterTheOtherKeys) {
     }
     // A word the program does not write reads as off.
     EXPECT_EQ(readWith(u"Sous-titres", u"normaux").config.subtitles, SubtitlePreference::Off);
+}
 
-    TEST(ConfigRead, MarginsAndNotificationAreaChoice) {
-        struct Row {
-            std::u16string before, after, tray; // stored texts; "<absent>" leaves the key out
-            int expectedBefore, expectedAfter;
-            bool expectedTray;
-            const char* written; // the three values written back, joined by '|'
-        };
-        const Row rows[] = {
-            {u"<absent>", u"<absent>", u"<absent>", 2, 10, false, "2|10|Faux"},
-            {u"0", u"0", u"Vrai", 0, 0, true, "0|0|Vrai"},
-            {u"5", u"30", u"vrai", 5, 30, false, "5|30|Faux"},
-            // Out of range: back to the nearest bound.
-            {u"-3", u"100000", u"Faux", 0, 240, false, "0|240|Faux"},
-            {u"240", u"241", u"", 240, 240, false, "240|240|Faux"},
-            {u"abc", u"12 min", u"Vrai", 0, 12, true, "0|12|Vrai"},
-        };
-        for (const Row& row : rows) {
-            MemoryProfile store;
-            const std::u16string values[] = {row.before, row.after, row.tray};
-            for (std::size_t i = 0; i < kScheduleKeys.size(); ++i)
-                if (values[i] != u"<absent>")
-                    store.writeString(kConfigSection, kScheduleKeys[i], values[i]);
-            const AppConfig c = readConfig(store, u"C:\\tv").config;
-            SCOPED_TRACE(row.written);
-            EXPECT_EQ(c.marginBeforeMinutes, row.expectedBefore);
-            EXPECT_EQ(c.marginAfterMinutes, row.expectedAfter);
-            EXPECT_EQ(c.minimizeToTray, row.expectedTray);
-            MemoryProfile saved;
-            writeConfig(saved, c, SaveContext{});
-            std::u16string written;
-            for (const std::u16string& key : kScheduleKeys)
-                written += (written.empty() ? u"" : u"|") + value(saved, key);
-            EXPECT_EQ(std::string(written.begin(), written.end()), row.written);
-        }
-    }
-
-    TEST(ConfigWrite, ExistingLinesAreReplacedInPlaceAndOthersKept) {
-        MemoryProfile store(u"[Autre]\r\na=1\r\n[Config]\r\nFacteur de zoom=90\r\nPerso=x\r\n");
-        AppConfig config;
-        config.zoomPercent = 130;
-        writeConfig(store, config, SaveContext{});
-        auto keys = store.keys(kConfigSection);
-        ASSERT_GE(keys.size(), 2u);
-        EXPECT_EQ(keys[0], u"Facteur de zoom");
-        EXPECT_EQ(keys[1], u"Perso");
-        EXPECT_EQ(value(store, u"Facteur de zoom"), u"130");
-        EXPECT_EQ(store.readString(u"Autre", u"a", u"", 8), u"1");
-        EXPECT_EQ(store.sectionNames().front(), u"Autre");
-    }
-
-    TEST(ConfigWrite, WithoutAWindowTheStoredGeometryIsKept) {
-        AppConfig config;
-        config.windowLeft = static_cast<int>(0x80000000u);
-        config.windowTop = 2147483647;
-        config.windowWidth = 1024;
-        config.windowHeight = 768;
+TEST(ConfigRead, MarginsAndNotificationAreaChoice) {
+    struct Row {
+        std::u16string before, after, tray; // stored texts; "<absent>" leaves the key out
+        int expectedBefore, expectedAfter;
+        bool expectedTray;
+        const char* written; // the three values written back, joined by '|'
+    };
+    const Row rows[] = {
+        {u"<absent>", u"<absent>", u"<absent>", 2, 10, false, "2|10|Faux"},
+        {u"0", u"0", u"Vrai", 0, 0, true, "0|0|Vrai"},
+        {u"5", u"30", u"vrai", 5, 30, false, "5|30|Faux"},
+        // Out of range: back to the nearest bound.
+        {u"-3", u"100000", u"Faux", 0, 240, false, "0|240|Faux"},
+        {u"240", u"241", u"", 240, 240, false, "240|240|Faux"},
+        {u"abc", u"12 min", u"Vrai", 0, 12, true, "0|12|Vrai"},
+    };
+    for (const Row& row : rows) {
         MemoryProfile store;
-        writeConfig(store, config, SaveContext{});
-        EXPECT_EQ(value(store, u"Abscisse fenêtre"), u"-2147483648");
-        EXPECT_EQ(value(store, u"Ordonnée fenêtre"), u"2147483647");
-        EXPECT_EQ(value(store, u"Largeur fenêtre"), u"1024");
-        EXPECT_EQ(value(store, u"Hauteur fenêtre"), u"768");
+        const std::u16string values[] = {row.before, row.after, row.tray};
+        for (std::size_t i = 0; i < kScheduleKeys.size(); ++i)
+            if (values[i] != u"<absent>")
+                store.writeString(kConfigSection, kScheduleKeys[i], values[i]);
+        const AppConfig c = readConfig(store, u"C:\\tv").config;
+        SCOPED_TRACE(row.written);
+        EXPECT_EQ(c.marginBeforeMinutes, row.expectedBefore);
+        EXPECT_EQ(c.marginAfterMinutes, row.expectedAfter);
+        EXPECT_EQ(c.minimizeToTray, row.expectedTray);
+        MemoryProfile saved;
+        writeConfig(saved, c, SaveContext{});
+        std::u16string written;
+        for (const std::u16string& key : kScheduleKeys)
+            written += (written.empty() ? u"" : u"|") + value(saved, key);
+        EXPECT_EQ(std::string(written.begin(), written.end()), row.written);
     }
+}
 
-    TEST(ConfigPriority, ClassesMapToWordsAndCommands) {
-        EXPECT_EQ(priorityWordForClass(kHighPriorityClass), u"Haute");
-        EXPECT_EQ(priorityWordForClass(kNormalPriorityClass), u"Normale");
-        EXPECT_EQ(priorityWordForClass(kBelowNormalPriorityClass), u"Inférieure");
-        EXPECT_EQ(priorityWordForClass(kAboveNormalPriorityClass), u"Supérieure");
-        // Idle and real time, set from outside the program.
-        EXPECT_EQ(priorityWordForClass(0x40), u"Supérieure");
-        EXPECT_EQ(priorityWordForClass(0x100), u"Supérieure");
-        EXPECT_EQ(priorityCommandForClass(0x40), IDM_PRIORITY_ABOVE_NORMAL);
+TEST(ConfigWrite, ExistingLinesAreReplacedInPlaceAndOthersKept) {
+    MemoryProfile store(u"[Autre]\r\na=1\r\n[Config]\r\nFacteur de zoom=90\r\nPerso=x\r\n");
+    AppConfig config;
+    config.zoomPercent = 130;
+    writeConfig(store, config, SaveContext{});
+    auto keys = store.keys(kConfigSection);
+    ASSERT_GE(keys.size(), 2u);
+    EXPECT_EQ(keys[0], u"Facteur de zoom");
+    EXPECT_EQ(keys[1], u"Perso");
+    EXPECT_EQ(value(store, u"Facteur de zoom"), u"130");
+    EXPECT_EQ(store.readString(u"Autre", u"a", u"", 8), u"1");
+    EXPECT_EQ(store.sectionNames().front(), u"Autre");
+}
 
-        for (uint16_t command : {IDM_PRIORITY_HIGH, IDM_PRIORITY_NORMAL, IDM_PRIORITY_ABOVE_NORMAL,
-                                 IDM_PRIORITY_BELOW_NORMAL}) {
-            uint32_t priorityClass = priorityClassForCommand(command);
-            EXPECT_EQ(priorityCommandForClass(priorityClass), command);
-            EXPECT_EQ(priorityCommandForWord(priorityWordForClass(priorityClass)), command);
-        }
-        EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_HIGH), 0x80u);
-        EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_NORMAL), 0x20u);
-        EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_ABOVE_NORMAL), 0x8000u);
-        EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_BELOW_NORMAL), 0x4000u);
+TEST(ConfigWrite, WithoutAWindowTheStoredGeometryIsKept) {
+    AppConfig config;
+    config.windowLeft = static_cast<int>(0x80000000u);
+    config.windowTop = 2147483647;
+    config.windowWidth = 1024;
+    config.windowHeight = 768;
+    MemoryProfile store;
+    writeConfig(store, config, SaveContext{});
+    EXPECT_EQ(value(store, u"Abscisse fenêtre"), u"-2147483648");
+    EXPECT_EQ(value(store, u"Ordonnée fenêtre"), u"2147483647");
+    EXPECT_EQ(value(store, u"Largeur fenêtre"), u"1024");
+    EXPECT_EQ(value(store, u"Hauteur fenêtre"), u"768");
+}
+
+TEST(ConfigPriority, ClassesMapToWordsAndCommands) {
+    EXPECT_EQ(priorityWordForClass(kHighPriorityClass), u"Haute");
+    EXPECT_EQ(priorityWordForClass(kNormalPriorityClass), u"Normale");
+    EXPECT_EQ(priorityWordForClass(kBelowNormalPriorityClass), u"Inférieure");
+    EXPECT_EQ(priorityWordForClass(kAboveNormalPriorityClass), u"Supérieure");
+    // Idle and real time, set from outside the program.
+    EXPECT_EQ(priorityWordForClass(0x40), u"Supérieure");
+    EXPECT_EQ(priorityWordForClass(0x100), u"Supérieure");
+    EXPECT_EQ(priorityCommandForClass(0x40), IDM_PRIORITY_ABOVE_NORMAL);
+
+    for (uint16_t command : {IDM_PRIORITY_HIGH, IDM_PRIORITY_NORMAL, IDM_PRIORITY_ABOVE_NORMAL,
+                             IDM_PRIORITY_BELOW_NORMAL}) {
+        uint32_t priorityClass = priorityClassForCommand(command);
+        EXPECT_EQ(priorityCommandForClass(priorityClass), command);
+        EXPECT_EQ(priorityCommandForWord(priorityWordForClass(priorityClass)), command);
     }
+    EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_HIGH), 0x80u);
+    EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_NORMAL), 0x20u);
+    EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_ABOVE_NORMAL), 0x8000u);
+    EXPECT_EQ(priorityClassForCommand(IDM_PRIORITY_BELOW_NORMAL), 0x4000u);
+}
 
-    // A write that keeps failing is told once; a success arms the report again.
-    TEST(RepeatedFailure, ReportsTheFirstFailureOfEachRun) {
-        const struct {
-            const char* outcomes; // 'o' a success, 'x' a failure
-            const char* reported; // '!' where the failure is to be told
-        } cases[] = {
-            {"ooo", "..."}, {"x", "!"}, {"xxxx", "!..."}, {"xxoxx", "!..!."}, {"oxoxox", ".!.!.!"},
-        };
-        for (const auto& c : cases) {
-            RepeatedFailure failures;
-            std::string got;
-            for (const char* o = c.outcomes; *o; ++o)
-                got += failures.mustReport(*o == 'o') ? '!' : '.';
-            EXPECT_EQ(got, c.reported) << c.outcomes;
-        }
+// A write that keeps failing is told once; a success arms the report again.
+TEST(RepeatedFailure, ReportsTheFirstFailureOfEachRun) {
+    const struct {
+        const char* outcomes; // 'o' a success, 'x' a failure
+        const char* reported; // '!' where the failure is to be told
+    } cases[] = {
+        {"ooo", "..."}, {"x", "!"}, {"xxxx", "!..."}, {"xxoxx", "!..!."}, {"oxoxox", ".!.!.!"},
+    };
+    for (const auto& c : cases) {
+        RepeatedFailure failures;
+        std::string got;
+        for (const char* o = c.outcomes; *o; ++o)
+            got += failures.mustReport(*o == 'o') ? '!' : '.';
+        EXPECT_EQ(got, c.reported) << c.outcomes;
     }
+}
 
 } // namespace
 } // namespace korvane
