@@ -1,5 +1,7 @@
 #include "overlay_emulation.h"
 
+#include <cstring>
+
 namespace korvane::testbed {
 
 namespace {
@@ -52,6 +54,75 @@ uint32_t pixelOf(COLORREF colour) {
            GetBValue(colour);
 }
 
+// A hardware overlay never writes the window's pixels; this emulation reads them, composes
+// and writes them back from the renderer's thread. Whatever the program painted between the
+// read and the write-back (a subtitle shown or cleared, a text) is taken over as it is now,
+// so that the write-back does not undo the program's painting.
+void keepWhatWasPaintedMeanwhile(HDC dc, const RECT& visible, const std::vector<uint32_t>& read,
+                                 Scratch& composed, uint32_t* drawn, LONG drawnWidth) {
+    const LONG w = visible.right - visible.left;
+    const LONG h = visible.bottom - visible.top;
+    Scratch now(dc, w, h);
+    if (!now.bits())
+        return;
+    BitBlt(now.dc(), 0, 0, w, h, dc, visible.left, visible.top, SRCCOPY);
+    GdiFlush();
+    for (LONG y = 0; y < h; ++y) {
+        uint32_t* last = drawn + size_t(visible.top + y) * size_t(drawnWidth) + visible.left;
+        for (LONG x = 0; x < w; ++x) {
+            const size_t at = size_t(y) * size_t(w) + size_t(x);
+            const uint32_t pixel = now.bits()[at] & 0x00FFFFFF;
+            if (pixel != read[at]) {
+                composed.bits()[at] = pixel;
+                last[x] = kNotPicture; // the program painted here
+            }
+        }
+    }
+}
+
+// Writes back only the pixels that show the picture, through a clip region of their runs:
+// a pixel the program painted is never written, so a write-back that comes after the
+// program's next paint cannot bring back what the program has just cleared.
+void writePictureOnly(HDC dc, const RECT& visible, Scratch& composed, const uint32_t* drawn,
+                      LONG drawnWidth) {
+    const LONG w = visible.right - visible.left;
+    const LONG h = visible.bottom - visible.top;
+    std::vector<RECT> runs;
+    for (LONG y = 0; y < h; ++y) {
+        const uint32_t* last = drawn + size_t(visible.top + y) * size_t(drawnWidth) + visible.left;
+        for (LONG x = 0; x < w;) {
+            if (last[x] == kNotPicture) {
+                ++x;
+                continue;
+            }
+            const LONG start = x;
+            while (x < w && last[x] != kNotPicture)
+                ++x;
+            runs.push_back(
+                RECT{visible.left + start, visible.top + y, visible.left + x, visible.top + y + 1});
+        }
+    }
+    if (runs.empty())
+        return;
+    std::vector<unsigned char> data(sizeof(RGNDATAHEADER) + runs.size() * sizeof(RECT));
+    auto* header = reinterpret_cast<RGNDATAHEADER*>(data.data());
+    header->dwSize = sizeof(RGNDATAHEADER);
+    header->iType = RDH_RECTANGLES;
+    header->nCount = DWORD(runs.size());
+    header->nRgnSize = DWORD(runs.size() * sizeof(RECT));
+    header->rcBound = visible;
+    std::memcpy(data.data() + sizeof(RGNDATAHEADER), runs.data(), runs.size() * sizeof(RECT));
+    HRGN region =
+        ExtCreateRegion(nullptr, DWORD(data.size()), reinterpret_cast<const RGNDATA*>(data.data()));
+    if (!region)
+        return;
+    // The clip region is in device coordinates: those of the client DC here.
+    SelectClipRgn(dc, region);
+    BitBlt(dc, visible.left, visible.top, w, h, composed.dc(), 0, 0, SRCCOPY);
+    SelectClipRgn(dc, nullptr);
+    DeleteObject(region);
+}
+
 } // namespace
 
 void OverlayEmulation::reset() {
@@ -78,6 +149,9 @@ void OverlayEmulation::draw(HWND window, HDC dc, const RECT& target, const RECT&
         return;
     BitBlt(screen.dc(), 0, 0, w, h, dc, visible.left, visible.top, SRCCOPY);
     GdiFlush();
+    std::vector<uint32_t> read(screen.bits(), screen.bits() + size_t(w) * size_t(h));
+    for (uint32_t& pixel : read)
+        pixel &= 0x00FFFFFF;
 
     // Nearest-neighbour scaling, sampling the source at each target pixel's centre.
     long long targetWidth = target.right - target.left;
@@ -111,7 +185,8 @@ void OverlayEmulation::draw(HWND window, HDC dc, const RECT& target, const RECT&
             }
         }
     }
-    BitBlt(dc, visible.left, visible.top, w, h, screen.dc(), 0, 0, SRCCOPY);
+    keepWhatWasPaintedMeanwhile(dc, visible, read, screen, drawn_.data(), width_);
+    writePictureOnly(dc, visible, screen, drawn_.data(), width_);
 }
 
 } // namespace korvane::testbed

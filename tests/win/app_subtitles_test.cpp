@@ -210,7 +210,7 @@ class SubtitlesTest : public PictureWindowTest {
 };
 
 // A display set shows over the picture at its time, stretched from the 720 x 576 display
-// over the picture at zoom 100, and goes at its time-out.
+// over the picture at zoom 100, and goes at its time-out; a zap clears the next one at once.
 TEST_F(SubtitlesTest, DisplaySetsShowAtTheirTimeOverThePictureAndGo) {
     dropStatusBar();
     setClientSize(800, 600);
@@ -244,6 +244,14 @@ TEST_F(SubtitlesTest, DisplaySetsShowAtTheirTimeOverThePictureAndGo) {
     }
     ASSERT_TRUE(pumpUntil(35 * 9000));
     EXPECT_TRUE(pumpUntilShown(colour, false)) << "gone at its time-out";
+
+    // A zap clears it at once, long before its time-out.
+    queueSubtitle(displaySet(1, 10), 40);
+    ASSERT_TRUE(pumpUntil(40 * 9000));
+    ASSERT_TRUE(pumpUntilShown(colour, true));
+    channelList().setCurrentIndex(1);
+    subtitlesFollowChannel();
+    EXPECT_TRUE(pumpUntilShown(colour, false)) << "gone with the zap";
 }
 
 // The menu lists the channel's streams by language and type; a choice becomes the
