@@ -147,6 +147,16 @@ ChannelRecords smallCity() {
     records[0].sid = 0x0101;
     records[1].sid = 0x0102;
     records[2].sid = 0x0201;
+    // Canal Deux HD's two French subtitle streams, normal and for the hard of hearing.
+    for (const auto& [pid, type] : {std::pair{0x240, 0x10}, std::pair{0x241, 0x20}}) {
+        SubtitleStream stream;
+        stream.pid = pid;
+        stream.language = {'f', 'r', 'a'};
+        stream.type = static_cast<uint8_t>(type);
+        stream.compositionPage = 1;
+        stream.ancillaryPage = 1;
+        records[1].subtitleStreams.push_back(stream);
+    }
     return records;
 }
 

@@ -290,6 +290,23 @@ TEST_F(SchedulerSession, AUserRecordingOnAnotherMultiplexMakesTheScheduleSkipped
     EXPECT_TRUE(boxes.seen().empty());
 }
 
+// A scheduled recording the graph lets go before its end (rebuilt, or its device lost) holds
+// only its beginning: it ends as a failure with its reason, never as done.
+TEST_F(SchedulerSession, ARecordingLetGoBeforeItsEndIsAFailure) {
+    playDemoCity();
+    BoxCollector boxes;
+    const ScheduleChangeResult added =
+        addSchedule(scheduleOf(kTvUne, wholeSecondAhead(2), 4, RecorderMode::ChannelTs));
+    ASSERT_EQ(added.outcome, ScheduleChangeOutcome::Applied);
+    startScheduler();
+    ASSERT_TRUE(pumpUntil([&] { return stateOf(added.id) == ScheduleState::Recording; }, 8000));
+    releaseRecordingGrabber();
+    ASSERT_TRUE(pumpUntil([&] { return stateOf(added.id) != ScheduleState::Recording; }, 10000));
+    EXPECT_EQ(stateOf(added.id), ScheduleState::Failed);
+    EXPECT_NE(scheduleOutcomeReason(added.id).find(L"interrompu"), std::wstring::npos)
+        << scheduleOutcomeReason(added.id);
+}
+
 // The schedule file at start: a damaged one is kept aside under a name of its own (an earlier
 // damaged copy is kept too) with a word to the user, and the schedule starts empty; a write
 // that fails is told once.

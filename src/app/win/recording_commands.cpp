@@ -16,6 +16,7 @@
 #include "graph/sample_grabber.h"
 #include "res/resource.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -247,6 +248,13 @@ RecordingEnd stopSideRecording(uint32_t generation) {
 
 std::size_t sideRecordingCount() {
     return sideRecordings().size();
+}
+
+bool sideRecordingRunning(uint32_t generation) {
+    const std::vector<SideRecording>& sides = sideRecordings();
+    return std::any_of(sides.begin(), sides.end(), [generation](const SideRecording& side) {
+        return side.generation == generation;
+    });
 }
 
 void stopRecordingAfter(const wchar_t* cause) {

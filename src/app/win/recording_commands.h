@@ -57,6 +57,8 @@ uint32_t startSideRecording(RecorderMode mode, std::size_t channelIndex);
 RecordingEnd stopSideRecording(uint32_t generation);
 // How many side recordings run.
 std::size_t sideRecordingCount();
+// Whether the side recording of this generation still runs (the graph's release ends them all).
+bool sideRecordingRunning(uint32_t generation);
 
 // The main window's handling of a recorder's posted failure report (wParam, lParam).
 void onRecordingFailed(WPARAM generation, LPARAM failure);

@@ -194,8 +194,18 @@ void startOccurrence(const ScheduledRecording& schedule, const ScheduleOccurrenc
 }
 
 // Ends the recording of one running occurrence, taken out of the list, with the state it
-// earned: done, or failed when its last writes did not reach the disk.
+// earned: done, or failed when its last writes did not reach the disk or it had already
+// been let go.
 void finishOccurrence(const RunningOccurrence& ended) {
+    if (!sideRecordingRunning(ended.generation)) {
+        // The graph let it go before its end (rebuilt, or its device lost): the file holds
+        // only the beginning.
+        const std::wstring notice = L"L'enregistrement programmé de " + ended.channelName +
+                                    L" a été interrompu avant la fin";
+        reportOutcome(ended.scheduleId, ended.occurrence, ScheduleState::Failed, notice);
+        tellLater(notice);
+        return;
+    }
     const RecordingEnd end = stopSideRecording(ended.generation);
     if (end.failedAtEnd) {
         const std::wstring notice = L"L'enregistrement programmé de " + ended.channelName +
