@@ -45,6 +45,24 @@ bool isMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// Another program reading the file at that moment (a backup, an indexer, an editor; this
+// program's own tests) holds it open without delete sharing, and the replace fails with a
+// sharing error that is gone a moment later: such a failure is tried again for up to half
+// a second before it counts.
+bool replaceWithRetries(const std::wstring& from, const std::wstring& to) {
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        const bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                               error == ERROR_LOCK_VIOLATION;
+        if (!transient || attempt >= 20)
+            return false;
+        Sleep(25);
+    }
+}
+
 } // namespace
 
 bool replaceFileContents(const std::wstring& path, std::string_view bytes) {
@@ -60,8 +78,7 @@ bool replaceFileContents(const std::wstring& path, std::string_view bytes) {
             return false;
         }
     }
-    if (!MoveFileExW(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!replaceWithRetries(temp, path)) {
         DeleteFileW(temp.c_str());
         return false;
     }
