@@ -122,7 +122,8 @@ TEST_F(ProgramSession, ChannelFileStartsTheLoopAndClosingSavesAndClearsTheMessen
     EXPECT_EQ(run.readConfig(L"Index chaine courante"), L"1");
     ASSERT_EQ(copiedTexts.size(), 1u);
     EXPECT_EQ(copiedTexts[0], L"\\0Music\\00\\0\\0\\0\\0\\0\\0");
-    EXPECT_EQ(run.configLines().size(), 21u);
+    // The 21 keys of the settings and the three of the scheduled recordings.
+    EXPECT_EQ(run.configLines().size(), 24u);
     EXPECT_EQ(run.readConfig(L"Fenêtre toujours devant"), L"Vrai");
     EXPECT_EQ(run.readConfig(L"Envoie programme regardé à MSN"), L"Vrai");
 }

@@ -93,6 +93,10 @@ TEST(ProgramStart, FirstRunWithoutSettingsSavesEveryKeyWithItsDefault) {
         L"Ordonnée fenêtre=" + std::to_wstring(r.top),
         L"Largeur fenêtre=800",
         L"Hauteur fenêtre=600",
+        // The scheduling settings, after the specified keys.
+        L"Marge avant=2",
+        L"Marge après=10",
+        L"Réduire dans la zone de notification=Faux",
     };
     EXPECT_EQ(run.configLines(), expectedLines);
 }
