@@ -146,19 +146,7 @@ class SubtitlesTest : public PictureWindowTest {
 
     // The box of the pixels of this colour in the window, or nothing.
     static std::optional<RECT> boxOf(const WindowCapture& capture, uint32_t colour) {
-        std::optional<RECT> box;
-        for (int y = 0; y < capture.height(); ++y)
-            for (int x = 0; x < capture.width(); ++x) {
-                if ((capture.at(x, y) & 0xFFFFFF) != colour)
-                    continue;
-                if (!box)
-                    box = RECT{x, y, x + 1, y + 1};
-                box->left = std::min<LONG>(box->left, x);
-                box->right = std::max<LONG>(box->right, x + 1);
-                box->top = std::min<LONG>(box->top, y);
-                box->bottom = std::max<LONG>(box->bottom, y + 1);
-            }
-        return box;
+        return capture.boxWhere([colour](uint32_t pixel) { return pixel == colour; });
     }
 
     // Where the opaque block of the region goes over the picture rectangle; the stretch may

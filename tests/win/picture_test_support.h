@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <climits>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -155,14 +156,13 @@ class WindowCapture {
         ReleaseDC(window, screen);
     }
 
-    // The box of the on-screen green inside [top, bottom), or nothing.
-    std::optional<RECT> greenBox(int top, int bottom) const {
+    // The box of the pixels `match` takes (0x00RRGGBB) inside rows [top, bottom), or nothing.
+    template <class Match>
+    std::optional<RECT> boxWhere(Match match, int top = 0, int bottom = INT_MAX) const {
         std::optional<RECT> box;
         for (int y = std::max(top, 0); y < std::min(bottom, height_); ++y) {
             for (int x = 0; x < width_; ++x) {
-                const uint32_t p = pixels_[y * width_ + x];
-                const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-                if (g < 200 || r > 80 || b > 80)
+                if (!match(pixels_[y * width_ + x] & 0xFFFFFF))
                     continue;
                 if (!box)
                     box = RECT{x, y, x + 1, y + 1};
@@ -173,6 +173,16 @@ class WindowCapture {
             }
         }
         return box;
+    }
+
+    // The box of the on-screen green inside [top, bottom), or nothing.
+    std::optional<RECT> greenBox(int top, int bottom) const {
+        return boxWhere(
+            [](uint32_t p) {
+                const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+                return g >= 200 && r <= 80 && b <= 80;
+            },
+            top, bottom);
     }
 
     const std::vector<uint32_t>& pixels() const { return pixels_; }
