@@ -180,9 +180,12 @@ VideoRenderer::~VideoRenderer() {
     delete mixerPin_;
 }
 
+// The filter's lock comes before control_ everywhere (Receive takes them in that order): the
+// base count, which takes the filter's lock, is asked before control_ is held.
 int VideoRenderer::GetPinCount() {
+    const int basePins = CBaseRenderer::GetPinCount();
     CAutoLock control(&control_);
-    return CBaseRenderer::GetPinCount() + (mixerPin_ ? 1 : 0);
+    return basePins + (mixerPin_ ? 1 : 0);
 }
 
 CBasePin* VideoRenderer::GetPin(int index) {

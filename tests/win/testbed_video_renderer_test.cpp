@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <sstream>
+#include <thread>
 
 namespace korvane::testing {
 namespace {
@@ -566,6 +568,52 @@ TEST_F(VideoRendererTest, TwoStreamsMixByAlphaAndZOrder) {
     control->Stop();
     first->stream().finish();
     secondSource->stream().finish();
+}
+
+// The program lists the renderer's pins from its window thread (each paint asks for the
+// picture's shape) while a decoder's thread delivers pictures: neither may wait for the
+// other for ever.
+TEST_F(VideoRendererTest, PinsAreListedWhilePicturesArrive) {
+    KeyWindow window(860, 600, 400, 300);
+    auto graph = makeGraph();
+    RendererSetup s = setUpRendererLikeTheProgram(graph.get(), window.handle(), true);
+    ASSERT_EQ(s.failed, RendererStep::None);
+    const TestPicture picture = blockPicture(32, 24, kPrimaries);
+    TestSource* source = addSource(graph.get(), s.vmr.get(), rgb32Type(32, 24, 0, 0));
+    ASSERT_EQ(connected_, S_OK);
+    constexpr int kPictures = 3000;
+    for (int i = 0; i < kPictures; ++i)
+        source->stream().queue(TestBuffer{picture.pixels, std::nullopt});
+    source->stream().finish();
+
+    std::atomic<bool> done = false;
+    std::atomic<int> listings = 0;
+    std::thread lister([&] {
+        while (source->stream().delivered() < kPictures && listings < 200000) {
+            ComPtr<IEnumPins> pins;
+            ComPtr<IPin> pin;
+            if (SUCCEEDED(s.vmr->EnumPins(pins.put())))
+                pins->Next(1, pin.put(), nullptr);
+            ++listings;
+        }
+        done = true;
+    });
+    auto control = graph.as<IMediaControl>();
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    const DWORD began = GetTickCount();
+    while (!done && GetTickCount() - began < 60000)
+        Sleep(20);
+    if (!done) {
+        // Two threads that wait for each other cannot be joined: report and leave.
+        ADD_FAILURE() << "the pin listing and the pictures' delivery wait for each other ("
+                      << listings << " listings, " << source->stream().delivered()
+                      << " pictures delivered)";
+        std::fflush(nullptr);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    lister.join();
+    EXPECT_GT(listings, 0);
+    control->Stop();
 }
 
 TEST_F(VideoRendererTest, ManyBuildRunStopReleaseCyclesLeaveNothingAlive) {
