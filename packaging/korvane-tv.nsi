@@ -20,7 +20,7 @@ ManifestDPIAware true
 ; Created by the running program: it is open while this exists.
 !define PROGRAM_MUTEX "Korvane TV"
 ; What the program and the user leave in its folder: kept by default on uninstall.
-!define USER_FILES_TEXT "vos réglages (config.ini), votre liste de chaînes (chaines.xml), vos enregistrements (.mpg) et vos captures d'écran (.bmp)"
+!define USER_FILES_TEXT "vos réglages (config.ini), votre liste de chaînes (chaines.xml), vos enregistrements programmés (programmation.xml), vos enregistrements (.mpg) et vos captures d'écran (.bmp)"
 
 Name "${PRODUCT}"
 OutFile "${OUT_FILE}"
@@ -206,7 +206,7 @@ Function un.ConfirmPage
     SendMessage $0 ${EM_SETREADONLY} 1 0
     ${NSD_CreateLabel} 0 52u 100% 36u "Le programme, ses raccourcis et ses fichiers sont supprimés. Sont conservés ${USER_FILES_TEXT} qui se trouvent dans ce dossier, sauf si vous cochez la case ci-dessous."
     Pop $0
-    ${NSD_CreateCheckbox} 0 92u 100% 24u "Supprimer aussi mes réglages, ma liste de chaînes, mes enregistrements et mes captures d'écran de ce dossier"
+    ${NSD_CreateCheckbox} 0 92u 100% 24u "Supprimer aussi mes réglages, ma liste de chaînes, ma programmation, mes enregistrements et mes captures d'écran de ce dossier"
     Pop $RemoveUserFilesBox
     ${NSD_SetState} $RemoveUserFilesBox $RemoveUserFiles
     GetDlgItem $0 $HWNDPARENT 1
@@ -218,17 +218,37 @@ Function un.ConfirmPageLeave
     ${NSD_GetState} $RemoveUserFilesBox $RemoveUserFiles
 FunctionEnd
 
+; The uninstaller that started this copy of itself may not have ended yet, and a running
+; program cannot be deleted: without its file gone, the folder would stay.
+Function un.DeleteUninstaller
+    StrCpy $0 0
+    ${Do}
+        Delete "$INSTDIR\${UNINSTALLER}"
+        ${IfNot} ${FileExists} "$INSTDIR\${UNINSTALLER}"
+            ${Break}
+        ${EndIf}
+        Sleep 100
+        IntOp $0 $0 + 1
+    ${LoopUntil} $0 >= 100
+FunctionEnd
+
 Section "Uninstall"
     !insertmacro REMOVE_FILES
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     Delete "$DESKTOP\${PRODUCT}.lnk"
     ${If} $RemoveUserFiles == ${BST_CHECKED}
+        ; With the copies the program leaves beside them: a damaged file kept aside
+        ; (".illisible", " (2)"...) and a replace cut short (".tmp").
         Delete "$INSTDIR\config.ini"
+        Delete "$INSTDIR\config.ini.tmp"
         Delete "$INSTDIR\chaines.xml"
+        Delete "$INSTDIR\chaines.xml.*"
+        Delete "$INSTDIR\programmation.xml"
+        Delete "$INSTDIR\programmation.xml.*"
         Delete "$INSTDIR\*.mpg"
         Delete "$INSTDIR\*.bmp"
     ${EndIf}
-    Delete "$INSTDIR\${UNINSTALLER}"
+    Call un.DeleteUninstaller
     ; Only when empty: whatever the user keeps there stays.
     RMDir "$INSTDIR"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"

@@ -38,6 +38,9 @@ const char* const kProgramFiles[] = {"korvane-tv.exe",
 const std::pair<const char*, const char*> kUserFiles[] = {
     {"config.ini", "[Config]\r\nVille=Lyon\r\n"},
     {"chaines.xml", "<?xml version=\"1.0\"?>\r\n<chaines/>\r\n"},
+    {"chaines.xml.illisible", "<chaines"},
+    {"programmation.xml", "<?xml version=\"1.0\"?>\r\n<programmation/>\r\n"},
+    {"programmation.xml.illisible (2)", "<program"},
     {"Arte 07-03 20-45-09.mpg", "recording"},
     {"Arte 07-03 20-46-10.bmp", "capture"},
 };
@@ -91,20 +94,29 @@ void writeUserFiles() {
         std::ofstream(installed(name).c_str(), std::ios::binary) << content;
 }
 
-void removeTree(const std::wstring& folder) {
+// The names in folder, "." and ".." left out; subfolders end with a backslash.
+std::vector<std::wstring> folderEntries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry{};
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(folder + L"\\" + name);
-            else
-                DeleteFileW((folder + L"\\" + name).c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name +
+                            (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? L"\\" : L""));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return names;
+}
+
+void removeTree(const std::wstring& folder) {
+    for (const std::wstring& name : folderEntries(folder)) {
+        if (name.back() == L'\\')
+            removeTree(folder + L"\\" + name.substr(0, name.size() - 1));
+        else
+            DeleteFileW((folder + L"\\" + name).c_str());
     }
     RemoveDirectoryW(folder.c_str());
 }
@@ -427,7 +439,10 @@ TEST_F(Installer, UninstallAskedToRemoveTheUsersFilesLeavesNothing) {
 
     uninstall(L" /PURGE");
 
-    EXPECT_FALSE(exists(installFolder()));
+    std::string left;
+    for (const std::wstring& name : folderEntries(installFolder()))
+        left += " " + std::string(name.begin(), name.end());
+    EXPECT_FALSE(exists(installFolder())) << "left:" << left;
     EXPECT_FALSE(exists(startMenuShortcut()));
     EXPECT_FALSE(uninstallEntryExists());
 }
