@@ -276,6 +276,38 @@ const DemoChannel& channel(const char* name) {
 }
 
 // One line of session.tsv, fields separated by tabs.
+// The texts of the message boxes and dialogs the program shows, to say why a step did
+// not happen.
+std::string boxesShown(DWORD processId) {
+    struct Found {
+        DWORD processId;
+        std::string texts;
+    } found{processId, {}};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto& f = *reinterpret_cast<Found*>(param);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            if (owner != f.processId || !IsWindowVisible(window) ||
+                std::wstring_view(name) != L"#32770")
+                return TRUE;
+            EnumChildWindows(
+                window,
+                [](HWND child, LPARAM texts) -> BOOL {
+                    wchar_t text[512] = {};
+                    if (GetWindowTextW(child, text, 512) > 0)
+                        *reinterpret_cast<std::string*>(texts) += " [" + utf8(text) + "]";
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&f.texts));
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found.texts.empty() ? " none" : found.texts;
+}
+
 void listFile(FILE* list, std::initializer_list<std::string> fields) {
     std::string line;
     for (const std::string& field : fields)
@@ -628,7 +660,8 @@ class UserSession : public ::testing::Test {
 
     // The scheduled recording: its file appears and is closed by the program when its time
     // is over, and goes to session.tsv with the length asked.
-    void expectScheduledRecording(const std::set<std::wstring>& before, int seconds) {
+    void expectScheduledRecording(const ProgramRun& run, const std::set<std::wstring>& before,
+                                  int seconds) {
         const DemoChannel& on = channel("Hexagone 2");
         std::wstring name;
         EXPECT_TRUE(waitUntil(
@@ -639,7 +672,7 @@ class UserSession : public ::testing::Test {
                 return !name.empty();
             },
             60000))
-            << "no scheduled recording started";
+            << "no scheduled recording started; boxes shown:" << boxesShown(run.processId());
         if (name.empty())
             return;
         EXPECT_TRUE(waitUntil([&] { return closedByProgram(folder_ + L"\\" + name); },
@@ -721,7 +754,7 @@ TEST_F(UserSession, FirstStartConfiguresScansPlaysRecordsAndTheSecondStartResume
               (Lines{"tune 586167", "map video 288 es", "map ac3 307 es", "map pmt 1011 psi"}));
     EXPECT_TRUE(waitUntil([&] { return trace.pictureAfterLast("tune "); }, kStepTimeoutMs));
     EXPECT_EQ(again.waitForWindow(L"#32770", 200), nullptr) << "no dialog: no scan";
-    expectScheduledRecording(recordingsBefore, kScheduledSeconds);
+    expectScheduledRecording(again, recordingsBefore, kScheduledSeconds);
     std::printf("Step done: the scheduled recording.\n");
     PostMessageW(second, WM_CLOSE, 0, 0);
     EXPECT_EQ(again.waitForExit(30000), 0u);
