@@ -46,11 +46,20 @@ class RecordingFollowsChannel : public SessionTest {
         ASSERT_EQ(openChannels(), 0);
     }
 
-    // Records with command until the channel has been moved to its new PIDs and back at least
-    // twice, then returns the file's bytes (copied to KORVANE_KEEP_RECORDINGS when set).
-    std::string recordAcrossChanges(UINT command) {
-        SendMessageW(window_, WM_COMMAND, command, 0);
-        EXPECT_TRUE(appState().recording());
+    // Records with command (or, scheduled, beside the user's recordings) until the channel has
+    // been moved to its new PIDs and back at least twice, then returns the file's bytes
+    // (copied to KORVANE_KEEP_RECORDINGS when set).
+    std::string recordAcrossChanges(UINT command, bool scheduled = false) {
+        const RecorderMode mode =
+            command == IDM_RECORD_CHANNEL_TS ? RecorderMode::ChannelTs : RecorderMode::ChannelPs;
+        uint32_t side = 0;
+        if (scheduled) {
+            side = startSideRecording(mode, 0);
+            EXPECT_NE(side, 0u);
+        } else {
+            SendMessageW(window_, WM_COMMAND, command, 0);
+            EXPECT_TRUE(appState().recording());
+        }
         int moves = 0;
         int32_t last = 0x120;
         EXPECT_TRUE(pumpUntil([&] {
@@ -61,7 +70,10 @@ class RecordingFollowsChannel : public SessionTest {
             }
             return moves >= 4;
         }));
-        SendMessageW(window_, WM_COMMAND, IDM_STOP_RECORDING, 0);
+        if (scheduled)
+            stopSideRecording(side);
+        else
+            SendMessageW(window_, WM_COMMAND, IDM_STOP_RECORDING, 0);
         EXPECT_FALSE(appState().recording());
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW((folder_ + L"\\*.mpg").c_str(), &found);
@@ -77,9 +89,8 @@ class RecordingFollowsChannel : public SessionTest {
     }
 };
 
-TEST_F(RecordingFollowsChannel, ChannelTsKeepsTheNewPidsAfterEachPmtChange) {
-    DialogWatcher watcher(pressOk);
-    const std::string ts = recordAcrossChanges(IDM_RECORD_CHANNEL_TS);
+// The PAT and PMT, the old and new pictures and sounds, nothing else of the multiplex.
+void expectBothPidSetsAndNothingElse(const std::string& ts) {
     ASSERT_EQ(ts.size() % 188, 0u);
     std::map<int, int> packets;
     for (std::size_t at = 0; at < ts.size(); at += 188) {
@@ -90,9 +101,17 @@ TEST_F(RecordingFollowsChannel, ChannelTsKeepsTheNewPidsAfterEachPmtChange) {
     std::vector<int> pids;
     for (const auto& [pid, count] : packets)
         pids.push_back(pid);
-    // The PAT and PMT, the old and new pictures and sounds, nothing else of the multiplex.
     EXPECT_EQ(pids, (std::vector<int>{0, 0x100, 0x120, 0x121, 0x130, 0x131}));
     EXPECT_GT(packets[0x121], packets[0x120] / 4) << "the new video PID is barely recorded";
+}
+
+// The user's recording, and a scheduled one of the watched channel beside it.
+TEST_F(RecordingFollowsChannel, ChannelTsKeepsTheNewPidsAfterEachPmtChange) {
+    DialogWatcher watcher(pressOk);
+    for (const bool scheduled : {false, true}) {
+        SCOPED_TRACE(scheduled ? "a scheduled recording" : "the user's recording");
+        expectBothPidSetsAndNothingElse(recordAcrossChanges(IDM_RECORD_CHANNEL_TS, scheduled));
+    }
     EXPECT_FALSE(watcher.seen());
 }
 

@@ -52,6 +52,11 @@ RecordingSlot& slot() {
 struct SideRecording {
     uint32_t generation = 0;
     ComPtr<CSampleGrabber> recording;
+    // What a channel recording records, so that it can follow its channel's PMT.
+    int32_t channelIndex = -1;
+    int32_t channelSid = 0;
+    AudioTrack track = AudioTrack::First;
+    RecorderSettings settings;
 };
 
 std::vector<SideRecording>& sideRecordings() {
@@ -205,7 +210,8 @@ uint32_t startSideRecording(RecorderMode mode, std::size_t channelIndex) {
         return 0;
     const std::wstring folder(appConfig().videoFolder.begin(), appConfig().videoFolder.end());
     std::optional<std::wstring> path;
-    RecorderSettings settings = RecorderSettings::multiplex();
+    SideRecording side;
+    side.settings = RecorderSettings::multiplex();
     if (mode == RecorderMode::Multiplex) {
         path = multiplexRecordingPathNow(folder);
     } else {
@@ -213,21 +219,24 @@ uint32_t startSideRecording(RecorderMode mode, std::size_t channelIndex) {
         if (!channel)
             return 0;
         // The track heard when the channel is the one watched, else its first.
-        const bool watched = channelList().currentIndex() == static_cast<int32_t>(channelIndex);
-        settings = channelRecordingSettings(mode, *channel,
-                                            watched ? appState().audioTrack : AudioTrack::First);
+        side.channelIndex = static_cast<int32_t>(channelIndex);
+        side.channelSid = channel->sid;
+        const bool watched = channelList().currentIndex() == side.channelIndex;
+        side.track = watched ? appState().audioTrack : AudioTrack::First;
+        side.settings = channelRecordingSettings(mode, *channel, side.track);
         path = channelRecordingPathNow(folder, shownDvbText(channel->name.view()));
     }
     if (!path)
         return 0;
-    const uint32_t generation = nextGeneration();
-    ComPtr<CSampleGrabber> recording(
-        new CSampleGrabber(path->c_str(), settings, appState().mainWindow, generation));
-    if (!s.hook->attach(recording.get())) {
-        recording->close();
+    side.generation = nextGeneration();
+    side.recording = ComPtr<CSampleGrabber>(
+        new CSampleGrabber(path->c_str(), side.settings, appState().mainWindow, side.generation));
+    if (!s.hook->attach(side.recording.get())) {
+        side.recording->close();
         return 0;
     }
-    sideRecordings().push_back(SideRecording{generation, std::move(recording)});
+    const uint32_t generation = side.generation;
+    sideRecordings().push_back(std::move(side));
     recordingsChanged();
     return generation;
 }
@@ -278,20 +287,34 @@ void releaseRecordingGrabber() {
     s.grabber.reset();
 }
 
+namespace {
+
+void followChannel(CSampleGrabber& recording, RecorderSettings& settings,
+                   const ChannelInfo& channel, AudioTrack track) {
+    const RecorderSettings now = channelRecordingSettings(settings.mode, channel, track);
+    if (now == settings)
+        return;
+    settings = now;
+    recording.changeStreams(now);
+}
+
+} // namespace
+
+// Only the watched channel's PMT is read: the recordings of that channel follow it, the
+// user's with the track heard, a scheduled one with the track it started with.
 void followRecordedChannel() {
+    const int32_t current = channelList().currentIndex();
+    const std::optional<ChannelInfo> channel = channelList().copyCurrent();
+    if (current < 0 || !channel)
+        return;
     RecordingSlot& s = slot();
-    if (!appState().recording() || !s.recording || s.channelIndex < 0 ||
-        channelList().currentIndex() != s.channelIndex)
-        return;
-    std::optional<ChannelInfo> channel = channelList().copyCurrent();
-    if (!channel || channel->sid != s.channelSid)
-        return;
-    const RecorderSettings settings =
-        channelRecordingSettings(s.settings.mode, *channel, appState().audioTrack);
-    if (settings == s.settings)
-        return;
-    s.settings = settings;
-    s.recording->changeStreams(settings);
+    if (appState().recording() && s.recording && s.channelIndex == current &&
+        s.channelSid == channel->sid)
+        followChannel(*s.recording.get(), s.settings, *channel, appState().audioTrack);
+    for (SideRecording& side : sideRecordings()) {
+        if (side.channelIndex == current && side.channelSid == channel->sid)
+            followChannel(*side.recording.get(), side.settings, *channel, side.track);
+    }
 }
 
 void onRecordingFailed(WPARAM generation, LPARAM failure) {
