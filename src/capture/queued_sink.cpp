@@ -1,5 +1,6 @@
 #include "capture/queued_sink.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -17,6 +18,9 @@ namespace {
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 // Blocks kept for reuse once written.
 constexpr std::size_t kSpareBlocks = 4;
+// How long a block that is not full waits for more bytes before it is written: the writer
+// wakes a few times a second, not once for every buffer of the stream.
+constexpr std::chrono::milliseconds kGatherWait{250};
 
 } // namespace
 
@@ -65,9 +69,12 @@ void QueuedSink::State::append(const uint8_t* data, std::size_t size) {
 void QueuedSink::State::run() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        wake.wait(lock, [this] { return !blocks.empty() || ending || abandoned; });
-        if (abandoned || blocks.empty())
+        wake.wait_for(lock, kGatherWait,
+                      [this] { return blocks.size() > 1 || ending || abandoned; });
+        if (abandoned || (blocks.empty() && ending))
             break;
+        if (blocks.empty())
+            continue;
         std::vector<uint8_t> block = std::move(blocks.front());
         blocks.pop_front();
         writing = block.size();
@@ -119,9 +126,10 @@ bool QueuedSink::write(const uint8_t* data, std::size_t size) {
         s.dropped += size;
         return true;
     }
-    const bool wasEmpty = s.blocks.empty();
+    const std::size_t blocksBefore = s.blocks.size();
     s.append(data, size);
-    if (wasEmpty)
+    // A block has just been filled: the writer takes it now.
+    if (s.blocks.size() > blocksBefore && s.blocks.size() > 1)
         s.wake.notify_one();
     return true;
 }
