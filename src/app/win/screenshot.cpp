@@ -44,10 +44,11 @@ void writeBitmapFile(const std::wstring& path, const BitmapFilePlan& plan, const
             return;
         created = file.path();
         written = file.write(plan.header.data(), plan.header.size()) &&
-                  file.write(block, plan.blockBytes);
+                  file.write(block, plan.blockBytes) && file.close();
     }
-    // A file cut short (a full disk) would hold a header that lies about its length. Only the
-    // file this call created goes: an earlier screenshot of the same name stays.
+    // A file cut short (a full disk, a close that could not flush) would hold a header that
+    // lies about its length. Only the file this call created goes: an earlier screenshot of
+    // the same name stays.
     if (!written)
         DeleteFileW(created.c_str());
 }
