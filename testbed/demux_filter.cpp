@@ -269,17 +269,19 @@ HRESULT STDMETHODCALLTYPE DemuxFilter::Pause() {
 }
 
 HRESULT STDMETHODCALLTYPE DemuxFilter::Run(REFERENCE_TIME start) {
+    // Stream time is the graph clock's time less `start`; it reaches 0 when the clock reaches
+    // `start`, which may lie a little ahead of now. The clock is read under the filter's lock
+    // before mapLock_ is taken, never inside it: the base Run holds the filter's lock when it
+    // calls Pause, which takes mapLock_.
+    REFERENCE_TIME ahead = 0;
+    {
+        CAutoLock state(&lock_);
+        REFERENCE_TIME clockNow = 0;
+        if (m_pClock && SUCCEEDED(m_pClock->GetTime(&clockNow)))
+            ahead = start - clockNow;
+    }
     {
         CAutoLock map(&mapLock_);
-        // Stream time is the graph clock's time less `start`; it reaches 0 when the clock
-        // reaches `start`, which may lie a little ahead of now.
-        REFERENCE_TIME clockNow = 0;
-        REFERENCE_TIME ahead = 0;
-        {
-            CAutoLock state(&lock_);
-            if (m_pClock && SUCCEEDED(m_pClock->GetTime(&clockNow)))
-                ahead = start - clockNow;
-        }
         runStart_ = now100ns() + ahead - pausedStreamTime_;
         running_ = true;
     }
