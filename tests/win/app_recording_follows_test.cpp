@@ -32,18 +32,8 @@ class RecordingFollowsChannel : public SessionTest {
   protected:
     void SetUp() override {
         SessionTest::SetUp();
-        appConfig().tunerName = u"Korvane Testbed Tuner USB";
         appConfig().videoFolder.assign(folder_.begin(), folder_.end());
-        writeFile(L"chaines.xml", formatChannelFile({changingChannel()}));
-        ASSERT_TRUE(selectDevices(appConfig(), mediaGraph()));
-        ErrorBoxReporter errors;
-        const GraphSetup setup = graphSetup(errors);
-        ASSERT_EQ(buildSourceChain(setup), GraphStatus::Built);
-        auto demux = mediaGraph().demux.as<IMpeg2Demultiplexer>(IID_IMpeg2Demultiplexer);
-        ASSERT_TRUE(demux);
-        ASSERT_EQ(buildPmtBranch(demux.get(), setup), GraphStatus::Built);
-        ASSERT_EQ(runGraph(), GraphStatus::Built);
-        ASSERT_EQ(openChannels(), 0);
+        playUpToThePmtBranch({changingChannel()});
     }
 
     // Records with command (or, scheduled, beside the user's recordings) until the channel has

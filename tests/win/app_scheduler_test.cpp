@@ -144,17 +144,7 @@ class SchedulerSession : public SessionTest {
         SetEnvironmentVariableW(L"KORVANE_TESTBED_DIR",
                                 windowsPath(KORVANE_BINARY_DIR "/testbed/muxes").c_str());
         SetEnvironmentVariableW(L"KORVANE_TESTBED_SPEED", L"1");
-        appConfig().tunerName = u"Korvane Testbed Tuner USB";
-        writeFile(L"chaines.xml", formatChannelFile({kTvUne, kSixTv, kRiviera}));
-        ASSERT_TRUE(selectDevices(appConfig(), mediaGraph()));
-        ErrorBoxReporter errors;
-        const GraphSetup setup = graphSetup(errors);
-        ASSERT_EQ(buildSourceChain(setup), GraphStatus::Built);
-        auto demux = mediaGraph().demux.as<IMpeg2Demultiplexer>(IID_IMpeg2Demultiplexer);
-        ASSERT_TRUE(demux);
-        ASSERT_EQ(buildPmtBranch(demux.get(), setup), GraphStatus::Built);
-        ASSERT_EQ(runGraph(), GraphStatus::Built);
-        ASSERT_EQ(openChannels(), 0);
+        playUpToThePmtBranch({kTvUne, kSixTv, kRiviera});
     }
 
     std::vector<std::wstring> filesLike(const wchar_t* pattern) const {

@@ -8,6 +8,7 @@
 #include "app/win/app_state.h"
 #include "app/win/graph_wiring.h"
 #include "app/win/main_window.h"
+#include "app/win/session.h"
 #include "app/win/status_bar.h"
 #include "channels/channel_file.h"
 #include "graph/graph_builder.h"
@@ -91,6 +92,22 @@ class SessionTest : public ::testing::Test {
     }
 
     std::wstring tracePath() const { return folder_ + L"\\trace.txt"; }
+
+    // chaines.xml holding channels, and the program's graph up to its PMT branch, running on
+    // the first of them.
+    void playUpToThePmtBranch(const ChannelRecords& channels) {
+        appConfig().tunerName = u"Korvane Testbed Tuner USB";
+        writeFile(L"chaines.xml", formatChannelFile(channels));
+        ASSERT_TRUE(selectDevices(appConfig(), mediaGraph()));
+        ErrorBoxReporter errors;
+        const GraphSetup setup = graphSetup(errors);
+        ASSERT_EQ(buildSourceChain(setup), GraphStatus::Built);
+        auto demux = mediaGraph().demux.as<IMpeg2Demultiplexer>(IID_IMpeg2Demultiplexer);
+        ASSERT_TRUE(demux);
+        ASSERT_EQ(buildPmtBranch(demux.get(), setup), GraphStatus::Built);
+        ASSERT_EQ(runGraph(), GraphStatus::Built);
+        ASSERT_EQ(openChannels(), 0);
+    }
 
     // The trace lines without their time stamps, optionally only those starting with prefix.
     std::vector<std::string> trace(const std::string& prefix = "") const {
