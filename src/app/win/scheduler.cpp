@@ -350,6 +350,23 @@ void startScheduler() {
     rearmScheduler();
 }
 
+namespace {
+
+// Stops every running scheduled recording (each file complete) and marks its occurrence
+// failed, the channel's name followed by why.
+void stopRunningAsFailed(const wchar_t* why) {
+    SchedulerState& s = scheduler();
+    while (!s.running.empty()) {
+        const RunningOccurrence ended = s.running.front();
+        s.running.erase(s.running.begin());
+        stopSideRecording(ended.generation);
+        reportOutcome(ended.scheduleId, ended.occurrence, ScheduleState::Failed,
+                      L"Enregistrement programmé de " + ended.channelName + why);
+    }
+}
+
+} // namespace
+
 void stopScheduler() {
     SchedulerState& s = scheduler();
     if (!s.started)
@@ -358,14 +375,7 @@ void stopScheduler() {
     for (UINT_PTR id : {kScheduleStartTimer, kScheduleEndTimer, kScheduleRearmTimer})
         KillTimer(window, id);
     // Cut short by the end of the program: the file is complete, the occurrence is not.
-    while (!s.running.empty()) {
-        const RunningOccurrence ended = s.running.front();
-        s.running.erase(s.running.begin());
-        stopSideRecording(ended.generation);
-        reportOutcome(ended.scheduleId, ended.occurrence, ScheduleState::Failed,
-                      L"Enregistrement programmé de " + ended.channelName +
-                          L" interrompu : le programme a été fermé");
-    }
+    stopRunningAsFailed(L" interrompu : le programme a été fermé");
     if (s.wakeAt)
         powerPlatform().cancelWakeTimer();
     recordScheduleCheck(utcNow(), true);
@@ -431,15 +441,7 @@ void recordingsChanged() {
 }
 
 void stopScheduledRecordings() {
-    SchedulerState& s = scheduler();
-    while (!s.running.empty()) {
-        const RunningOccurrence ended = s.running.front();
-        s.running.erase(s.running.begin());
-        stopSideRecording(ended.generation);
-        reportOutcome(ended.scheduleId, ended.occurrence, ScheduleState::Failed,
-                      L"Enregistrement programmé de " + ended.channelName +
-                          L" arrêté pour changer de multiplex");
-    }
+    stopRunningAsFailed(L" arrêté pour changer de multiplex");
     rearmScheduler();
 }
 
