@@ -121,16 +121,16 @@ std::wstring twoDigits(int value) {
     return text;
 }
 
-std::wstring localDay(const DateTime& day) {
+} // namespace
+
+std::wstring localDayText(const DateTime& day) {
     return twoDigits(day.day) + L"/" + twoDigits(day.month) + L"/" + std::to_wstring(day.year);
 }
 
-std::wstring localClock(FileTime utc) {
+std::wstring localClockText(FileTime utc) {
     const std::optional<DateTime> local = SystemTimeConverter().fileTimeToLocal(utc);
     return local ? twoDigits(local->hour) + L":" + twoDigits(local->minute) : L"--:--";
 }
-
-} // namespace
 
 std::wstring scheduleFilePath() {
     std::wstring path = configPath();
@@ -246,8 +246,8 @@ std::wstring scheduleConflictText(const ScheduleChangeResult& result) {
                L"multiplex.";
     const ScheduleOccurrence& other = result.occurrences->other;
     const std::wstring name = toWide(widenAnsi(shownDvbText(result.conflict->channel.name.view())));
-    return L"Cet enregistrement chevauche celui de " + name + L" le " + localDay(other.day) +
-           L" de " + localClock(other.start) + L" à " + localClock(other.end) +
+    return L"Cet enregistrement chevauche celui de " + name + L" le " + localDayText(other.day) +
+           L" de " + localClockText(other.start) + L" à " + localClockText(other.end) +
            L", sur un autre multiplex : un seul tuner ne peut pas recevoir les deux.";
 }
 

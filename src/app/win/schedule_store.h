@@ -55,6 +55,11 @@ struct ScheduleChangeResult {
 // de <chaîne> le <jour> de <début> à <fin>, sur un autre multiplex."
 std::wstring scheduleConflictText(const ScheduleChangeResult& refused);
 
+// A schedule's day as the user reads it ("07/12/2026"), and an instant as the local clock's
+// hour and minute ("20:45", "--:--" when the clock cannot say).
+std::wstring localDayText(const DateTime& day);
+std::wstring localClockText(FileTime utc);
+
 // Adds a schedule (its id is given by the store; the one passed is ignored), Pending.
 ScheduleChangeResult addSchedule(const ScheduledRecording& schedule);
 // Puts schedule in the place of the one with id (the id is kept, the state set Pending). A

@@ -14,7 +14,6 @@
 #include "common/win/wide_text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <vector>
@@ -60,21 +59,6 @@ struct SchedulerState {
 SchedulerState& scheduler() {
     static SchedulerState state;
     return state;
-}
-
-std::wstring twoDigits(int value) {
-    wchar_t text[8];
-    std::swprintf(text, 8, L"%02d", value);
-    return text;
-}
-
-std::wstring clockText(FileTime utc) {
-    const std::optional<DateTime> local = SystemTimeConverter().fileTimeToLocal(utc);
-    return local ? twoDigits(local->hour) + L":" + twoDigits(local->minute) : L"--:--";
-}
-
-std::wstring dayText(const DateTime& day) {
-    return twoDigits(day.day) + L"/" + twoDigits(day.month) + L"/" + std::to_wstring(day.year);
 }
 
 std::wstring channelText(const ScheduledChannel& channel) {
@@ -123,14 +107,14 @@ std::wstring currentStatusText() {
         for (std::size_t i = 0; i < s.running.size(); ++i) {
             if (i > 0)
                 text += L", ";
-            text +=
-                s.running[i].channelName + L" jusqu'à " + clockText(s.running[i].occurrence.end);
+            text += s.running[i].channelName + L" jusqu'à " +
+                    localClockText(s.running[i].occurrence.end);
         }
         return text;
     }
     if (s.next)
-        return L"Prochain enregistrement : " + s.nextChannel + L" le " + dayText(s.next->day) +
-               L" à " + clockText(s.next->start);
+        return L"Prochain enregistrement : " + s.nextChannel + L" le " + localDayText(s.next->day) +
+               L" à " + localClockText(s.next->start);
     return L"Aucun enregistrement programmé";
 }
 
@@ -252,8 +236,8 @@ std::wstring missedText(const std::vector<MissedSchedule>& missed) {
     for (const MissedSchedule& m : missed) {
         if (m.index >= list.size())
             continue;
-        text += L"\n" + channelText(list[m.index].channel) + L" le " + dayText(m.first.day) +
-                L" à " + clockText(m.first.start);
+        text += L"\n" + channelText(list[m.index].channel) + L" le " + localDayText(m.first.day) +
+                L" à " + localClockText(m.first.start);
         if (m.count > 1)
             text += L" (" + std::to_wstring(m.count) + L" fois)";
     }
