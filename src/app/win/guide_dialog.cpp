@@ -2,6 +2,7 @@
 
 #include "app/planned_recording_texts.h"
 #include "app/win/app_state.h"
+#include "app/win/list_columns.h"
 #include "app/win/schedule_dialogs.h"
 #include "app/win/schedule_store.h"
 #include "common/dvb_text.h"
@@ -19,27 +20,12 @@ namespace korvane {
 
 namespace {
 
-struct Column {
-    const wchar_t* header;
-    int width;
-};
-constexpr Column kColumns[] = {
+constexpr ListColumn kColumns[] = {
     {L"Chaîne", 90},       {L"Début", 60}, {L"Fin", 60}, {L"Nom du programme", 220},
     {L"Description", 700},
 };
 constexpr DWORD kExtendedStyles = LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
 constexpr int kNameBytes = 256;
-
-void insertColumns(HWND table) {
-    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-        LVCOLUMNW column{};
-        column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH;
-        column.fmt = LVCFMT_LEFT;
-        column.cx = kColumns[i].width;
-        column.pszText = const_cast<wchar_t*>(kColumns[i].header);
-        SendMessageW(table, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
-    }
-}
 
 // The cell texts are the broadcast's 8-bit texts, set with the 8-bit messages.
 void setCell(HWND table, int row, int column, const std::string& text) {
@@ -214,7 +200,7 @@ INT_PTR CALLBACK ProgrammeGuideDialog(HWND dialog, UINT message, WPARAM wParam, 
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         HWND table = GetDlgItem(dialog, IDC_GUIDE_LIST);
         SendMessageW(table, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, kExtendedStyles);
-        insertColumns(table);
+        insertListColumns(table, kColumns);
         fillGuideList(table, dialogState(dialog));
         enableRecordButton(dialog);
         return TRUE;

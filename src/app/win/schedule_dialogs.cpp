@@ -2,6 +2,7 @@
 
 #include "app/planned_recording_texts.h"
 #include "app/win/app_state.h"
+#include "app/win/list_columns.h"
 #include "app/win/schedule_store.h"
 #include "common/dvb_text.h"
 #include "common/win/time_convert_win.h"
@@ -204,11 +205,7 @@ ScheduledRecording newEntry() {
     return schedule;
 }
 
-struct Column {
-    const wchar_t* header;
-    int width;
-};
-constexpr Column kListColumns[] = {
+constexpr ListColumn kListColumns[] = {
     {L"Chaîne", 110}, {L"Jour", 100},       {L"Début", 55}, {L"Fin", 55},
     {L"Format", 90},  {L"Répétition", 150}, {L"État", 90},
 };
@@ -297,14 +294,7 @@ void deleteSelected(HWND dialog) {
 void initScheduleList(HWND dialog) {
     HWND table = GetDlgItem(dialog, IDC_SCHEDULE_TABLE);
     SendMessageW(table, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    for (int i = 0; i < static_cast<int>(std::size(kListColumns)); ++i) {
-        LVCOLUMNW column{};
-        column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH;
-        column.fmt = LVCFMT_LEFT;
-        column.cx = kListColumns[i].width;
-        column.pszText = const_cast<wchar_t*>(kListColumns[i].header);
-        SendMessageW(table, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
-    }
+    insertListColumns(table, kListColumns);
     addScheduleWatcher(dialog);
     fillScheduleList(dialog);
 }
