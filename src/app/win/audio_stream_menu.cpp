@@ -7,29 +7,6 @@
 
 namespace korvane {
 
-namespace {
-
-// The menu that holds the command, searched one level down from the bar.
-HMENU popupHolding(HMENU bar, UINT command) {
-    const int count = GetMenuItemCount(bar);
-    for (int position = 0; position < count; ++position) {
-        HMENU popup = GetSubMenu(bar, position);
-        if (popup && GetMenuState(popup, command, MF_BYCOMMAND) != static_cast<UINT>(-1))
-            return popup;
-    }
-    return nullptr;
-}
-
-int positionOf(HMENU popup, UINT command) {
-    const int count = GetMenuItemCount(popup);
-    for (int position = 0; position < count; ++position)
-        if (GetMenuItemID(popup, position) == command)
-            return position;
-    return -1;
-}
-
-} // namespace
-
 void setAudioStreamItems(const std::vector<AudioStreamMenuItem>& items) {
     HMENU bar = appState().fullMenu;
     if (!bar && menuAttached())

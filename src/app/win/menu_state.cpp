@@ -64,4 +64,26 @@ HMENU copyMenu(HMENU source) {
     return copy;
 }
 
+int positionOf(HMENU popup, UINT command) {
+    const int count = GetMenuItemCount(popup);
+    for (int position = 0; position < count; ++position)
+        if (GetMenuItemID(popup, position) == command)
+            return position;
+    return -1;
+}
+
+HMENU popupHolding(HMENU menu, UINT command) {
+    const int count = GetMenuItemCount(menu);
+    for (int position = 0; position < count; ++position) {
+        HMENU popup = GetSubMenu(menu, position);
+        if (!popup)
+            continue;
+        if (positionOf(popup, command) >= 0)
+            return popup;
+        if (HMENU inner = popupHolding(popup, command))
+            return inner;
+    }
+    return nullptr;
+}
+
 } // namespace korvane

@@ -17,6 +17,11 @@ void setMenuCheck(UINT command, bool on);
 // the priority applied at start-up. Redraws the menu bar.
 void syncMenuChecks();
 
+// The popup, at any depth below menu, that has the command as one of its own items.
+HMENU popupHolding(HMENU menu, UINT command);
+// The command's position in popup, -1 when it is not one of its items.
+int positionOf(HMENU popup, UINT command);
+
 // A new popup with the source's items by position: same flags (check, gray, separator),
 // command and text. Nested popups are not copied.
 HMENU copyMenu(HMENU source);

@@ -6,6 +6,7 @@
 #include "app/win/app_state.h"
 #include "app/win/config_store.h"
 #include "app/win/graph_ports.h"
+#include "app/win/menu_state.h"
 #include "common/win/wide_text.h"
 #include "common/win/window_messages.h"
 #include "graph/media_graph.h"
@@ -46,30 +47,13 @@ ShellSubtitles& shell() {
     return subtitles;
 }
 
-// The popup holding the command, searched two levels down from the bar.
-HMENU popupHolding(HMENU menu, UINT command, int depth) {
-    const int count = GetMenuItemCount(menu);
-    for (int position = 0; position < count; ++position) {
-        HMENU popup = GetSubMenu(menu, position);
-        if (!popup)
-            continue;
-        if (GetMenuState(popup, command, MF_BYCOMMAND) != static_cast<UINT>(-1) &&
-            GetMenuItemID(popup, 0) == command)
-            return popup;
-        if (depth > 1)
-            if (HMENU inner = popupHolding(popup, command, depth - 1))
-                return inner;
-    }
-    return nullptr;
-}
-
 // "Aucun" first, then one item per stream of the channel, the chosen one checked; in the
 // full menu, attached or not, so that the context menu copies them too.
 void refreshSubtitleItems(const ChannelInfo* channel) {
     HMENU bar = appState().fullMenu;
     if (!bar && appState().mainWindow)
         bar = GetMenu(appState().mainWindow);
-    HMENU popup = bar ? popupHolding(bar, IDM_SUBTITLES_NONE, 2) : nullptr;
+    HMENU popup = bar ? popupHolding(bar, IDM_SUBTITLES_NONE) : nullptr;
     if (!popup)
         return;
     for (UINT command = IDM_SUBTITLE_STREAM_FIRST; command <= IDM_SUBTITLE_STREAM_LAST; ++command)
